@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs (only those missing), then configures and builds
+# the release tree in build/ (which also makes the stand-in data set). Idempotent and quick when
+# nothing changed. Needs root for the installation step only when something is missing.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+
+packages=(
+  build-essential cmake pkg-config clang libclang-rt-14-dev
+  libsdl1.2-compat-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
+  libmpg123-dev libkissfft-dev libmp3lame-dev libfreetype-dev
+  fonts-liberation2 fonts-dejavu-core
+  libgtest-dev libbenchmark-dev ffmpeg
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+jobs=$(nproc)
+cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$here/build" -j"$jobs"

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Sets everything up and runs the complete test suite: the unit tests in the release build and in
+# the AddressSanitizer + UndefinedBehaviorSanitizer build, short fuzz runs of every parser, then the
+# end-to-end tests of the real programs.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+"$here/scripts/setup.sh"
+
+echo "== unit tests (release)"
+ctest --test-dir "$here/build" --output-on-failure -j"$jobs"
+
+echo "== unit tests (address and undefined-behaviour sanitizers)"
+cmake -S "$here" -B "$here/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_SANITIZE=ON \
+  -DQUILLET_BENCH=OFF -DQUILLET_DATASET=OFF >/dev/null
+cmake --build "$here/build-sanitize" -j"$jobs"
+ctest --test-dir "$here/build-sanitize" --output-on-failure -j"$jobs"
+
+if ls "$here"/tests/fuzz/*.cpp >/dev/null 2>&1; then
+  echo "== fuzz targets (short runs)"
+  CC=clang CXX=clang++ cmake -S "$here" -B "$here/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUILLET_FUZZ=ON -DQUILLET_TESTS=OFF -DQUILLET_BENCH=OFF -DQUILLET_DATASET=OFF >/dev/null
+  cmake --build "$here/build-fuzz" -j"$jobs"
+  "$here/scripts/fuzz.sh" "$here/build-fuzz" 20
+fi
+
+echo "== end-to-end tests"
+"$here/tests/e2e/run.sh" "$here/build"

@@ -1,0 +1,172 @@
+#include "gfx/display.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "gfx/question.h"
+
+Framebuffer framebuffer = {nullptr, 0};
+DepthBuffer* depth_buffer = nullptr;
+DepthBuffer* depth_buffer2 = nullptr;
+uint32_t grey_ramp[256];
+
+static SDL_Surface* screen_surface = nullptr;
+static uint32_t* offscreen_pixels = nullptr;
+
+static void display_build_grey_ramp(void) {
+    for (int i = 0; i < 256; i++) {
+        // v(i) = min(255, trunc(255 * (i / 255) ^ 1.0)); with the exponent 1 every v(i) is i.
+        int v = i;
+        grey_ramp[i] = (uint32_t)v * 0x01010101u;
+    }
+}
+
+static int display_alloc_depth(void) {
+    depth_buffer = depth_new(SCREEN_WIDTH, SCREEN_HEIGHT);
+    if (!depth_buffer) return 1;
+    depth_buffer2 = depth_new(SCREEN_WIDTH, SCREEN_HEIGHT);
+    return depth_buffer2 ? 0 : 1;
+}
+
+static int display_must_lock(void) {
+    return screen_surface &&
+           (screen_surface->offset != 0 ||
+            (screen_surface->flags & (SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_RLEACCEL)) != 0);
+}
+
+static void display_print_info(void) {
+    const SDL_VideoInfo* info = SDL_GetVideoInfo();
+    if (!info) return;
+    const SDL_PixelFormat* f = info->vfmt;
+    printf("rendering info:\n");
+    printf("\thardware surface %d\n", (int)info->hw_available);
+    printf("\twindow manager   %d\n", (int)info->wm_available);
+    printf("\thardware blit    %d\n", (int)info->blit_hw);
+    printf("\thardware blit cc %d\n", (int)info->blit_hw_CC);
+    printf("\thardware blit a  %d\n", (int)info->blit_hw_A);
+    printf("\tsoftware blit    %d\n", (int)info->blit_sw);
+    printf("\tsoftware blit cc %d\n", (int)info->blit_sw_CC);
+    printf("\tsoftware blit a  %d\n", (int)info->blit_sw_A);
+    printf("\thardware fill    %d\n", (int)info->blit_fill);
+    printf("\tvideo memory     %d\n", (int)info->video_mem);
+    printf("\tpixel format:\n");
+    printf("\t\tbits per pixel  %d\n", f ? (int)f->BitsPerPixel : 0);
+    printf("\t\tbytes per pixel %d\n", f ? (int)f->BytesPerPixel : 0);
+    printf("\t\tshift a:%d r:%d g:%d b:%d\n", f ? f->Ashift : 0, f ? f->Rshift : 0,
+           f ? f->Gshift : 0, f ? f->Bshift : 0);
+    printf("\t\tmask  a:%.8X r:%.8X g:%.8X b:%.8X\n", f ? f->Amask : 0, f ? f->Rmask : 0,
+           f ? f->Gmask : 0, f ? f->Bmask : 0);
+    printf("\t\tloss  a:%d r:%d g:%d b:%d\n", f ? f->Aloss : 0, f ? f->Rloss : 0,
+           f ? f->Gloss : 0, f ? f->Bloss : 0);
+    fflush(stdout);
+}
+
+int display_open(int allocate_depth) {
+    if (SDL_Init(SDL_INIT_VIDEO) == -1) return 1;
+    if (question_ask_yes_no("Fullscreen?", "Velmorian Quillet") == QUESTION_YES) {
+        screen_surface = SDL_SetVideoMode(SCREEN_WIDTH, SCREEN_HEIGHT, 32, SDL_FULLSCREEN);
+        SDL_ShowCursor(0);
+        SDL_Delay(2000);
+    } else {
+        screen_surface = SDL_SetVideoMode(SCREEN_WIDTH, SCREEN_HEIGHT, 32, 0);
+        SDL_ShowCursor(0);
+    }
+    if (!screen_surface) {
+        SDL_Quit();
+        return 1;
+    }
+    SDL_WM_SetCaption("Velmorian Quillet Inc.", nullptr);
+    display_print_info();
+    framebuffer.pixels = (uint32_t*)screen_surface->pixels;
+    framebuffer.pitch = screen_surface->pitch;
+    if (allocate_depth && display_alloc_depth() != 0) {
+        display_close();
+        return 1;
+    }
+    display_build_grey_ramp();
+    return 0;
+}
+
+int display_open_offscreen(int allocate_depth) {
+    display_close();
+    offscreen_pixels = (uint32_t*)calloc((size_t)SCREEN_WIDTH * SCREEN_HEIGHT, sizeof(uint32_t));
+    if (!offscreen_pixels) return 1;
+    framebuffer.pixels = offscreen_pixels;
+    framebuffer.pitch = SCREEN_WIDTH * 4;
+    if (allocate_depth && display_alloc_depth() != 0) {
+        display_close();
+        return 1;
+    }
+    display_build_grey_ramp();
+    return 0;
+}
+
+void display_close(void) {
+    depth_free(depth_buffer);
+    depth_buffer = nullptr;
+    depth_free(depth_buffer2);
+    depth_buffer2 = nullptr;
+    if (screen_surface) {
+        SDL_ShowCursor(1);
+        screen_surface = nullptr;
+        SDL_Quit();
+    }
+    free(offscreen_pixels);
+    offscreen_pixels = nullptr;
+    framebuffer.pixels = nullptr;
+    framebuffer.pitch = 0;
+}
+
+void frame_begin(void) {
+    if (display_must_lock()) {
+        SDL_LockSurface(screen_surface);
+        framebuffer.pixels = (uint32_t*)screen_surface->pixels;
+    }
+    if (depth_buffer) depth_fill(depth_buffer, 0x7FFFFFFF);
+    if (depth_buffer2) depth_fill(depth_buffer2, 0x7FFFFFFF);
+}
+
+void frame_clear(uint32_t colour) {
+    uint32_t* p = framebuffer.pixels;
+    if (!p) return;
+    for (int i = 0; i < SCREEN_WIDTH * SCREEN_HEIGHT; i += 8) {
+        p[i + 0] = colour; p[i + 1] = colour; p[i + 2] = colour; p[i + 3] = colour;
+        p[i + 4] = colour; p[i + 5] = colour; p[i + 6] = colour; p[i + 7] = colour;
+    }
+}
+
+void frame_present(void) {
+    if (!screen_surface) return;
+    if (display_must_lock()) SDL_UnlockSurface(screen_surface);
+    SDL_UpdateRect(screen_surface, 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);
+}
+
+DepthBuffer* depth_new(int width, int height) {
+    if (width <= 0 || height <= 0) return nullptr;
+    size_t count = (size_t)width * (size_t)height;
+    DepthBuffer* depth = (DepthBuffer*)malloc(sizeof(DepthBuffer) + count * sizeof(int32_t));
+    if (!depth) return nullptr;
+    depth->width = width;
+    depth->height = height;
+    depth->values = (int32_t*)(depth + 1);
+    depth_fill(depth, 0x7FFFFFFF);
+    return depth;
+}
+
+void depth_free(DepthBuffer* depth) { free(depth); }
+
+void depth_fill(DepthBuffer* depth, uint32_t value) {
+    if (!depth) return;
+    int32_t v = (int32_t)value;
+    int32_t* p = depth->values;
+    size_t count = (size_t)depth->width * (size_t)depth->height;
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        p[i + 0] = v; p[i + 1] = v; p[i + 2] = v; p[i + 3] = v;
+        p[i + 4] = v; p[i + 5] = v; p[i + 6] = v; p[i + 7] = v;
+    }
+    for (; i < count; i++) p[i] = v;
+}
