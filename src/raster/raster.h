@@ -34,3 +34,58 @@ enum : uint32_t {
     RENDER_SHADOW = 0x4000,
 };
 enum : uint32_t { DOUBLE_SIDED = 0x0001 };
+
+// One edge of a triangle in fixed point: the value at pixel (x, y) is constant + step_x*x + step_y*y,
+// 2048 times the cross product in pixel units; a pixel is inside the edge when the value is >= 0.
+struct EdgeFunction {
+    int32_t step_x;
+    int32_t step_y;
+    int32_t constant;  // value at pixel (0, 0), after the fill-rule adjustment
+    int32_t code;      // 8 when step_x >= 0, plus 1 when step_y >= 0; kept through a flip
+};
+
+// A linear attribute over the triangle, 11 fraction bits: value at (min_x, min_y) plus one half.
+struct Gradient {
+    int32_t step_x;
+    int32_t step_y;
+    int32_t start;
+};
+
+// The per-triangle working record. The caller fills vert0..vert2, colour and flags; set-up fills the
+// rest. The corners are referenced, never copied or written.
+struct RasterTriangle {
+    const MeshVertex* vert0;
+    const MeshVertex* vert1;
+    const MeshVertex* vert2;
+    EdgeFunction edge0;  // vert0 -> vert1
+    EdgeFunction edge1;  // vert1 -> vert2
+    EdgeFunction edge2;  // vert2 -> vert0
+    uint32_t colour;     // fill colour, modulating colour or per-channel opacity, by mode
+    int32_t area;        // sum of the edge constants: 4096 x signed area, less the fill rule
+    int32_t min_x, min_y, max_x, max_y;  // inclusive box, clamped to the screen
+    float inv_area;      // 2048 / area
+    uint32_t flags;      // DOUBLE_SIDED
+};
+
+// Independent triangles (0,1,2), (3,4,5), ...; a trailing incomplete triangle is ignored.
+void polygon_draw_list(const MeshVertex* vertices, int32_t vertex_count, uint32_t flags,
+                       uint32_t colour, const Texture* texture, RenderMode mode);
+// A convex polygon as the fan (0, i, i+1); fewer than 3 vertices draw nothing.
+void polygon_draw_fan(const MeshVertex* vertices, int32_t vertex_count, uint32_t flags,
+                      uint32_t colour, const Texture* texture, RenderMode mode);
+// Prepared triangles in array order; everything but vert0..vert2, colour and flags is overwritten.
+void triangles_draw(RasterTriangle* triangles, int32_t count, const Texture* texture,
+                    RenderMode mode);
+// The process-wide map slots read by the environment, bump-offset and dot3 modes (not owned).
+void raster_set_env_map(const Texture* texture);
+void raster_set_bump_map(const Texture* texture);
+
+// Set-up, shared by every filler. triangle_setup returns 0 to draw, non-zero when rejected.
+void edge_setup(EdgeFunction* edge, const MeshVertex* a, const MeshVertex* b);
+void edge_flip(EdgeFunction* edge);
+int triangle_setup(RasterTriangle* triangle);
+// The plane through three per-corner values, valid after a successful triangle_setup.
+void gradient_setup(const RasterTriangle* triangle, Gradient* gradient, float value0, float value1,
+                    float value2);
+void gradient_setup_int(const RasterTriangle* triangle, Gradient* gradient, int32_t value0,
+                        int32_t value1, int32_t value2);
