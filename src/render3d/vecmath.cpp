@@ -1,0 +1,234 @@
+// Vector and matrix operations over plain float records; all arithmetic in single precision.
+#include "render3d/vecmath.h"
+
+#include <cmath>
+#include <cstring>
+
+float vec3_dot(const Vec3* a, const Vec3* b) { return a->x * b->x + a->y * b->y + a->z * b->z; }
+
+float vec3_length(const Vec3* a) { return std::sqrt(vec3_dot(a, a)); }
+
+void vec3_cross(const Vec3* a, const Vec3* b, Vec3* out) {
+    out->x = a->y * b->z - a->z * b->y;
+    out->y = a->z * b->x - a->x * b->z;
+    out->z = a->x * b->y - a->y * b->x;
+}
+
+void vec3_add(const Vec3* a, const Vec3* b, Vec3* out) {
+    *out = Vec3{a->x + b->x, a->y + b->y, a->z + b->z};
+}
+
+void vec3_sub(const Vec3* a, const Vec3* b, Vec3* out) {
+    *out = Vec3{a->x - b->x, a->y - b->y, a->z - b->z};
+}
+
+void vec3_scale(const Vec3* a, float s, Vec3* out) { *out = Vec3{a->x * s, a->y * s, a->z * s}; }
+
+void vec3_scale_add(const Vec3* a, float s, const Vec3* b, Vec3* out) {
+    *out = Vec3{a->x * s + b->x, a->y * s + b->y, a->z * s + b->z};
+}
+
+void vec3_lerp(const Vec3* a, const Vec3* b, float t, Vec3* out) {
+    *out = Vec3{a->x + (b->x - a->x) * t, a->y + (b->y - a->y) * t, a->z + (b->z - a->z) * t};
+}
+
+void vec3_reflect(const Vec3* v, const Vec3* n, Vec3* out) {
+    float k = 2.0f * vec3_dot(v, n);
+    *out = Vec3{v->x - k * n->x, v->y - k * n->y, v->z - k * n->z};
+}
+
+void vec3_normalize(const Vec3* v, Vec3* out) {
+    float s = vec3_dot(v, v);
+    // The zero vector stays zero rather than becoming NaN.
+    float k = s == 0.0f ? 0.0f : 1.0f / std::sqrt(s);
+    *out = Vec3{v->x * k, v->y * k, v->z * k};
+}
+
+void mat_identity(Matrix* out) {
+    std::memset(out, 0, sizeof *out);
+    out->m[0] = out->m[5] = out->m[10] = out->m[15] = 1.0f;
+}
+
+void mat_translate(Matrix* out, float tx, float ty, float tz) {
+    mat_identity(out);
+    out->m[12] = tx;
+    out->m[13] = ty;
+    out->m[14] = tz;
+}
+
+void mat_scale(Matrix* out, float sx, float sy, float sz) {
+    std::memset(out, 0, sizeof *out);
+    out->m[0] = sx;
+    out->m[5] = sy;
+    out->m[10] = sz;
+    out->m[15] = 1.0f;
+}
+
+void mat_rotate_x(Matrix* out, float angle) {
+    float c = std::cos(angle), s = std::sin(angle);
+    std::memset(out, 0, sizeof *out);
+    out->m[0] = 1.0f;
+    out->m[5] = c;
+    out->m[6] = s;
+    out->m[9] = -s;
+    out->m[10] = c;
+    out->m[15] = 1.0f;
+}
+
+void mat_rotate_y(Matrix* out, float angle) {
+    float c = std::cos(angle), s = std::sin(angle);
+    std::memset(out, 0, sizeof *out);
+    out->m[0] = c;
+    out->m[2] = -s;
+    out->m[5] = 1.0f;
+    out->m[8] = s;
+    out->m[10] = c;
+    out->m[15] = 1.0f;
+}
+
+void mat_rotate_z(Matrix* out, float angle) {
+    float c = std::cos(angle), s = std::sin(angle);
+    std::memset(out, 0, sizeof *out);
+    out->m[0] = c;
+    out->m[1] = s;
+    out->m[4] = -s;
+    out->m[5] = c;
+    out->m[10] = 1.0f;
+    out->m[15] = 1.0f;
+}
+
+void mat_rotate_euler(Matrix* out, float ay, float ax, float az) {
+    Matrix ry, rx, rz, yx;
+    mat_rotate_y(&ry, ay);
+    mat_rotate_x(&rx, ax);
+    mat_rotate_z(&rz, az);
+    mat_multiply(&ry, &rx, &yx);
+    mat_multiply(&yx, &rz, out);
+}
+
+void mat_look_at(Matrix* out, const Vec3* eye, const Vec3* target) {
+    const Vec3 up = {0.0f, 1.0f, 0.0f};
+    Vec3 f, r, u;
+    vec3_sub(target, eye, &f);
+    vec3_normalize(&f, &f);
+    vec3_cross(&f, &up, &r);
+    vec3_normalize(&r, &r);
+    vec3_cross(&r, &f, &u);
+    float* m = out->m;
+    m[0] = r.x;
+    m[4] = r.y;
+    m[8] = r.z;
+    m[1] = u.x;
+    m[5] = u.y;
+    m[9] = u.z;
+    m[2] = f.x;
+    m[6] = f.y;
+    m[10] = f.z;
+    m[12] = vec3_dot(&r, eye);
+    m[13] = vec3_dot(&u, eye);
+    m[14] = vec3_dot(&f, eye);
+    m[3] = m[7] = m[11] = 0.0f;
+    m[15] = 1.0f;
+}
+
+void mat_perspective(Matrix* out, float aspect, float fov_x_deg, float fov_y_deg, float near_z,
+                     float far_z) {
+    const float k = 0.01745329238474369f;
+    std::memset(out, 0, sizeof *out);
+    out->m[0] = 1.0f / (std::tan(fov_x_deg * k / 2.0f) * aspect);
+    out->m[5] = 1.0f / std::tan(fov_y_deg * k / 2.0f);
+    out->m[10] = (near_z + far_z) / (near_z - far_z);
+    out->m[14] = 2.0f * near_z * far_z / (near_z - far_z);
+    out->m[11] = -1.0f;
+}
+
+void mat_viewport(Matrix* out, float x, float y, float w, float h) {
+    std::memset(out, 0, sizeof *out);
+    out->m[0] = w * 0.5f;
+    out->m[5] = -h * 0.5f;
+    out->m[10] = 1.0f;
+    out->m[12] = x + w * 0.5f;
+    out->m[13] = y + h * 0.5f;
+    out->m[15] = 1.0f;
+}
+
+void mat_multiply(const Matrix* a, const Matrix* b, Matrix* out) {
+    for (int r = 0; r < 4; r++) {
+        for (int c = 0; c < 4; c++) {
+            float sum = 0.0f;
+            for (int k = 0; k < 4; k++) sum += a->m[r * 4 + k] * b->m[k * 4 + c];
+            out->m[r * 4 + c] = sum;
+        }
+    }
+}
+
+void mat_transpose(const Matrix* m, Matrix* out) {
+    for (int r = 0; r < 4; r++)
+        for (int c = 0; c < 4; c++) out->m[r * 4 + c] = m->m[c * 4 + r];
+}
+
+void mat_invert(const Matrix* m, Matrix* out) {
+    // Rows of the augmented matrix [m | I] are addressed through a permutation instead of moved.
+    float a[4][8];
+    int perm[4] = {0, 1, 2, 3};
+    for (int r = 0; r < 4; r++) {
+        for (int c = 0; c < 4; c++) {
+            a[r][c] = m->m[r * 4 + c];
+            a[r][c + 4] = r == c ? 1.0f : 0.0f;
+        }
+    }
+    for (int c = 0; c < 4; c++) {
+        float best = 1e-6f;
+        int pivot = -1;
+        for (int i = c; i < 4; i++) {
+            float v = std::fabs(a[perm[i]][c]);
+            if (v > best) {
+                best = v;
+                pivot = i;
+            }
+        }
+        if (pivot < 0) {
+            std::memset(out, 0, sizeof *out);
+            return;
+        }
+        int t = perm[c];
+        perm[c] = perm[pivot];
+        perm[pivot] = t;
+        float* p = a[perm[c]];
+        float d = p[c];
+        for (int k = 0; k < 8; k++) p[k] /= d;
+        p[c] = 1.0f;
+        for (int i = 0; i < 4; i++) {
+            if (i == c) continue;
+            float* row = a[perm[i]];
+            float f = row[c];
+            for (int k = 0; k < 8; k++) row[k] -= p[k] * f;
+            row[c] = 0.0f;
+        }
+    }
+    for (int r = 0; r < 4; r++)
+        for (int c = 0; c < 4; c++) out->m[r * 4 + c] = a[perm[r]][c + 4];
+}
+
+void mat_transform_point(const Matrix* m, const Vec3* p, Vec3* out) {
+    const float* e = m->m;
+    float x = p->x, y = p->y, z = p->z;
+    out->x = x * e[0] + y * e[4] + z * e[8] + e[12];
+    out->y = x * e[1] + y * e[5] + z * e[9] + e[13];
+    out->z = x * e[2] + y * e[6] + z * e[10] + e[14];
+}
+
+float mat_transform_point_w(const Matrix* m, const Vec3* p, Vec3* out) {
+    const float* e = m->m;
+    float w = p->x * e[3] + p->y * e[7] + p->z * e[11] + e[15];
+    mat_transform_point(m, p, out);
+    return w;
+}
+
+void mat_rotate_vector(const Matrix* m, const Vec3* v, Vec3* out) {
+    const float* e = m->m;
+    float x = v->x, y = v->y, z = v->z;
+    out->x = x * e[0] + y * e[4] + z * e[8];
+    out->y = x * e[1] + y * e[5] + z * e[9];
+    out->z = x * e[2] + y * e[6] + z * e[10];
+}
