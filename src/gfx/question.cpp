@@ -1,17 +1,76 @@
 #include "gfx/question.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-int question_ask_yes_no(const char* text, const char* caption) {
-    (void)caption;
-    if (!isatty(0)) return QUESTION_NO;
-    printf("%s [y/N] ", text);
-    fflush(stdout);
+// Finds an executable of that name on PATH; 0 when found (its path in out).
+static int question_find_program(const char* name, char* out, size_t size) {
+    const char* path = getenv("PATH");
+    if (!path) return 1;
+    while (*path) {
+        const char* colon = strchr(path, ':');
+        size_t length = colon ? (size_t)(colon - path) : strlen(path);
+        if (length > 0 && (size_t)snprintf(out, size, "%.*s/%s", (int)length, path, name) < size &&
+            access(out, X_OK) == 0)
+            return 0;
+        path += length;
+        if (*path == ':') path++;
+    }
+    return 1;
+}
+
+// Runs a dialog program and waits for it; its exit status 0 means yes. -1 when it could not run.
+static int question_run_dialog(char* const argv[]) {
+    pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        execv(argv[0], argv);
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    int code = WEXITSTATUS(status);
+    if (code == 127) return -1;
+    return code == 0 ? QUESTION_YES : QUESTION_NO;
+}
+
+static int question_ask_desktop(const char* text, const char* caption) {
+    if (!getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY")) return -1;
+    char program[4096];
+    if (question_find_program("zenity", program, sizeof program) == 0) {
+        char* argv[] = {program, (char*)"--question", (char*)"--title", (char*)caption,
+                        (char*)"--text", (char*)text, nullptr};
+        return question_run_dialog(argv);
+    }
+    if (question_find_program("kdialog", program, sizeof program) == 0) {
+        char* argv[] = {program, (char*)"--title", (char*)caption, (char*)"--yesno", (char*)text,
+                        nullptr};
+        return question_run_dialog(argv);
+    }
+    if (question_find_program("xmessage", program, sizeof program) == 0) {
+        // xmessage exits with 100 + the index of the pressed button.
+        char* argv[] = {program, (char*)"-center", (char*)"-title", (char*)caption, (char*)"-buttons",
+                        (char*)"Yes:0,No:1", (char*)text, nullptr};
+        return question_run_dialog(argv);
+    }
+    return -1;
+}
+
+static int question_ask_terminal(const char* text, const char* caption) {
+    if (!isatty(0)) return -1;
+    // The prompt goes to standard error: standard output carries only the program's diagnostics.
+    fprintf(stderr, "%s: %s [y/N] ", caption, text);
     char line[64];
     if (!fgets(line, sizeof line, stdin)) return QUESTION_NO;
     return (line[0] == 'y' || line[0] == 'Y') ? QUESTION_YES : QUESTION_NO;
+}
+
+int question_ask_yes_no(const char* text, const char* caption) {
+    int answer = question_ask_desktop(text, caption);
+    if (answer < 0) answer = question_ask_terminal(text, caption);
+    return answer < 0 ? QUESTION_NO : answer;
 }

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The show, run as a user would but headless: SDL's dummy video and audio drivers, no terminal.
+# It prints the rendering-information block, plays, and ends with status 0 within a second of
+# SIGINT; without a usable video driver it ends with status 1.
+set -uo pipefail
+build=$1
+show="$build/quillet"
+[ -x "$show" ] || { echo "show_e2e: $show missing"; exit 1; }
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+
+cd "$build"
+SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy DISPLAY= WAYLAND_DISPLAY= "$show" </dev/null >"$out" 2>&1 &
+pid=$!
+sleep 6
+if ! kill -0 "$pid" 2>/dev/null; then
+  wait "$pid"; echo "show_e2e: the show ended by itself with status $? before SIGINT"; cat "$out"; exit 1
+fi
+kill -INT "$pid"
+start=$(date +%s%N)
+for _ in $(seq 1 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+wait "$pid"; status=$?
+elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
+[ "$status" -eq 0 ] || { echo "show_e2e: status $status after SIGINT"; cat "$out"; exit 1; }
+[ "$elapsed_ms" -le 1000 ] || { echo "show_e2e: took ${elapsed_ms} ms to end after SIGINT"; exit 1; }
+head -1 "$out" | grep -qx 'rendering info:' || { echo "show_e2e: no rendering-information block"; cat "$out"; exit 1; }
+[ "$(grep -c $'^\t' "$out")" -ge 16 ] || { echo "show_e2e: rendering-information block incomplete"; cat "$out"; exit 1; }
+
+SDL_VIDEODRIVER=no-such-driver SDL_AUDIODRIVER=dummy "$show" </dev/null >"$out" 2>&1
+status=$?
+[ "$status" -eq 1 ] || { echo "show_e2e: status $status without a display (expected 1)"; exit 1; }
+exit 0

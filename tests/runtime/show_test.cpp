@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/show.h"
+#include "gfx/image.h"
+#include "scenes/scenes.h"
+
+namespace {
+
+std::vector<std::string> calls;
+
+template <int Row> int record_init() { calls.push_back("init" + std::to_string(Row)); return Row == 5; }
+template <int Row> void record_free() { calls.push_back("free" + std::to_string(Row)); }
+template <int Row> void record_render(float) { calls.push_back("row" + std::to_string(Row)); }
+
+TEST(PartTable, FailingRowFreesEarlierRowsOnceInOrder) {
+    const PartEntry table[] = {
+        {record_init<0>, record_free<0>}, {record_init<1>, record_free<1>},
+        {record_init<2>, record_free<2>}, {record_init<3>, record_free<3>},
+        {record_init<4>, record_free<4>}, {record_init<5>, record_free<5>},
+        {record_init<6>, record_free<6>},
+    };
+    calls.clear();
+    EXPECT_EQ(parts_init_table(table, 7), 1);
+    const std::vector<std::string> expected = {"init0", "init1", "init2", "init3", "init4", "init5",
+                                               "free0", "free1", "free2", "free3", "free4"};
+    EXPECT_EQ(calls, expected);
+}
+
+TEST(PartTable, SucceedsWhenEveryRowDoes) {
+    const PartEntry table[] = {{record_init<0>, record_free<0>}, {record_init<1>, record_free<1>}};
+    calls.clear();
+    EXPECT_EQ(parts_init_table(table, 2), 0);
+    parts_free_table(table, 2);
+    const std::vector<std::string> expected = {"init0", "init1", "free0", "free1"};
+    EXPECT_EQ(calls, expected);
+}
+
+TEST(PartTable, RowsInTheirFixedOrder) {
+    EXPECT_EQ(part_table[0].init, &textures_init);
+    EXPECT_EQ(part_table[1].init, &scene_cube_init);
+    EXPECT_EQ(part_table[5].init, &scene_carved_box_init);
+    EXPECT_EQ(part_table[12].init, &layer_backgrounds_init);
+    EXPECT_EQ(part_table[14].free, &layer_pixelate_free);
+}
+
+// The real timeline with its render operations replaced by recorders of the row number.
+std::vector<TimelineEntry> recording_timeline() {
+    static void (*const recorders[TIMELINE_COUNT])(float) = {
+        record_render<0>,  record_render<1>,  record_render<2>,  record_render<3>,
+        record_render<4>,  record_render<5>,  record_render<6>,  record_render<7>,
+        record_render<8>,  record_render<9>,  record_render<10>, record_render<11>,
+        record_render<12>, record_render<13>, record_render<14>, record_render<15>,
+        record_render<16>, record_render<17>};
+    std::vector<TimelineEntry> rows(timeline, timeline + TIMELINE_COUNT);
+    for (int i = 0; i < TIMELINE_COUNT; i++) rows[i].render = recorders[i];
+    return rows;
+}
+
+std::vector<std::string> rows_at(int beat) {
+    std::vector<TimelineEntry> rows = recording_timeline();
+    calls.clear();
+    timeline_run_table(rows.data(), (int)rows.size(), beat, 0.0f);
+    return calls;
+}
+
+TEST(Timeline, RowsOfEachBeatInRowOrder) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(rows_at(0), (V{"row0", "row1", "row3", "row4", "row15", "row16", "row17"}));
+    EXPECT_EQ(rows_at(16), (V{"row0", "row1", "row2", "row3", "row4", "row15", "row16", "row17"}));
+    EXPECT_EQ(rows_at(31), rows_at(16));
+    EXPECT_EQ(rows_at(32), (V{"row0", "row5", "row15", "row16", "row17"}));
+    // The film strip over the end of the tree and the start of the carved box.
+    EXPECT_EQ(rows_at(188), (V{"row0", "row7", "row9", "row15", "row16", "row17"}));
+    EXPECT_EQ(rows_at(191), rows_at(188));
+    EXPECT_EQ(rows_at(192), (V{"row0", "row8", "row9", "row15", "row16", "row17"}));
+    EXPECT_EQ(rows_at(211), rows_at(192));
+    EXPECT_EQ(rows_at(212), (V{"row0", "row8", "row15", "row16", "row17"}));
+    // The dancer lies under the springs scene.
+    EXPECT_EQ(rows_at(264), (V{"row0", "row10", "row11", "row15", "row16", "row17"}));
+    EXPECT_EQ(rows_at(433), (V{"row0", "row13", "row14", "row15", "row16", "row17"}));
+    EXPECT_TRUE(rows_at(434).empty());
+    EXPECT_TRUE(rows_at(-1).empty());
+}
+
+TEST(Timeline, RenderReceivesTheSeconds) {
+    static float seen = -1.0f;
+    const TimelineEntry row = {[](float s) { seen = s; }, 0, 1};
+    timeline_run_table(&row, 1, 0, 1.25f);
+    EXPECT_EQ(seen, 1.25f);
+}
+
+}  // namespace
