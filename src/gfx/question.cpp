@@ -39,7 +39,9 @@ static int question_run_dialog(char* const argv[]) {
 }
 
 static int question_ask_desktop(const char* text, const char* caption) {
-    if (!getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY")) return -1;
+    const char* x11 = getenv("DISPLAY");
+    const char* wayland = getenv("WAYLAND_DISPLAY");
+    if ((!x11 || !*x11) && (!wayland || !*wayland)) return -1;
     char program[4096];
     if (question_find_program("zenity", program, sizeof program) == 0) {
         char* argv[] = {program, (char*)"--question", (char*)"--title", (char*)caption,

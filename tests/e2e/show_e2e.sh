@@ -10,7 +10,9 @@ out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 
 cd "$build"
-SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy DISPLAY= WAYLAND_DISPLAY= "$show" </dev/null >"$out" 2>&1 &
+# Job control, so that the background show does not start with SIGINT ignored as scripts' jobs do.
+set -m
+env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy "$show" </dev/null >"$out" 2>&1 &
 pid=$!
 sleep 6
 if ! kill -0 "$pid" 2>/dev/null; then
