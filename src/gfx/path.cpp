@@ -3,6 +3,9 @@
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <cstring>
 
@@ -83,4 +86,19 @@ FILE* path_fopen(const char* name, const char* mode) {
     char resolved[4096];
     if (path_resolve(name, resolved, sizeof resolved) != 0) return nullptr;
     return fopen(resolved, mode);
+}
+
+int path_find_program(const char* name, char* out, size_t out_size) {
+    const char* path = getenv("PATH");
+    if (!path || !name || !*name) return 1;
+    while (*path) {
+        const char* colon = strchr(path, ':');
+        size_t length = colon ? (size_t)(colon - path) : strlen(path);
+        if (length > 0 && (size_t)snprintf(out, out_size, "%.*s/%s", (int)length, path, name) < out_size &&
+            access(out, X_OK) == 0)
+            return 0;
+        path += length;
+        if (*path == ':') path++;
+    }
+    return 1;
 }

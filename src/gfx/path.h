@@ -13,3 +13,6 @@ int path_resolve(const char* name, char* out, size_t out_size);
 
 // fopen of the resolved name; null when it does not exist or cannot be opened.
 FILE* path_fopen(const char* name, const char* mode);
+
+// Finds an executable of that name on PATH; 0 when found (its full name in out), 1 otherwise.
+int path_find_program(const char* name, char* out, size_t out_size);

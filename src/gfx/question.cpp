@@ -1,27 +1,13 @@
 #include "gfx/question.h"
 
+#include "gfx/path.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-// Finds an executable of that name on PATH; 0 when found (its path in out).
-static int question_find_program(const char* name, char* out, size_t size) {
-    const char* path = getenv("PATH");
-    if (!path) return 1;
-    while (*path) {
-        const char* colon = strchr(path, ':');
-        size_t length = colon ? (size_t)(colon - path) : strlen(path);
-        if (length > 0 && (size_t)snprintf(out, size, "%.*s/%s", (int)length, path, name) < size &&
-            access(out, X_OK) == 0)
-            return 0;
-        path += length;
-        if (*path == ':') path++;
-    }
-    return 1;
-}
 
 // Runs a dialog program and waits for it; its exit status 0 means yes. -1 when it could not run.
 static int question_run_dialog(char* const argv[]) {
@@ -43,17 +29,17 @@ static int question_ask_desktop(const char* text, const char* caption) {
     const char* wayland = getenv("WAYLAND_DISPLAY");
     if ((!x11 || !*x11) && (!wayland || !*wayland)) return -1;
     char program[4096];
-    if (question_find_program("zenity", program, sizeof program) == 0) {
+    if (path_find_program("zenity", program, sizeof program) == 0) {
         char* argv[] = {program, (char*)"--question", (char*)"--title", (char*)caption,
                         (char*)"--text", (char*)text, nullptr};
         return question_run_dialog(argv);
     }
-    if (question_find_program("kdialog", program, sizeof program) == 0) {
+    if (path_find_program("kdialog", program, sizeof program) == 0) {
         char* argv[] = {program, (char*)"--title", (char*)caption, (char*)"--yesno", (char*)text,
                         nullptr};
         return question_run_dialog(argv);
     }
-    if (question_find_program("xmessage", program, sizeof program) == 0) {
+    if (path_find_program("xmessage", program, sizeof program) == 0) {
         // xmessage exits with 100 + the index of the pressed button.
         char* argv[] = {program, (char*)"-center", (char*)"-title", (char*)caption, (char*)"-buttons",
                         (char*)"Yes:0,No:1", (char*)text, nullptr};
