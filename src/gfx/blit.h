@@ -1,7 +1,27 @@
-// Whole-image 2D drawing onto the framebuffer at an integer position, clipped to 640 x 480.
+// Whole-image 2D drawing onto the framebuffer at an integer position, clipped to 640 x 480, no
+// scaling. Every byte of a pixel (alpha included) goes through the mode's formula and the result is
+// written to the destination's four bytes. The image pointer must be valid; nothing is drawn while
+// no display is open.
+//
+// image_blit: a = (source alpha * opacity) >> 8 per pixel (mode 7 uses the destination's alpha),
+// >> 8 truncates, sat() clamps at 255.
+//   0 sat((S*a >> 8) + (D*(255-a) >> 8))   alpha blend faded by the opacity
+//   1 sat(S + (D*(255-a) >> 8))            premultiplied source over the destination
+//   2 sat((S*(255-a) >> 8) + D)            source attenuated by the inverse alpha, added
+//   3 S*(255-a) >> 8                       destination replaced by the attenuated source
+//   4 D*a >> 8                             destination darkened by the source alpha
+//   5 sat((S*D >> 8) + (D*(255-a) >> 8))   multiply mixed by the source alpha
+//   6 sat(D + max(0, D - (S*D >> 8)))      brightening; alpha and opacity ignored
+//   7 as 0 with a from the destination's alpha
+// image_draw, no alpha: 0 S, 1 sat(S+D), 2 max(D-S, 0), 3 S*D >> 8, 4 min, 5 max, 6 (S+D+1) >> 1.
 #pragma once
 #include <cstdint>
 #include "gfx/image.h"
 
 void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode);  // modes 0..7
 void image_draw(const Image* image, int x, int y, uint32_t mode);                    // modes 0..6
+
+// The portable twins of the two operations: the same bytes without SIMD (what image_blit and
+// image_draw run on processors without SSE2).
+void image_blit_scalar(const Image* image, int x, int y, uint32_t opacity, uint32_t mode);
+void image_draw_scalar(const Image* image, int x, int y, uint32_t mode);

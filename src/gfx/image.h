@@ -3,10 +3,14 @@
 // One allocation: the header, then width * height pixels (0xAARRGGBB, row-major, top row first),
 // then for mip-mapped images levels 1, 2, ... of side min(width, height) >> k. Releasing the record
 // releases everything. Masks and shifts are precomputed for the texture fillers.
+//
+// Loaders return null for a missing, unreadable, corrupt or truncated file and for sides above
+// IMAGE_MAX_SIDE, having released everything they acquired; they print nothing but the two texture
+// messages ("texture dimensions must be POW2 ...", "unable to build mipmaps for ...").
 #pragma once
 #include <cstdint>
 
-enum { IMAGE_MAX_LEVELS = 11 };
+enum { IMAGE_MAX_LEVELS = 11, IMAGE_MAX_SIDE = 16384 };
 
 struct Image {
     int width;
@@ -21,16 +25,44 @@ struct Image {
 };
 typedef Image Texture;
 
-Image* image_new(int width, int height);             // zeroed, no levels; null on no memory
+Image* image_new(int width, int height);             // zeroed, no levels; null on no memory or a negative side
 Image* image_new_mipmapped(int width, int height);   // zeroed with level chain; null if not pow2
 void image_free(Image* image);                       // null accepted
 int image_build_mips(Image* image);                  // 0 ok, 1 not square or no levels
-Image* image_load_jpeg(const char* path, uint32_t flags);
-Image* image_load_png(const char* path, uint32_t flags);
+Image* image_load_jpeg(const char* path, uint32_t flags);  // flags != 0: mip-mapped
+Image* image_load_png(const char* path, uint32_t flags);   // alpha stored premultiplied
 
-int next_pow2(int value);     // smallest power of two not below a positive value
-int floor_log2(int value);    // 0 for 0 and 1
+// Slope map of the blue byte, wrapping at the edges: red holds B(x-1, y) - B(x+1, y), green
+// B(x, y-1) - B(x, y+1), each difference d stored as (d + 256) >> 1 (128 = flat); blue 0, alpha 255.
+// A new image without levels, or null on no memory.
+Image* image_slope_map(const Image* source);
+
+int next_pow2(int value);     // smallest power of two not below value (1 for value <= 1, 0 above 2^30)
+int floor_log2(int value);    // 0 for 0 and 1 (and negative values)
 int bit_count(uint32_t value);
+
+// The texture list and table. Flags: non-zero loads with mip levels, TEXTURE_SLOPE_MAP replaces the
+// loaded image by its slope map.
+enum { TEXTURE_LIST_COUNT = 39, TEXTURE_SLOTS = 256, TEXTURE_RAMP = 39, TEXTURE_SLOPE_MAP = 0x100 };
+
+struct TextureListRow {
+    char name[64];
+    uint32_t flags;
+};
+
+struct TextureTable {
+    Image* textures[TEXTURE_SLOTS];
+    int texture_count;
+};
+
+extern const TextureListRow texture_list[TEXTURE_LIST_COUNT];
+extern TextureTable texture_table;
+
+// ".png" anywhere in the name reads PNG, else ".jpg" reads JPEG, else null.
+Image* texture_load_file(const char* name, uint32_t flags);
+// Fills slots 0..count-1 from rows, then the generated ramp; on a failed row releases everything.
+int textures_load_list(const TextureListRow* rows, int count);
+Image* texture_make_ramp(void);  // the 256 x 256 half-sine ramp of slot 39
 
 // The texture table: slots 0..38 the texture list, 39 the generated ramp.
 int textures_init(void);      // 0 ok, 1 failure (everything loaded so far is released)
