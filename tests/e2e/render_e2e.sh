@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The offline renderer on the real data set: deterministic frames, --from agreeing with a run from
+# the start for the stateless layers, the benchmark's table, a short video, and the error paths.
+set -uo pipefail
+build=$1
+tool="$build/quillet-render"
+[ -x "$tool" ] || { echo "render_e2e: $tool missing"; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "render_e2e: $*"; exit 1; }
+cd "$build"
+
+"$tool" --frames 2,40 --out "$work/a" 2>/dev/null || fail "--frames failed"
+"$tool" --frames 2,40 --out "$work/b" 2>/dev/null || fail "--frames failed the second time"
+cmp -s "$work/a/beat-002.png" "$work/b/beat-002.png" || fail "beat 2 differs between two runs"
+cmp -s "$work/a/beat-040.png" "$work/b/beat-040.png" || fail "beat 40 differs between two runs"
+file "$work/a/beat-040.png" | grep -q '640 x 480' || fail "beat 40 is not a 640 x 480 PNG"
+"$tool" --frames 40 --from 40 --out "$work/c" --data "$build" 2>/dev/null || fail "--from failed"
+[ -s "$work/c/beat-040.png" ] || fail "--from wrote no frame"
+
+"$tool" --bench --from 30 --to 34 >"$work/bench.txt" 2>/dev/null || fail "--bench failed"
+grep -Eq '^intro +0-32 +[0-9]+ +[0-9.]+' "$work/bench.txt" || fail "no intro row: $(cat "$work/bench.txt")"
+grep -Eq '^voxel cubes +32-96 ' "$work/bench.txt" || fail "no voxel-cubes row"
+grep -q 'x real time' "$work/bench.txt" || fail "no real-time ratio"
+
+if command -v ffprobe >/dev/null; then
+  "$tool" --video "$work/v.mp4" --fps 30 --from 0 --to 4 2>/dev/null || fail "--video failed"
+  frames=$(ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$work/v.mp4")
+  expected=$(( $(echo "4 * 60 / 105 * 30" | bc -l | cut -d. -f1) + 1 ))
+  [ "$frames" -ge $((expected - 1)) ] && [ "$frames" -le $((expected + 1)) ] || fail "video has $frames frames, expected about $expected"
+  size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$work/v.mp4")
+  [ "$size" = "640,480" ] || fail "video size $size"
+  ffprobe -v error -select_streams a -show_entries stream=codec_type -of csv=p=0 "$work/v.mp4" | grep -q audio || fail "video has no audio"
+fi
+
+"$tool" --bogus >/dev/null 2>&1; [ $? -eq 2 ] || fail "unknown option is not status 2"
+"$tool" --frames 500 --out "$work/x" >/dev/null 2>&1; [ $? -eq 2 ] || fail "beat 500 is not status 2"
+"$tool" --bench --from 40 --to 20 >/dev/null 2>&1; [ $? -eq 2 ] || fail "reversed range is not status 2"
+touch "$work/file"
+"$tool" --frames 1 --out "$work/file" >/dev/null 2>&1; [ $? -eq 1 ] || fail "unwritable folder is not status 1"
+(cd "$work" && "$tool" --frames 1 --out "$work/y" >/dev/null 2>&1); [ $? -eq 1 ] || fail "missing data is not status 1"
+PATH=/nonexistent "$tool" --video "$work/w.mp4" --to 2 >/dev/null 2>&1; [ $? -eq 1 ] || fail "missing ffmpeg is not status 1"
+exit 0

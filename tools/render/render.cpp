@@ -1,0 +1,423 @@
+#include "render/render.h"
+
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "gfx/display.h"
+#include "gfx/path.h"
+#include "render/render_music.h"
+#include "runtime/clock.h"
+#include "runtime/show.h"
+
+const BenchSection bench_sections[8] = {
+    {"intro", 0, 32},        {"voxel cubes", 32, 96}, {"knot shadows", 96, 160}, {"tree", 160, 192},
+    {"carved box", 192, 256}, {"ropes", 256, 320},     {"bump sphere", 320, 385}, {"cloth", 385, 434},
+};
+
+void render_print_usage(FILE* out) {
+    fprintf(out,
+            "usage: quillet-render --frames BEAT[,BEAT...] --out DIR [--from BEAT] [--fps N] [--scale N]\n"
+            "       quillet-render --video FILE.mp4 [--fps N] [--scale N] [--from BEAT] [--to BEAT]\n"
+            "       quillet-render --bench [--fps N] [--from BEAT] [--to BEAT]\n"
+            "Renders the show without a display or a sound device, from the data folder of the working\n"
+            "directory (or of --data DIR). Beats run from 0 to %d; the clock steps 1/fps per frame.\n"
+            "  --frames   one PNG per listed beat, written to DIR/beat-NNN.png\n"
+            "  --video    H.264 video with the matching part of the track (needs ffmpeg)\n"
+            "  --bench    renders as fast as it can and prints frame times per section\n",
+            SHOW_BEATS);
+}
+
+static int render_parse_int(const char* text, int* out) {
+    if (!text || !*text) return 1;
+    char* end = nullptr;
+    long value = strtol(text, &end, 10);
+    if (*end != 0 || value < -1000000 || value > 1000000) return 1;
+    *out = (int)value;
+    return 0;
+}
+
+int render_parse_args(int argc, char** argv, RenderOptions* o, FILE* err) {
+    *o = RenderOptions{};
+    o->mode = -1;
+    o->fps = 60;
+    o->scale = 1;
+    o->from_beat = 0;
+    o->to_beat = SHOW_BEATS;
+    bool to_given = false;
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        auto need_value = [&]() {
+            if (!value) fprintf(err, "quillet-render: %s needs a value\n", arg);
+            return value != nullptr;
+        };
+        if (!strcmp(arg, "--help") || !strcmp(arg, "-h")) {
+            o->mode = RENDER_TOOL_HELP;
+            return 0;
+        } else if (!strcmp(arg, "--bench")) {
+            o->mode = RENDER_TOOL_BENCH;
+        } else if (!strcmp(arg, "--frames")) {
+            if (!need_value()) return 2;
+            o->mode = RENDER_TOOL_FRAMES;
+            std::string list = value;
+            size_t start = 0;
+            while (start <= list.size()) {
+                size_t comma = list.find(',', start);
+                std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                int beat;
+                if (render_parse_int(item.c_str(), &beat) != 0) {
+                    fprintf(err, "quillet-render: '%s' is not a beat\n", item.c_str());
+                    return 2;
+                }
+                o->beats.push_back(beat);
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+            i++;
+        } else if (!strcmp(arg, "--video")) {
+            if (!need_value()) return 2;
+            o->mode = RENDER_TOOL_VIDEO;
+            o->video_path = value;
+            i++;
+        } else if (!strcmp(arg, "--out") || !strcmp(arg, "--data")) {
+            if (!need_value()) return 2;
+            (!strcmp(arg, "--out") ? o->out_dir : o->data_root) = value;
+            i++;
+        } else if (!strcmp(arg, "--fps") || !strcmp(arg, "--scale") || !strcmp(arg, "--from") ||
+                   !strcmp(arg, "--to")) {
+            if (!need_value()) return 2;
+            int number;
+            if (render_parse_int(value, &number) != 0) {
+                fprintf(err, "quillet-render: %s needs a whole number, not '%s'\n", arg, value);
+                return 2;
+            }
+            if (!strcmp(arg, "--fps")) o->fps = number;
+            else if (!strcmp(arg, "--scale")) o->scale = number;
+            else if (!strcmp(arg, "--from")) o->from_beat = number;
+            else { o->to_beat = number; to_given = true; }
+            i++;
+        } else {
+            fprintf(err, "quillet-render: unknown option '%s' (see --help)\n", arg);
+            return 2;
+        }
+    }
+    if (o->mode < 0) {
+        fprintf(err, "quillet-render: say what to render: --frames, --video or --bench (see --help)\n");
+        return 2;
+    }
+    if (o->fps < 1 || o->fps > 1000) {
+        fprintf(err, "quillet-render: --fps must lie between 1 and 1000\n");
+        return 2;
+    }
+    if (o->scale < 1 || o->scale > 8) {
+        fprintf(err, "quillet-render: --scale must lie between 1 and 8\n");
+        return 2;
+    }
+    for (int beat : o->beats) {
+        if (beat < 0 || beat > SHOW_BEATS) {
+            fprintf(err, "quillet-render: beat %d lies outside the show (0-%d)\n", beat, SHOW_BEATS);
+            return 2;
+        }
+        if (beat < o->from_beat) {
+            fprintf(err, "quillet-render: beat %d comes before --from %d\n", beat, o->from_beat);
+            return 2;
+        }
+    }
+    if (o->from_beat < 0 || o->from_beat > SHOW_BEATS || o->to_beat < 0 || o->to_beat > SHOW_BEATS) {
+        fprintf(err, "quillet-render: --from and --to must lie within the show (0-%d)\n", SHOW_BEATS);
+        return 2;
+    }
+    if (o->to_beat <= o->from_beat && (to_given || o->mode != RENDER_TOOL_FRAMES)) {
+        fprintf(err, "quillet-render: the range ends (beat %d) before it starts (beat %d)\n", o->to_beat,
+                o->from_beat);
+        return 2;
+    }
+    if (o->mode == RENDER_TOOL_FRAMES && !o->out_dir) {
+        fprintf(err, "quillet-render: --frames needs --out DIR\n");
+        return 2;
+    }
+    return 0;
+}
+
+int64_t render_frame_for_beat(int beat, int fps) {
+    // The clock narrows seconds to float on the way to beats, so step until the integer beat is reached.
+    int64_t frame = (int64_t)std::floor((double)beat * 60.0 / (double)SHOW_BPM * fps);
+    if (frame < 0) frame = 0;
+    clock_set_bpm(SHOW_BPM);
+    for (;;) {
+        demo_clock.clock_seconds = (double)frame / fps;
+        clock_update_beat();
+        if (clock_beat_index() >= beat) return frame;
+        frame++;
+    }
+}
+
+void render_set_frame(int64_t frame, int fps) {
+    render_music_set_time((double)frame / (double)fps);
+    demo_clock.clock_delta = 1.0 / (double)fps;
+}
+
+int render_show_open(void) {
+    if (display_open_offscreen(1) != 0) {
+        printf("quillet-render: out of memory for the off-screen display\n");
+        return 1;
+    }
+    clock_reset();
+    clock_tick();
+    if (parts_init_all() != 0) {
+        printf("quillet-render: the show's data could not be loaded (is there a data folder here?)\n");
+        display_close();
+        return 1;
+    }
+    if (render_music_open(SHOW_MUSIC_FILE, SHOW_BPM) != 0) {
+        printf("quillet-render: unable to read the track \"%s\"\n", SHOW_MUSIC_FILE);
+        parts_free_all();
+        display_close();
+        return 1;
+    }
+    return 0;
+}
+
+void render_show_close(void) {
+    parts_free_all();
+    render_music_close();
+    display_close();
+}
+
+// The framebuffer as 8-bit RGB rows, each pixel repeated scale times across and down.
+static void render_scaled_row(int y, int scale, uint8_t* out, int bytes_per_pixel) {
+    const uint32_t* row = framebuffer.pixels + (size_t)y * (framebuffer.pitch / 4);
+    for (int x = 0; x < SCREEN_WIDTH; x++) {
+        uint32_t p = row[x];
+        for (int k = 0; k < scale; k++) {
+            if (bytes_per_pixel == 3) {
+                out[0] = (uint8_t)(p >> 16); out[1] = (uint8_t)(p >> 8); out[2] = (uint8_t)p;
+            } else {
+                out[0] = (uint8_t)p; out[1] = (uint8_t)(p >> 8); out[2] = (uint8_t)(p >> 16); out[3] = 255;
+            }
+            out += bytes_per_pixel;
+        }
+    }
+}
+
+int render_write_png(const char* path, int scale) {
+    FILE* file = fopen(path, "wb");
+    if (!file) return 1;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    uint8_t* row = (uint8_t*)malloc((size_t)SCREEN_WIDTH * scale * 3);
+    if (!png || !info || !row) {
+        png_destroy_write_struct(&png, &info);
+        free(row);
+        fclose(file);
+        return 1;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        free(row);
+        fclose(file);
+        return 1;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale, 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < SCREEN_HEIGHT; y++) {
+        render_scaled_row(y, scale, row, 3);
+        for (int k = 0; k < scale; k++) png_write_row(png, row);
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    free(row);
+    return fclose(file) == 0 ? 0 : 1;
+}
+
+static int render_make_folder(const char* dir) {
+    struct stat st;
+    if (stat(dir, &st) == 0) return S_ISDIR(st.st_mode) ? 0 : 1;
+    return mkdir(dir, 0755) == 0 ? 0 : 1;
+}
+
+// A progress line on standard error: frames done, speed and the time left.
+// On a terminal the line is redrawn in place; elsewhere (a log) one line is written per tenth.
+static void render_progress(int64_t done, int64_t total, double elapsed_s) {
+    static const bool terminal = isatty(2);
+    if (!terminal && done != total && (total < 10 || done % (total / 10) != 0)) return;
+    const int width = 30;
+    int filled = total > 0 ? (int)(width * done / total) : width;
+    double speed = elapsed_s > 0 ? done / elapsed_s : 0.0;
+    double left = speed > 0 ? (total - done) / speed : 0.0;
+    char bar[width + 1];
+    for (int i = 0; i < width; i++) bar[i] = i < filled ? '#' : '.';
+    bar[width] = 0;
+    fprintf(stderr, "%s[%s] %lld/%lld frames  %.1f fps  %d:%02d left ", terminal ? "\r" : "", bar,
+            (long long)done, (long long)total, speed, (int)left / 60, (int)left % 60);
+    if (done == total || !terminal) fprintf(stderr, "\n");
+    fflush(stderr);
+}
+
+static double render_seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int render_frames(const RenderOptions* o) {
+    if (render_make_folder(o->out_dir) != 0) {
+        printf("quillet-render: cannot write to the folder \"%s\"\n", o->out_dir);
+        return 1;
+    }
+    std::vector<int> beats = o->beats;
+    std::sort(beats.begin(), beats.end());
+    beats.erase(std::unique(beats.begin(), beats.end()), beats.end());
+    std::vector<int64_t> targets;
+    for (int beat : beats) targets.push_back(render_frame_for_beat(beat, o->fps));
+    int64_t first = render_frame_for_beat(o->from_beat, o->fps);
+    int64_t last = targets.back();
+    if (render_show_open() != 0) return 1;
+    auto start = std::chrono::steady_clock::now();
+    size_t next = 0;
+    for (int64_t frame = first; frame <= last; frame++) {
+        render_set_frame(frame, o->fps);
+        show_frame();
+        while (next < targets.size() && targets[next] == frame) {
+            char path[4096];
+            snprintf(path, sizeof path, "%s/beat-%03d.png", o->out_dir, beats[next]);
+            if (render_write_png(path, o->scale) != 0) {
+                printf("quillet-render: cannot write \"%s\"\n", path);
+                render_show_close();
+                return 1;
+            }
+            next++;
+        }
+        render_progress(frame - first + 1, last - first + 1, render_seconds_since(start));
+    }
+    render_show_close();
+    return 0;
+}
+
+int render_video(const RenderOptions* o) {
+    char ffmpeg[4096];
+    if (path_find_program("ffmpeg", ffmpeg, sizeof ffmpeg) != 0) {
+        printf("quillet-render: ffmpeg is needed for --video and was not found\n");
+        return 1;
+    }
+    int64_t first = render_frame_for_beat(o->from_beat, o->fps);
+    int64_t end = render_frame_for_beat(o->to_beat, o->fps);
+    if (render_show_open() != 0) return 1;
+
+    char wav[] = "/tmp/quillet-render-XXXXXX";
+    int fd = mkstemp(wav);
+    if (fd < 0 || render_music_write_wav(wav, (double)first / o->fps, (double)end / o->fps) != 0) {
+        printf("quillet-render: cannot write the track's audio for the video\n");
+        if (fd >= 0) { close(fd); unlink(wav); }
+        render_show_close();
+        return 1;
+    }
+    close(fd);
+    int width = SCREEN_WIDTH * o->scale, height = SCREEN_HEIGHT * o->scale;
+    char command[16384];
+    snprintf(command, sizeof command,
+             "'%s' -y -loglevel error -f rawvideo -pix_fmt bgra -s %dx%d -r %d -i - -i '%s' "
+             "-map 0:v -map 1:a -c:v libx264 -preset medium -crf 18 -pix_fmt yuv420p "
+             "-c:a aac -b:a 192k -shortest '%s'",
+             ffmpeg, width, height, o->fps, wav, o->video_path);
+    if (strchr(o->video_path, '\'')) {
+        printf("quillet-render: the video's file name may not contain a quote\n");
+        unlink(wav);
+        render_show_close();
+        return 1;
+    }
+    FILE* pipe = popen(command, "w");
+    if (!pipe) {
+        printf("quillet-render: cannot start ffmpeg\n");
+        unlink(wav);
+        render_show_close();
+        return 1;
+    }
+    std::vector<uint8_t> row((size_t)width * 4);
+    auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    for (int64_t frame = first; frame < end && status == 0; frame++) {
+        render_set_frame(frame, o->fps);
+        show_frame();
+        for (int y = 0; y < SCREEN_HEIGHT && status == 0; y++) {
+            render_scaled_row(y, o->scale, row.data(), 4);
+            for (int k = 0; k < o->scale; k++)
+                if (fwrite(row.data(), 1, row.size(), pipe) != row.size()) { status = 1; break; }
+        }
+        render_progress(frame - first + 1, end - first, render_seconds_since(start));
+    }
+    int ffmpeg_status = pclose(pipe);
+    unlink(wav);
+    render_show_close();
+    if (status != 0 || ffmpeg_status != 0) {
+        printf("quillet-render: ffmpeg failed to write \"%s\"\n", o->video_path);
+        return 1;
+    }
+    return 0;
+}
+
+FrameStats render_frame_stats(std::vector<double> ms) {
+    FrameStats s = {};
+    s.frames = (int)ms.size();
+    if (ms.empty()) return s;
+    std::sort(ms.begin(), ms.end());
+    size_t n = ms.size();
+    s.median_ms = n % 2 ? ms[n / 2] : 0.5 * (ms[n / 2 - 1] + ms[n / 2]);
+    size_t p99 = (size_t)std::ceil(0.99 * (double)n);
+    s.p99_ms = ms[std::min(n - 1, p99 > 0 ? p99 - 1 : 0)];
+    s.max_ms = ms.back();
+    double total = 0;
+    for (double v : ms) total += v;
+    s.fps = total > 0 ? 1000.0 * (double)n / total : 0.0;
+    return s;
+}
+
+int render_bench(const RenderOptions* o, FILE* out) {
+    int64_t first = render_frame_for_beat(o->from_beat, o->fps);
+    int64_t end = render_frame_for_beat(o->to_beat, o->fps);
+    if (render_show_open() != 0) return 1;
+    std::vector<double> section_ms[8];
+    std::vector<double> all_ms;
+    auto start = std::chrono::steady_clock::now();
+    for (int64_t frame = first; frame < end; frame++) {
+        render_set_frame(frame, o->fps);
+        int beat = clock_beat_index();
+        auto t0 = std::chrono::steady_clock::now();
+        show_frame();
+        double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        all_ms.push_back(ms);
+        for (int s = 0; s < 8; s++)
+            if (bench_sections[s].start_beat <= beat && beat < bench_sections[s].end_beat) section_ms[s].push_back(ms);
+        render_progress(frame - first + 1, end - first, render_seconds_since(start));
+    }
+    double wall = render_seconds_since(start);
+    render_show_close();
+
+    fprintf(out, "%-14s %-9s %7s %10s %8s %8s %9s\n", "section", "beats", "frames", "median ms", "p99 ms",
+            "max ms", "fps");
+    for (int s = 0; s < 8; s++) {
+        FrameStats st = render_frame_stats(section_ms[s]);
+        if (st.frames == 0) continue;
+        char beats[32];
+        snprintf(beats, sizeof beats, "%d-%d", bench_sections[s].start_beat, bench_sections[s].end_beat);
+        fprintf(out, "%-14s %-9s %7d %10.3f %8.3f %8.3f %9.1f\n", bench_sections[s].name, beats, st.frames,
+                st.median_ms, st.p99_ms, st.max_ms, st.fps);
+    }
+    FrameStats total = render_frame_stats(all_ms);
+    char beats[32];
+    snprintf(beats, sizeof beats, "%d-%d", o->from_beat, o->to_beat);
+    fprintf(out, "%-14s %-9s %7d %10.3f %8.3f %8.3f %9.1f\n", "whole show", beats, total.frames,
+            total.median_ms, total.p99_ms, total.max_ms, total.fps);
+    double show_seconds = (double)total.frames / o->fps;
+    fprintf(out, "rendered %.1f s of show at %d fps in %.1f s: %.2fx real time\n", show_seconds, o->fps, wall,
+            wall > 0 ? show_seconds / wall : 0.0);
+    return 0;
+}

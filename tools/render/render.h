@@ -1,0 +1,56 @@
+// The offline renderer: the show's own frames without a display or a sound device. The clock is set
+// from the frame number at a fixed rate (frame n at F frames per second is n / F seconds, every delta
+// 1 / F), so every stateful scene sees the same frames, in the same order, as a real run at F frames
+// per second, and every output is deterministic.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+enum RenderMode_ { RENDER_TOOL_FRAMES, RENDER_TOOL_VIDEO, RENDER_TOOL_BENCH, RENDER_TOOL_HELP };
+
+struct RenderOptions {
+    int mode;                  // RENDER_TOOL_*
+    std::vector<int> beats;    // --frames
+    const char* out_dir;       // --out
+    const char* video_path;    // --video
+    int fps;                   // --fps, default 60
+    int scale;                 // --scale, default 1
+    int from_beat;             // --from, default 0
+    int to_beat;               // --to, default 434 (exclusive end of the show)
+    const char* data_root;     // --data: folder holding data/, default the working directory
+};
+
+// Parses the command line; 0 ok, 2 usage error (message written to err).
+int render_parse_args(int argc, char** argv, RenderOptions* options, FILE* err);
+void render_print_usage(FILE* out);
+
+// The first frame whose integer beat is at least `beat` at `fps` frames per second.
+int64_t render_frame_for_beat(int beat, int fps);
+// Sets the show's clock and spectrum for frame n.
+void render_set_frame(int64_t frame, int fps);
+
+// Opens the off-screen display, builds every part and decodes the track; 0 ok, 1 failure.
+int render_show_open(void);
+void render_show_close(void);
+
+// Writes the framebuffer as an 8-bit RGB PNG, enlarged by pixel replication; 0 ok, 1 failure.
+int render_write_png(const char* path, int scale);
+
+// The three jobs; each returns the process status (0 ok, 1 failure).
+int render_frames(const RenderOptions* options);
+int render_video(const RenderOptions* options);
+int render_bench(const RenderOptions* options, FILE* out);
+
+struct BenchSection {
+    const char* name;
+    int start_beat, end_beat;
+};
+extern const BenchSection bench_sections[8];
+
+// Summary of a sample of frame times in milliseconds.
+struct FrameStats {
+    int frames;
+    double median_ms, p99_ms, max_ms, fps;
+};
+FrameStats render_frame_stats(std::vector<double> ms);
