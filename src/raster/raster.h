@@ -65,6 +65,10 @@ struct RasterTriangle {
     int32_t min_x, min_y, max_x, max_y;  // inclusive box, clamped to the screen
     float inv_area;      // 2048 / area
     uint32_t flags;      // DOUBLE_SIDED
+    // Filled by set-up: the exact edge constants and area, which a triangle larger than the screen
+    // needs (its `area` saturates at the 32-bit maximum).
+    int64_t wide_constant[3];
+    int64_t wide_area;
 };
 
 // Independent triangles (0,1,2), (3,4,5), ...; a trailing incomplete triangle is ignored.

@@ -1,0 +1,456 @@
+// The one filler template. Each drawn mode instantiates it (in the file of its family), so every
+// inner loop holds exactly the arithmetic of its mode: the `if constexpr` branches below are folded
+// at compile time, never tested per pixel.
+//
+// The walk visits each row of the box and draws the run of covered pixels: the pixels whose three
+// edge values are >= 0. Because the triangle is convex that run is one interval; narrow boxes find it
+// by testing pixels, wide ones by solving each edge for the row, exactly in integers.
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define RASTER_HAVE_SSE2 1
+#else
+#define RASTER_HAVE_SSE2 0
+#endif
+
+#include "raster/raster_internal.h"
+
+enum { ATTR_DEPTH, ATTR_A, ATTR_R, ATTR_G, ATTR_B, ATTR_U, ATTR_V, ATTR_Q, ATTR_EU, ATTR_EV, ATTR_COUNT };
+
+// What a mode reads and writes, from its bits.
+template <uint32_t M>
+struct RasterMode {
+    static constexpr bool shadow_pass = M == RENDER_DEPTH;  // depth only, into depth_buffer2
+    static constexpr bool depth = (M & RENDER_DEPTH) && !shadow_pass;
+    static constexpr bool depth_write = depth && !(M & (RENDER_ADD | RENDER_ALPHA));
+    static constexpr bool perspective = M & RENDER_PERSPECTIVE;
+    static constexpr bool bump_only = M == (RENDER_BUMP_OFFSET | RENDER_ENVMAP | RENDER_DEPTH);
+    static constexpr bool textured = (M & (RENDER_TEXTURE | RENDER_PERSPECTIVE)) != 0;
+    static constexpr bool linear_uv = (M & RENDER_TEXTURE) || bump_only;
+    static constexpr bool bilinear = M & RENDER_BILINEAR;
+    static constexpr bool mipmap = M & RENDER_MIPMAP;
+    static constexpr bool vertex_colour = (M & (RENDER_GOURAUD | RENDER_DOT3)) != 0;
+    static constexpr bool env = M & RENDER_ENVMAP;
+    static constexpr bool shadow = M & RENDER_SHADOW;
+    static constexpr bool flat = M & RENDER_FLAT;
+    static constexpr bool gouraud = M & RENDER_GOURAUD;
+    static constexpr bool add = M & RENDER_ADD;
+    static constexpr bool multiply = M & RENDER_MULTIPLY;
+    static constexpr bool alpha = M & RENDER_ALPHA;
+    static constexpr bool key = M & RENDER_COLOUR_KEY;
+    static constexpr bool dot3 = M & RENDER_DOT3;
+    static constexpr bool bump = M & RENDER_BUMP_OFFSET;
+    // How the interpolated colour is packed: clamped without depth, wrapped for 0x0012, otherwise
+    // the raw shifted channels or'ed together.
+    static constexpr int packing = M == (RENDER_GOURAUD | RENDER_DEPTH) ? 1 : (depth ? 2 : 0);
+    static constexpr uint32_t attrs =
+        ((depth || shadow_pass) ? 1u << ATTR_DEPTH : 0u) |
+        (vertex_colour ? (1u << ATTR_A | 1u << ATTR_R | 1u << ATTR_G | 1u << ATTR_B) : 0u) |
+        ((linear_uv || perspective) ? (1u << ATTR_U | 1u << ATTR_V) : 0u) |
+        (perspective ? 1u << ATTR_Q : 0u) | ((env || shadow) ? (1u << ATTR_EU | 1u << ATTR_EV) : 0u);
+};
+
+// Everything a pixel needs that is fixed for the triangle.
+struct RasterFill {
+    uint32_t colour;
+    const uint32_t* tex;
+    int32_t tex_wmask, tex_hmask, tex_shift;
+    const uint32_t* env;
+    int32_t env_wmask, env_hmask, env_shift;
+    const uint32_t* bump;
+    int32_t bump_wmask, bump_hmask, bump_shift;
+    int32_t level;  // mip level
+    const int32_t* shadow;
+    int32_t shadow_w, shadow_h;
+};
+
+static inline int32_t fill_attr(uint32_t value) { return (int32_t)value >> 11; }
+
+static inline uint32_t fill_texel(const uint32_t* pixels, int32_t shift, int32_t x, int32_t y) {
+    return pixels[((uint32_t)y << shift) + (uint32_t)x];
+}
+
+static inline uint32_t fill_bilinear(const RasterFill& f, int32_t u, int32_t v) {
+    int32_t fx = u & 0x7FF, fy = v & 0x7FF;
+    int32_t x0 = (u >> 11) & f.tex_wmask, y0 = (v >> 11) & f.tex_hmask;
+    int32_t x1 = (x0 + 1) & f.tex_wmask, y1 = (y0 + 1) & f.tex_hmask;
+    uint32_t w00 = (uint32_t)(((2047 - fx) * (2047 - fy)) >> 14);
+    uint32_t w10 = (uint32_t)(((2047 - fy) * fx) >> 14);
+    uint32_t w11 = (uint32_t)((fx * fy) >> 14);
+    uint32_t w01 = 255 - w00 - w10 - w11;
+    uint32_t t00 = fill_texel(f.tex, f.tex_shift, x0, y0), t10 = fill_texel(f.tex, f.tex_shift, x1, y0);
+    uint32_t t11 = fill_texel(f.tex, f.tex_shift, x1, y1), t01 = fill_texel(f.tex, f.tex_shift, x0, y1);
+#if RASTER_HAVE_SSE2
+    __m128i z = _mm_setzero_si128();
+    __m128i a = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)t00), z);
+    __m128i b = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)t10), z);
+    __m128i c = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)t11), z);
+    __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)t01), z);
+    __m128i s = _mm_add_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(a, _mm_set1_epi16((short)w00)),
+                      _mm_mullo_epi16(b, _mm_set1_epi16((short)w10))),
+        _mm_add_epi16(_mm_mullo_epi16(c, _mm_set1_epi16((short)w11)),
+                      _mm_mullo_epi16(d, _mm_set1_epi16((short)w01))));
+    s = _mm_srli_epi16(s, 8);
+    return (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(s, s));
+#else
+    uint32_t r = 0;
+    for (int sh = 0; sh < 32; sh += 8) {
+        uint32_t sum = ((t00 >> sh) & 255) * w00 + ((t10 >> sh) & 255) * w10 +
+                       ((t11 >> sh) & 255) * w11 + ((t01 >> sh) & 255) * w01;
+        r |= (sum >> 8) << sh;
+    }
+    return r;
+#endif
+}
+
+template <int PACKING>
+static inline uint32_t fill_pack(const uint32_t* a) {
+    int32_t ca = fill_attr(a[ATTR_A]), cr = fill_attr(a[ATTR_R]);
+    int32_t cg = fill_attr(a[ATTR_G]), cb = fill_attr(a[ATTR_B]);
+    if constexpr (PACKING == 0) {
+        auto c8 = [](int32_t v) { return (uint32_t)(v < 0 ? 0 : (v > 255 ? 255 : v)); };
+        return c8(ca) << 24 | c8(cr) << 16 | c8(cg) << 8 | c8(cb);
+    } else if constexpr (PACKING == 1) {
+        return ((uint32_t)ca & 255) << 24 | ((uint32_t)cr & 255) << 16 | ((uint32_t)cg & 255) << 8 |
+               ((uint32_t)cb & 255);
+    } else {
+        return (uint32_t)ca << 24 | (uint32_t)cr << 16 | (uint32_t)cg << 8 | (uint32_t)cb;
+    }
+}
+
+// Dot3 intensity of a normal texel and a packed light, both biased bytes; lanes blue, green, red.
+template <int K>
+static inline int32_t fill_dot3(uint32_t n, uint32_t l) {
+    int32_t sum = 0;
+    for (int sh = 0; sh < 24; sh += 8)
+        sum += (((int32_t)((n >> sh) & 255) >> 1) - 64) * (((int32_t)((l >> sh) & 255) >> 1) - 64);
+    // Three products of at most 64 x 64 never leave the signed 16-bit range, so saturation is moot.
+    int32_t i = sum >> K;
+    return i < 0 ? 0 : (i > 255 ? 255 : i);
+}
+
+static inline uint32_t fill_scale(uint32_t t, uint32_t i) {  // each byte (t.c x i) >> 8
+    return colour_multiply(t, i * 0x01010101u);
+}
+
+// One covered pixel. Returns nothing; leaves everything alone when a test fails.
+template <uint32_t M>
+static inline void fill_pixel(const RasterFill& f, uint32_t* fb, int32_t* zb, const uint32_t* a) {
+    using T = RasterMode<M>;
+    if constexpr (T::shadow_pass) {
+        int32_t d = fill_attr(a[ATTR_DEPTH]);
+        if (d < *zb) *zb = d;
+        return;
+    } else {
+        int32_t d = 0;
+        if constexpr (T::depth) {
+            d = fill_attr(a[ATTR_DEPTH]);
+            if (!(d < *zb)) return;
+        }
+        uint32_t out;
+        if constexpr (T::bump_only) {
+            uint32_t b = fill_texel(f.bump, f.bump_shift, fill_attr(a[ATTR_U]) & f.bump_wmask,
+                                    fill_attr(a[ATTR_V]) & f.bump_hmask);
+            int32_t ex = (fill_attr(a[ATTR_EU]) + (int32_t)((b >> 16) & 255)) & f.env_wmask;
+            int32_t ey = (fill_attr(a[ATTR_EV]) + (int32_t)((b >> 8) & 255)) & f.env_hmask;
+            out = fill_texel(f.env, f.env_shift, ex, ey);
+        } else if constexpr (!T::textured) {
+            uint32_t src;
+            if constexpr (T::gouraud) src = fill_pack<T::packing>(a);
+            else src = f.colour;
+            if constexpr (T::add) out = colour_add_saturate_packed(*fb, src);
+            else if constexpr (T::multiply) out = colour_multiply(*fb, src);
+            else if constexpr (T::shadow) {
+                int32_t sx = fill_attr(a[ATTR_EU]), sy = fill_attr(a[ATTR_EV]);
+                sx = sx < 0 ? 0 : (sx >= f.shadow_w ? f.shadow_w - 1 : sx);
+                sy = sy < 0 ? 0 : (sy >= f.shadow_h ? f.shadow_h - 1 : sy);
+                out = f.shadow[sy * f.shadow_w + sx] < d ? colour_multiply(0x40404040u, src)
+                                                         : colour_multiply(0xFFFFFFFFu, src);
+            } else out = src;
+        } else {
+            // The texel, at the position the mode asks for.
+            uint32_t t;
+            int32_t x = 0, y = 0;
+            if constexpr (T::perspective) {
+                int32_t q = (int32_t)a[ATTR_Q];
+                if (q == 0) return;  // the plane of Q crosses zero here: no defined texel
+                if constexpr (T::bilinear) {
+                    int64_t u = ((int64_t)(int32_t)a[ATTR_U] * 2048) / q;
+                    int64_t v = ((int64_t)(int32_t)a[ATTR_V] * 2048) / q;
+                    t = fill_bilinear(f, (int32_t)(uint32_t)(uint64_t)u, (int32_t)(uint32_t)(uint64_t)v);
+                } else {
+                    x = (int32_t)(((int64_t)(int32_t)a[ATTR_U] / q) & f.tex_wmask);
+                    y = (int32_t)(((int64_t)(int32_t)a[ATTR_V] / q) & f.tex_hmask);
+                    t = fill_texel(f.tex, f.tex_shift, x, y);
+                }
+            } else if constexpr (T::bilinear) {
+                t = fill_bilinear(f, (int32_t)a[ATTR_U], (int32_t)a[ATTR_V]);
+            } else if constexpr (T::mipmap) {
+                x = (fill_attr(a[ATTR_U]) >> f.level) & f.tex_wmask;
+                y = (fill_attr(a[ATTR_V]) >> f.level) & f.tex_hmask;
+                t = fill_texel(f.tex, f.tex_shift, x, y);
+            } else {
+                x = fill_attr(a[ATTR_U]) & f.tex_wmask;
+                y = fill_attr(a[ATTR_V]) & f.tex_hmask;
+                t = fill_texel(f.tex, f.tex_shift, x, y);
+            }
+            if constexpr (T::key) {
+                if (t == 0xFFFF00FFu) return;
+            }
+            if constexpr (T::dot3) {
+                uint32_t n = fill_texel(f.bump, f.bump_shift, x, y) & 0xFFFFFFu;
+                uint32_t l = fill_pack<2>(a) & 0xFFFFFFu;
+                if constexpr (T::env) {
+                    uint32_t e = fill_texel(f.env, f.env_shift, fill_attr(a[ATTR_EU]) & f.env_wmask,
+                                            fill_attr(a[ATTR_EV]) & f.env_hmask);
+                    uint32_t la = (uint32_t)fill_attr(a[ATTR_A]);
+                    if (la > 255) la = 255;
+                    uint32_t i = (uint32_t)fill_dot3<4>(n, l);
+                    uint32_t lit = colour_multiply(fill_scale(t, i), la * 0x01010101u);
+                    out = 0;
+                    for (int sh = 0; sh < 32; sh += 8) {
+                        uint32_t r = ((lit >> sh) & 255) + ((((e >> sh) & 255) * i) >> 9);
+                        out |= (r > 255 ? 255 : r) << sh;
+                    }
+                } else {
+                    out = fill_scale(t, (uint32_t)fill_dot3<5>(n, l));
+                }
+            } else if constexpr (T::env) {
+                int32_t ex = fill_attr(a[ATTR_EU]), ey = fill_attr(a[ATTR_EV]);
+                if constexpr (T::bump) {
+                    uint32_t b = fill_texel(f.bump, f.bump_shift, x, y);
+                    ex += (int32_t)((b >> 16) & 255);
+                    ey += (int32_t)((b >> 8) & 255);
+                }
+                out = colour_add_saturate_packed(
+                    t, fill_texel(f.env, f.env_shift, ex & f.env_wmask, ey & f.env_hmask));
+            } else if constexpr (T::shadow) {
+                int32_t sx = fill_attr(a[ATTR_EU]), sy = fill_attr(a[ATTR_EV]);
+                sx = sx < 0 ? 0 : (sx >= f.shadow_w ? f.shadow_w - 1 : sx);
+                sy = sy < 0 ? 0 : (sy >= f.shadow_h ? f.shadow_h - 1 : sy);
+                uint32_t factor = f.shadow[sy * f.shadow_w + sx] < d ? 0x20202020u : 0xFFFFFFFFu;
+                out = colour_multiply(t, colour_multiply(factor, f.colour));
+            } else if constexpr (T::alpha) {
+                uint32_t p = *fb, ta = t >> 24;
+                out = 0;
+                for (int sh = 0; sh < 32; sh += 8) {
+                    uint32_t o = (ta * ((f.colour >> sh) & 255)) >> 8;
+                    uint32_t r = ((((t >> sh) & 255) * o) >> 8) + ((((p >> sh) & 255) * (255 - o)) >> 8);
+                    out |= (r > 255 ? 255 : r) << sh;
+                }
+            } else {
+                uint32_t src = t;
+                if constexpr (T::flat) src = colour_multiply(t, f.colour);
+                else if constexpr (T::gouraud) src = colour_multiply(t, fill_pack<T::packing>(a));
+                if constexpr (T::add) out = colour_add_saturate_packed(*fb, src);
+                else out = src;
+            }
+        }
+        if constexpr (T::depth_write) *zb = d;
+        *fb = out;
+    }
+}
+
+// Wide runs: four pixels per step for the modes where that pays; the remainder goes through
+// fill_pixel. Returns how many pixels of the run it drew.
+// The family files specialise it where four-at-a-time pays; by default there is no wide path.
+template <uint32_t M>
+inline int fill_run_wide(const RasterFill&, uint32_t*, int32_t*, uint32_t*, const uint32_t*, int) {
+    return 0;
+}
+
+// Draws the run of n covered pixels starting at fb / zb, attributes a at its first pixel.
+template <uint32_t M, bool WIDE>
+static inline void fill_run(const RasterFill& f, uint32_t* fb, int32_t* zb, uint32_t* a,
+                            const uint32_t* step, int n) {
+    constexpr uint32_t used = RasterMode<M>::attrs;
+    int i = 0;
+    if constexpr (WIDE) i = fill_run_wide<M>(f, fb, zb, a, step, n);
+    for (; i < n; i++) {
+        fill_pixel<M>(f, fb + i, zb + i, a);
+        for (int k = 0; k < ATTR_COUNT; k++)
+            if (used & (1u << k)) a[k] += step[k];
+    }
+}
+
+// The covered run of one row: offsets [*lo, *hi] from min_x for edge values e at min_x; false when
+// the row has none.
+static inline bool fill_row_span(const int32_t* e, const int32_t* sx, int width, int* lo, int* hi) {
+    int l = 0, h = width - 1;
+    for (int k = 0; k < 3; k++) {
+        int64_t ek = e[k], ak = sx[k];
+        if (ak > 0) {
+            if (ek < 0) {
+                int64_t first = (-ek + ak - 1) / ak;
+                if (first > l) l = first > h ? h + 1 : (int)first;
+            }
+        } else if (ak < 0) {
+            if (ek < 0) return false;
+            if (ek + ak * h < 0) {
+                int64_t last = ek / -ak;
+                if (last < h) h = (int)last;
+            }
+        } else if (ek < 0) {
+            return false;
+        }
+    }
+    if (l > h) return false;
+    *lo = l;
+    *hi = h;
+    return true;
+}
+
+template <uint32_t M, bool WIDE>
+static void fill_triangle(RasterTriangle* t, const Texture* texture) {
+    using T = RasterMode<M>;
+    if (triangle_setup(t)) return;
+    const MeshVertex* v0 = t->vert0;
+    const MeshVertex* v1 = t->vert1;
+    const MeshVertex* v2 = t->vert2;
+    Gradient g[ATTR_COUNT];
+    RasterFill f;
+    f.colour = t->colour;
+    if constexpr (T::depth || T::shadow_pass)
+        gradient_setup(t, &g[ATTR_DEPTH], v0->sz * 16383.0f, v1->sz * 16383.0f, v2->sz * 16383.0f);
+    if constexpr (T::vertex_colour) {
+        for (int c = 0; c < 4; c++) {
+            int sh = 24 - 8 * c;
+            gradient_setup_int(t, &g[ATTR_A + c], (int32_t)(v0->colour >> sh & 255),
+                               (int32_t)(v1->colour >> sh & 255), (int32_t)(v2->colour >> sh & 255));
+        }
+    }
+    if constexpr (T::textured) {
+        f.tex = texture->pixels;
+        f.tex_wmask = texture->width_mask;
+        f.tex_hmask = texture->height_mask;
+        f.tex_shift = texture->width_shift;
+    }
+    if constexpr (T::env || T::bump_only) {
+        const Texture* e = raster_env_map;
+        f.env = e->pixels;
+        f.env_wmask = e->width_mask;
+        f.env_hmask = e->height_mask;
+        f.env_shift = e->width_shift;
+    }
+    if constexpr (T::bump || T::dot3) {
+        const Texture* b = raster_bump_map;
+        f.bump = b->pixels;
+        f.bump_wmask = b->width_mask;
+        f.bump_hmask = b->height_mask;
+        f.bump_shift = b->width_shift;
+    }
+    if constexpr (T::linear_uv) {
+        const Texture* src = T::bump_only ? raster_bump_map : texture;
+        float w = (float)src->width, h = (float)src->height;
+        gradient_setup(t, &g[ATTR_U], v0->u * w, v1->u * w, v2->u * w);
+        gradient_setup(t, &g[ATTR_V], v0->v * h, v1->v * h, v2->v * h);
+    }
+    if constexpr (T::perspective) {
+        double w = (double)(float)texture->width, h = (double)(float)texture->height;
+        float q0 = (float)(w / (double)v0->sz), q1 = (float)(w / (double)v1->sz);
+        float q2 = (float)(w / (double)v2->sz);
+        gradient_setup(t, &g[ATTR_U], (float)((double)v0->u * w * (double)q0),
+                       (float)((double)v1->u * w * (double)q1), (float)((double)v2->u * w * (double)q2));
+        gradient_setup(t, &g[ATTR_V], (float)((double)v0->v * h * (double)q0),
+                       (float)((double)v1->v * h * (double)q1), (float)((double)v2->v * h * (double)q2));
+        gradient_setup(t, &g[ATTR_Q], q0, q1, q2);
+    }
+    if constexpr (T::env) {
+        float w = (float)raster_env_map->width, h = (float)raster_env_map->height;
+        gradient_setup(t, &g[ATTR_EU], v0->env_u * w, v1->env_u * w, v2->env_u * w);
+        gradient_setup(t, &g[ATTR_EV], v0->env_v * h, v1->env_v * h, v2->env_v * h);
+    }
+    if constexpr (T::shadow) {
+        f.shadow = depth_buffer2->values;
+        f.shadow_w = depth_buffer2->width;
+        f.shadow_h = depth_buffer2->height;
+        float w = (float)depth_buffer2->width, h = (float)depth_buffer2->height;
+        gradient_setup(t, &g[ATTR_EU], v0->env_u * w, v1->env_u * w, v2->env_u * w);
+        gradient_setup(t, &g[ATTR_EV], v0->env_v * h, v1->env_v * h, v2->env_v * h);
+    }
+    if constexpr (T::mipmap) {
+        f.level = mip_level_select(t, texture);
+        if (f.level > 0) {
+            // Levels above 0 are squares of the shorter side halved `level` times.
+            int s = (texture->width_shift < texture->height_shift ? texture->width_shift
+                                                                   : texture->height_shift) -
+                    f.level;
+            f.tex = texture->levels[f.level];
+            f.tex_shift = s;
+            f.tex_wmask = f.tex_hmask = (1 << s) - 1;
+        }
+    }
+
+    constexpr uint32_t used = T::attrs;
+    uint32_t row_attr[ATTR_COUNT], step_x[ATTR_COUNT], step_y[ATTR_COUNT];
+    for (int k = 0; k < ATTR_COUNT; k++) {
+        if (used & (1u << k)) {
+            row_attr[k] = (uint32_t)g[k].start;
+            step_x[k] = (uint32_t)g[k].step_x;
+            step_y[k] = (uint32_t)g[k].step_y;
+        }
+    }
+    const int32_t esx[3] = {t->edge0.step_x, t->edge1.step_x, t->edge2.step_x};
+    const int32_t esy[3] = {t->edge0.step_y, t->edge1.step_y, t->edge2.step_y};
+    int32_t e[3];
+    e[0] = (int32_t)((uint32_t)t->edge0.constant + (uint32_t)esx[0] * (uint32_t)t->min_x +
+                     (uint32_t)esy[0] * (uint32_t)t->min_y);
+    e[1] = (int32_t)((uint32_t)t->edge1.constant + (uint32_t)esx[1] * (uint32_t)t->min_x +
+                     (uint32_t)esy[1] * (uint32_t)t->min_y);
+    e[2] = (int32_t)((uint32_t)t->edge2.constant + (uint32_t)esx[2] * (uint32_t)t->min_x +
+                     (uint32_t)esy[2] * (uint32_t)t->min_y);
+    const int width = t->max_x - t->min_x + 1;
+    size_t row = (size_t)t->min_y * SCREEN_WIDTH + (size_t)t->min_x;
+    uint32_t* fb_row = T::shadow_pass ? nullptr : framebuffer.pixels + row;
+    int32_t* zb_row = nullptr;
+    if constexpr (T::shadow_pass) zb_row = depth_buffer2->values + row;
+    else if constexpr (T::depth) zb_row = depth_buffer->values + row;
+    for (int y = t->min_y; y <= t->max_y; y++) {
+        int lo, hi;
+        bool any;
+        if (width <= 12) {
+            // Narrow box: test pixel by pixel as far as the run goes.
+            lo = 0;
+            int32_t a0 = e[0], a1 = e[1], a2 = e[2];
+            while (lo < width && (a0 | a1 | a2) < 0) {
+                a0 = (int32_t)((uint32_t)a0 + (uint32_t)esx[0]);
+                a1 = (int32_t)((uint32_t)a1 + (uint32_t)esx[1]);
+                a2 = (int32_t)((uint32_t)a2 + (uint32_t)esx[2]);
+                lo++;
+            }
+            hi = lo;
+            while (hi + 1 < width) {
+                a0 = (int32_t)((uint32_t)a0 + (uint32_t)esx[0]);
+                a1 = (int32_t)((uint32_t)a1 + (uint32_t)esx[1]);
+                a2 = (int32_t)((uint32_t)a2 + (uint32_t)esx[2]);
+                if ((a0 | a1 | a2) < 0) break;
+                hi++;
+            }
+            any = lo < width;
+        } else {
+            any = fill_row_span(e, esx, width, &lo, &hi);
+        }
+        if (any) {
+            uint32_t a[ATTR_COUNT];
+            for (int k = 0; k < ATTR_COUNT; k++)
+                if (used & (1u << k)) a[k] = row_attr[k] + step_x[k] * (uint32_t)lo;
+            fill_run<M, WIDE>(f, fb_row ? fb_row + lo : nullptr, zb_row ? zb_row + lo : nullptr, a,
+                              step_x, hi - lo + 1);
+        }
+        for (int k = 0; k < 3; k++) e[k] = (int32_t)((uint32_t)e[k] + (uint32_t)esy[k]);
+        for (int k = 0; k < ATTR_COUNT; k++)
+            if (used & (1u << k)) row_attr[k] += step_y[k];
+        if (fb_row) fb_row += SCREEN_WIDTH;
+        if (zb_row) zb_row += SCREEN_WIDTH;
+    }
+}
+
+#define RASTER_DEFINE_FILLER(mode)                                                            \
+    void raster_fill_##mode(RasterTriangle* t, const Texture* tx) { fill_triangle<mode, true>(t, tx); } \
+    void raster_fill_scalar_##mode(RasterTriangle* t, const Texture* tx) {                      \
+        fill_triangle<mode, false>(t, tx);                                                      \
+    }

@@ -1,0 +1,67 @@
+// Internals shared by the set-up and the filler families: the per-triangle context, the packed
+// channel operations and the filler table. Not for use outside src/raster.
+#pragma once
+#include <cstdint>
+#include "gfx/display.h"
+#include "raster/raster.h"
+
+// The map slots, read by the environment, bump-offset and dot3 fillers.
+extern const Texture* raster_env_map;
+extern const Texture* raster_bump_map;
+
+// A filler draws one triangle: set-up, its gradients and the box walk. Its preconditions (texture,
+// map slots, buffers present) are checked once per call by the dispatch, not per triangle.
+typedef void (*RasterFiller)(RasterTriangle* triangle, const Texture* texture);
+
+struct RasterModeEntry {
+    RenderMode mode;
+    RasterFiller filler;        // the SSE2 filler (equal to scalar where there is no wide path)
+    RasterFiller filler_scalar; // the portable twin, bit for bit the same
+};
+
+// The 39 drawn modes, sorted by value.
+extern const RasterModeEntry raster_mode_table[];
+extern const int raster_mode_count;
+const RasterModeEntry* raster_mode_find(RenderMode mode);
+
+// Whether the drawing entries use the wide fillers (1, the default) or their portable twins (0).
+extern int raster_use_wide;
+
+// Mip level of a triangle after a successful set-up, from its texture-to-screen area ratio.
+int mip_level_select(const RasterTriangle* triangle, const Texture* texture);
+
+// Double to int32 as the set-up needs it: truncation toward zero, kept modulo 2^32 when the value
+// does not fit (the 32-bit sums it feeds wrap the same way); NaN and values beyond 2^63 give 0.
+static inline int32_t raster_trunc_wrap(double value) {
+    if (!(value > -9.2e18 && value < 9.2e18)) return 0;
+    return (int32_t)(uint32_t)(uint64_t)(int64_t)value;
+}
+
+// Per-byte operations on packed 0xAARRGGBB colours, all four bytes alike.
+static inline uint32_t colour_multiply(uint32_t p, uint32_t q) {
+    uint32_t r = 0;
+    for (int s = 0; s < 32; s += 8) r |= ((((p >> s) & 255u) * ((q >> s) & 255u)) >> 8) << s;
+    return r;
+}
+
+// Saturating add on the whole word: each byte's carry forces that byte to 255.
+static inline uint32_t colour_add_saturate_packed(uint32_t p, uint32_t q) {
+    uint32_t sum_low = (p & 0x7F7F7F7Fu) + (q & 0x7F7F7F7Fu);
+    uint32_t carry = ((p & q) | ((p | q) & sum_low)) & 0x80808080u;
+    uint32_t sum = sum_low ^ ((p ^ q) & 0x80808080u);
+    uint32_t fill = (carry >> 7) * 255u;
+    return sum | fill;
+}
+
+// The 39 drawn modes; each has a wide filler and its portable twin, defined in its family's file.
+#define RASTER_MODES(X)                                                                         \
+    X(0x0001) X(0x0002) X(0x0004) X(0x0005) X(0x0006) X(0x0008) X(0x0010) X(0x0011) X(0x0012)  \
+    X(0x0014) X(0x0015) X(0x0016) X(0x0018) X(0x0019) X(0x0021) X(0x0022) X(0x0024) X(0x0025)  \
+    X(0x0026) X(0x0034) X(0x0035) X(0x0041) X(0x0051) X(0x0094) X(0x0095) X(0x0096) X(0x0098)  \
+    X(0x0104) X(0x0114) X(0x0214) X(0x0414) X(0x0C10) X(0x0C14) X(0x1014) X(0x1414) X(0x2004)  \
+    X(0x2014) X(0x4011) X(0x4015)
+
+#define RASTER_DECLARE_FILLER(mode)                                      \
+    void raster_fill_##mode(RasterTriangle* t, const Texture* texture); \
+    void raster_fill_scalar_##mode(RasterTriangle* t, const Texture* texture);
+RASTER_MODES(RASTER_DECLARE_FILLER)

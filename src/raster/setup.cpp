@@ -1,0 +1,171 @@
+// Triangle set-up: edge functions with the fill rule, rejection, the bounding box, the attribute
+// planes and the mip level. The arithmetic is done in 64 bits and a triangle is drawn only when every
+// value the 32-bit walk uses fits, so triangles far outside the screen are refused instead of
+// overflowing; on-screen triangles get exactly the 32-bit results.
+#include <cmath>
+#include <cstdint>
+
+#include "raster/raster_internal.h"
+
+// 1/32-pixel coordinate, truncated toward zero; 0 with *ok cleared when it cannot be represented.
+static int64_t setup_fixed(float coordinate, int* ok) {
+    double v = (double)coordinate * 32.0;
+    if (!(v > -1073741824.0 && v < 1073741824.0)) {
+        *ok = 0;
+        return 0;
+    }
+    return (int64_t)v;
+}
+
+static int setup_fits32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
+// The edge in 64 bits; the stored record keeps the low 32 bits of each field.
+struct WideEdge {
+    int64_t step_x, step_y, constant;
+    int32_t code;
+};
+
+static int setup_wide_edge(WideEdge* e, const MeshVertex* a, const MeshVertex* b) {
+    int ok = 1;
+    int64_t xa = setup_fixed(a->sx, &ok), ya = setup_fixed(a->sy, &ok);
+    int64_t xb = setup_fixed(b->sx, &ok), yb = setup_fixed(b->sy, &ok);
+    e->step_x = (ya - yb) * 64;
+    e->step_y = (xb - xa) * 64;
+    e->constant = -((xa + xb) * (ya - yb) + (ya + yb) * (xb - xa));
+    e->code = (e->step_x >= 0 ? 8 : 0) + (e->step_y >= 0 ? 1 : 0);
+    // Fill rule: right-hand edges and a horizontal top edge leave their own pixels out.
+    if (e->step_x < 0 || (e->step_x == 0 && e->step_y > 0)) e->constant -= 1;
+    return ok;
+}
+
+static void setup_store_edge(EdgeFunction* edge, const WideEdge* e) {
+    edge->step_x = (int32_t)(uint32_t)(uint64_t)e->step_x;
+    edge->step_y = (int32_t)(uint32_t)(uint64_t)e->step_y;
+    edge->constant = (int32_t)(uint32_t)(uint64_t)e->constant;
+    edge->code = e->code;
+}
+
+void edge_setup(EdgeFunction* edge, const MeshVertex* a, const MeshVertex* b) {
+    WideEdge e;
+    setup_wide_edge(&e, a, b);
+    setup_store_edge(edge, &e);
+}
+
+void edge_flip(EdgeFunction* edge) {
+    edge->step_x = (int32_t)(0u - (uint32_t)edge->step_x);
+    edge->step_y = (int32_t)(0u - (uint32_t)edge->step_y);
+    edge->constant = (int32_t)(0u - (uint32_t)edge->constant);
+}
+
+// {min corner, max corner} for the patterns 1..6 of the edges' direction bits.
+static const int setup_extremes[8][2] = {{0, 0}, {0, 1}, {1, 2}, {0, 2}, {2, 0}, {2, 1}, {1, 0}, {0, 0}};
+
+int triangle_setup(RasterTriangle* t) {
+    const MeshVertex* v[3] = {t->vert0, t->vert1, t->vert2};
+    WideEdge e[3];
+    int ok = setup_wide_edge(&e[0], v[0], v[1]);
+    ok &= setup_wide_edge(&e[1], v[1], v[2]);
+    ok &= setup_wide_edge(&e[2], v[2], v[0]);
+    if (!ok) return 1;
+    int64_t area = e[0].constant + e[1].constant + e[2].constant;
+    if (area > -16 && area <= 0) return 1;
+    if (area < 0) {
+        if (!(t->flags & DOUBLE_SIDED)) return 1;
+        for (int i = 0; i < 3; i++) {
+            e[i].step_x = -e[i].step_x;
+            e[i].step_y = -e[i].step_y;
+            e[i].constant = -e[i].constant;
+        }
+        area = -area;
+    }
+    int xp = (e[0].code & 1) | (e[1].code & 1) << 1 | (e[2].code & 1) << 2;
+    int yp = (e[0].code >> 3 & 1) | (e[1].code >> 3 & 1) << 1 | (e[2].code >> 3 & 1) << 2;
+    if (xp == 0 || xp == 7 || yp == 0 || yp == 7) return 1;
+    int32_t min_x = (int32_t)v[setup_extremes[xp][0]]->sx;
+    int32_t max_x = (int32_t)((double)v[setup_extremes[xp][1]]->sx + 1.0);
+    int32_t min_y = (int32_t)v[setup_extremes[yp][1]]->sy;
+    int32_t max_y = (int32_t)((double)v[setup_extremes[yp][0]]->sy + 1.0);
+    if (min_x >= SCREEN_WIDTH || max_x < 0 || min_y > SCREEN_HEIGHT || max_y < 0) return 1;
+    if (min_x < 0) min_x = 0;
+    if (min_y < 0) min_y = 0;
+    if (max_x > SCREEN_WIDTH - 1) max_x = SCREEN_WIDTH - 1;
+    if (max_y > SCREEN_HEIGHT - 1) max_y = SCREEN_HEIGHT - 1;
+    if (max_x - min_x < 1 || max_y - min_y < 1) return 1;
+    // Every edge value the walk reads (the box corners bound them, the walk is linear) and every step
+    // must fit the 32-bit walk; the walk also steps one row and a few columns past the box.
+    for (int i = 0; i < 3; i++) {
+        if (!setup_fits32(e[i].step_x) || !setup_fits32(e[i].step_y)) return 1;
+        for (int cy = 0; cy < 2; cy++)
+            for (int cx = 0; cx < 2; cx++) {
+                int64_t x = cx ? max_x + 8 : min_x, y = cy ? max_y + 1 : min_y;
+                if (!setup_fits32(e[i].constant + e[i].step_x * x + e[i].step_y * y)) return 1;
+            }
+    }
+    setup_store_edge(&t->edge0, &e[0]);
+    setup_store_edge(&t->edge1, &e[1]);
+    setup_store_edge(&t->edge2, &e[2]);
+    t->wide_constant[0] = e[0].constant;
+    t->wide_constant[1] = e[1].constant;
+    t->wide_constant[2] = e[2].constant;
+    t->wide_area = area;
+    t->area = area > INT32_MAX ? INT32_MAX : (int32_t)area;
+    t->min_x = min_x;
+    t->min_y = min_y;
+    t->max_x = max_x;
+    t->max_y = max_y;
+    t->inv_area = (float)(2048.0 / (double)(float)area);
+    return 0;
+}
+
+void gradient_setup(const RasterTriangle* t, Gradient* g, float value0, float value1, float value2) {
+    double ia = (double)t->inv_area;
+    double wa = (double)(float)(ia * (double)value0);
+    double wb = (double)(float)(ia * (double)value1);
+    double wc = (double)(float)(ia * (double)value2);
+    // Each edge weights the value of the corner opposite it.
+    int32_t sx = raster_trunc_wrap((double)(float)t->edge0.step_x * wc +
+                                   (double)(float)t->edge1.step_x * wa +
+                                   (double)(float)t->edge2.step_x * wb);
+    int32_t sy = raster_trunc_wrap((double)(float)t->edge0.step_y * wc +
+                                   (double)(float)t->edge1.step_y * wa +
+                                   (double)(float)t->edge2.step_y * wb);
+    double k = (double)(float)t->wide_constant[0] * wc + (double)(float)t->wide_constant[1] * wa +
+               (double)(float)t->wide_constant[2] * wb;
+    int64_t k64 = (k > -9.2e18 && k < 9.2e18) ? (int64_t)k : 0;
+    uint64_t start = (uint64_t)(int64_t)sx * (uint64_t)(int64_t)t->min_x +
+                     (uint64_t)(int64_t)sy * (uint64_t)(int64_t)t->min_y + (uint64_t)k64 + 1024u;
+    g->step_x = sx;
+    g->step_y = sy;
+    g->start = (int32_t)(uint32_t)start;
+}
+
+void gradient_setup_int(const RasterTriangle* t, Gradient* g, int32_t value0, int32_t value1,
+                        int32_t value2) {
+    gradient_setup(t, g, (float)value0, (float)value1, (float)value2);
+}
+
+int mip_level_select(const RasterTriangle* t, const Texture* texture) {
+    static const float thresholds[11] = {2.5f, 5, 10, 20, 40, 80, 160, 320, 640, 1280, 2560};
+    const MeshVertex* v[3] = {t->vert0, t->vert1, t->vert2};
+    int64_t s = 0;
+    for (int i = 0; i < 3; i++) {
+        const MeshVertex* a = v[i];
+        const MeshVertex* b = v[(i + 1) % 3];
+        int ok = 1;
+        int64_t ua = setup_fixed(a->u, &ok), va = setup_fixed(a->v, &ok);
+        int64_t ub = setup_fixed(b->u, &ok), vb = setup_fixed(b->v, &ok);
+        if (!ok) return 0;
+        s -= (ua + ub) * ((va - vb) * 64) + (va + vb) * ((ub - ua) * 64);
+    }
+    if (s < 0) s = -s;
+    float ratio = (float)((double)(float)s / (double)(float)t->wide_area);
+    int level = 11;
+    for (int j = 0; j < 11; j++)
+        if (thresholds[j] > ratio) {
+            level = j;
+            break;
+        }
+    if (level >= texture->level_count) level = texture->level_count - 1;
+    if (level < 0) level = 0;  // no levels at all: the full-size image
+    return level;
+}
