@@ -1,7 +1,14 @@
-// Mesh: the one renderable object of the 3D pipeline.
+// Mesh: the one renderable object of the 3D pipeline. Made by the object converter or by scenes;
+// each frame a scene sets object_matrix, calls camera_object_matrices, mesh_transform, mesh_light
+// (and mesh_env_uv or mesh_planar_uv where needed), then mesh_draw or mesh_draw_clipped.
+//
+// mesh_create makes the record, vertices, normals and triangles in one allocation; the saved copy
+// and the tangents are made on first use. Only creation and the saved copy allocate: drawing uses the
+// process-wide clip buffers and a local triangle record.
 #pragma once
 #include <cstdint>
 #include "raster/raster.h"
+#include "render3d/camera.h"
 #include "render3d/vecmath.h"
 
 struct VertexNormal {
@@ -40,3 +47,44 @@ struct Mesh {
     Matrix object_matrix;
     Matrix normal_matrix;
 };
+
+// Parts bits of mesh_transform.
+enum : int32_t { MESH_PART_NORMALS = 0x1, MESH_PART_TANGENTS = 0x2, MESH_PART_FACES = 0x4 };
+// Models of mesh_light.
+enum : int32_t { MESH_LIGHT_FLAT = 0, MESH_LIGHT_GOURAUD = 1, MESH_LIGHT_TANGENT = 2 };
+// Clip modes of mesh_draw: 0 projects and culls, 32 takes screen values as they are (projective
+// path), any other value clips each triangle against the near plane when bit 0 is set.
+enum : int32_t { MESH_CLIP_NONE = 0, MESH_CLIP_NEAR = 1, MESH_CLIP_PROJECTED = 32 };
+
+// Null when a count is 0 or negative or memory runs out. The record starts zeroed (matrices all
+// zero, not identity) with vertex_count and triangle_count set; the arrays start zeroed too.
+Mesh* mesh_create(int32_t vertex_capacity, int32_t triangle_count);
+void mesh_free(Mesh* mesh);                // null accepted
+int mesh_save_vertices(Mesh* mesh);        // copy vertices aside; 0 ok, 1 no memory
+void mesh_restore_vertices(Mesh* mesh);    // copy the saved vertices back; nothing if never saved
+// u = a*px + b*py + c*pz + d of plane_u (four floats), v likewise of plane_v.
+void mesh_planar_uv(Mesh* mesh, const float plane_u[4], const float plane_v[4]);
+// Environment coordinates from the transformed vertex normals: ((x + 1) / 2, (1 - y) / 2).
+void mesh_env_uv(Mesh* mesh);
+
+// In place: (sx, sy, sz) * m divided by w into sx, sy, sz; rhw = 1/w (1 when w is exactly 0).
+void vertices_project(const Matrix* m, MeshVertex* vertices, int32_t count);
+// 1 when a, b, c do not run clockwise on screen (y down); zero area counts as back-facing.
+int triangle_is_backfacing(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c);
+// Draws a transformed and lit mesh with the camera's screen matrix; mode passes to the rasterizer.
+void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_mode);
+// Near-plane and screen-rectangle clipping of every visible triangle.
+void mesh_draw_clipped(Mesh* mesh, const Camera* camera, RenderMode mode);
+
+// Per-frame transform. matrix is the model-view (affine path: sx..sz view space, rhw = w) or, for
+// MESH_PROJECTIVE meshes, the full screen matrix (divided by w; draw with clip mode 32). The normal
+// matrix turns the normal, tangent and face parts selected by `parts`.
+void mesh_transform(Mesh* mesh, const Matrix* matrix, const Matrix* normal_matrix, int32_t parts);
+// One directional light L in view space, unit length. Flat writes lit_colour, Gouraud and tangent
+// write vertex colours; the floor is 0.15. The tangent model normalises *light in place.
+void mesh_light(Mesh* mesh, Vec3* light, int32_t model);
+// Face normals, plane distances and area-weighted smooth vertex normals from the positions.
+void mesh_compute_normals(Mesh* mesh);
+// Per-vertex tangents and handedness from normals and u, v; triangles whose texture coordinates are
+// degenerate add nothing. Does nothing when the array cannot be allocated.
+void mesh_compute_tangents(Mesh* mesh);

@@ -1,0 +1,33 @@
+// The camera record and its matrices. Scenes fill the inputs (eye, target, near, far, fov, viewport)
+// and call camera_update after any change; the outputs are then valid for camera_object_matrices and
+// for mesh drawing, which projects with `screen`.
+#pragma once
+#include <cstdint>
+#include "render3d/vecmath.h"
+
+struct Camera {
+    Vec3 eye;
+    Vec3 target;
+    Vec3 forward;        // output: unit column 2 of the view matrix
+    float near;
+    float far;
+    float fov;           // degrees, both axes
+    int32_t viewport_x, viewport_y;
+    int32_t viewport_w, viewport_h;
+    Matrix view;         // output: mat_look_at(eye, target)
+    Matrix projection;   // output
+    Matrix viewport;     // output
+    Matrix screen;       // output: projection * viewport
+};
+
+// Rebuilds view, forward, projection, viewport and screen. The aspect is always the larger viewport
+// side over the smaller one.
+void camera_update(Camera* camera);
+// Eye on a sphere: (cos b sin a r, sin b sin a r, cos a r) for polar a and azimuth b, target the
+// origin; a non-null centre moves both. Does not call camera_update.
+void camera_orbit(Camera* camera, float polar, float azimuth, float radius, const Vec3* centre);
+// For one object: out_screen = object * view * screen, out_normal = transpose(invert(object * view)).
+void camera_object_matrices(const Camera* camera, const Matrix* object, Matrix* out_screen,
+                            Matrix* out_normal);
+// The view-space +Z axis in object space, unit length (zero when object * view is singular).
+void camera_view_dir_in_object(const Camera* camera, const Matrix* object, Vec3* out);

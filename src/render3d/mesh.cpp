@@ -1,0 +1,154 @@
+// Mesh records, their projection, back-face test and the three drawing paths.
+#include "render3d/mesh.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "render3d/clip.h"
+
+Mesh* mesh_create(int32_t vertex_capacity, int32_t triangle_count) {
+    if (vertex_capacity <= 0 || triangle_count <= 0) return nullptr;
+    // Header, vertices, normals and triangles in one block, each part aligned for its record.
+    size_t head = (sizeof(Mesh) + 15) & ~(size_t)15;
+    size_t verts = (size_t)vertex_capacity * sizeof(MeshVertex);
+    size_t norms = (size_t)vertex_capacity * sizeof(VertexNormal);
+    size_t tris = (size_t)triangle_count * sizeof(MeshTriangle);
+    char* block = (char*)std::calloc(1, head + verts + norms + tris);
+    if (!block) return nullptr;
+    Mesh* mesh = (Mesh*)block;
+    mesh->vertices = (MeshVertex*)(block + head);
+    mesh->normals = (VertexNormal*)(block + head + verts);
+    mesh->triangles = (MeshTriangle*)(block + head + verts + norms);
+    mesh->vertex_count = vertex_capacity;
+    mesh->triangle_count = triangle_count;
+    return mesh;
+}
+
+void mesh_free(Mesh* mesh) {
+    if (!mesh) return;
+    std::free(mesh->saved_vertices);
+    std::free(mesh->tangents);
+    std::free(mesh);
+}
+
+int mesh_save_vertices(Mesh* mesh) {
+    if (!mesh->saved_vertices) {
+        mesh->saved_vertices = (MeshVertex*)std::malloc((size_t)mesh->vertex_count * sizeof(MeshVertex));
+        if (!mesh->saved_vertices) return 1;
+    }
+    std::memcpy(mesh->saved_vertices, mesh->vertices, (size_t)mesh->vertex_count * sizeof(MeshVertex));
+    return 0;
+}
+
+void mesh_restore_vertices(Mesh* mesh) {
+    if (!mesh->saved_vertices) return;
+    std::memcpy(mesh->vertices, mesh->saved_vertices, (size_t)mesh->vertex_count * sizeof(MeshVertex));
+}
+
+void mesh_planar_uv(Mesh* mesh, const float plane_u[4], const float plane_v[4]) {
+    for (int32_t i = 0; i < mesh->vertex_count; i++) {
+        MeshVertex* v = &mesh->vertices[i];
+        v->u = plane_u[0] * v->px + plane_u[1] * v->py + plane_u[2] * v->pz + plane_u[3];
+        v->v = plane_v[0] * v->px + plane_v[1] * v->py + plane_v[2] * v->pz + plane_v[3];
+    }
+}
+
+void mesh_env_uv(Mesh* mesh) {
+    for (int32_t i = 0; i < mesh->vertex_count; i++) {
+        const Vec3* n = &mesh->normals[i].world_normal;
+        mesh->vertices[i].env_u = (n->x + 1.0f) * 0.5f;
+        mesh->vertices[i].env_v = (1.0f - n->y) * 0.5f;
+    }
+}
+
+void vertices_project(const Matrix* matrix, MeshVertex* vertices, int32_t count) {
+    const float* m = matrix->m;
+    for (int32_t i = 0; i < count; i++) {
+        MeshVertex* v = &vertices[i];
+        float x = v->sx, y = v->sy, z = v->sz;
+        float w = x * m[3] + y * m[7] + z * m[11] + m[15];
+        float t = w == 0.0f ? 1.0f : 1.0f / w;
+        v->sx = (x * m[0] + y * m[4] + z * m[8] + m[12]) * t;
+        v->sy = (x * m[1] + y * m[5] + z * m[9] + m[13]) * t;
+        v->sz = (x * m[2] + y * m[6] + z * m[10] + m[14]) * t;
+        v->rhw = t;
+    }
+}
+
+int triangle_is_backfacing(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c) {
+    float cross = (a->sx - b->sx) * (c->sy - b->sy) - (c->sx - b->sx) * (a->sy - b->sy);
+    // Written as "not front-facing" so that a non-finite area (a vertex at infinity) is culled too.
+    return !(cross < 0.0f);
+}
+
+// Clip modes 0 and 32: the mesh's own vertex records go to the rasterizer by reference.
+static void mesh_draw_direct(Mesh* mesh, RenderMode mode, int test_visible) {
+    int double_sided = (mesh->flags & MESH_DOUBLE_SIDED) != 0;
+    RasterTriangle raster;
+    for (int32_t i = 0; i < mesh->triangle_count; i++) {
+        const MeshTriangle* tri = &mesh->triangles[i];
+        if (test_visible && !tri->visible) continue;
+        const MeshVertex* a = &mesh->vertices[tri->vertex_a];
+        const MeshVertex* b = &mesh->vertices[tri->vertex_b];
+        const MeshVertex* c = &mesh->vertices[tri->vertex_c];
+        if (!double_sided && triangle_is_backfacing(a, b, c)) continue;
+        raster.vert0 = a;
+        raster.vert1 = b;
+        raster.vert2 = c;
+        raster.colour = tri->lit_colour;
+        raster.flags = double_sided ? (uint32_t)DOUBLE_SIDED : 0u;
+        triangles_draw(&raster, 1, mesh->texture, mode);
+    }
+}
+
+void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_mode) {
+    if (clip_mode == MESH_CLIP_NONE) {
+        vertices_project(&camera->screen, mesh->vertices, mesh->vertex_count);
+        mesh_draw_direct(mesh, mode, 1);
+        return;
+    }
+    if (clip_mode == MESH_CLIP_PROJECTED) {
+        mesh_draw_direct(mesh, mode, 0);
+        return;
+    }
+    uint32_t flags = (mesh->flags & MESH_DOUBLE_SIDED) ? (uint32_t)DOUBLE_SIDED : 0u;
+    for (int32_t i = 0; i < mesh->triangle_count; i++) {
+        const MeshTriangle* tri = &mesh->triangles[i];
+        if (!tri->visible) continue;
+        clip_buffer_a[0] = mesh->vertices[tri->vertex_a];
+        clip_buffer_a[1] = mesh->vertices[tri->vertex_b];
+        clip_buffer_a[2] = mesh->vertices[tri->vertex_c];
+        MeshVertex* current = clip_buffer_a;
+        int count = 3;
+        if (clip_mode & MESH_CLIP_NEAR) {
+            count = clip_polygon_near(clip_buffer_a, 3, clip_buffer_b, CLIP_BUFFER_SIZE);
+            if (count < 3) continue;
+            current = clip_buffer_b;
+        }
+        // Back faces are left to the rasterizer's set-up here.
+        vertices_project(&camera->screen, current, count);
+        polygon_draw_fan(current, count, flags, tri->lit_colour, mesh->texture, mode);
+    }
+}
+
+void mesh_draw_clipped(Mesh* mesh, const Camera* camera, RenderMode mode) {
+    uint32_t flags = (mesh->flags & MESH_DOUBLE_SIDED) ? (uint32_t)DOUBLE_SIDED : 0u;
+    MeshVertex* a = clip_buffer_a;
+    MeshVertex* b = clip_buffer_b;
+    const int cap = CLIP_BUFFER_SIZE;
+    for (int32_t i = 0; i < mesh->triangle_count; i++) {
+        const MeshTriangle* tri = &mesh->triangles[i];
+        if (!tri->visible) continue;
+        b[0] = mesh->vertices[tri->vertex_a];
+        b[1] = mesh->vertices[tri->vertex_b];
+        b[2] = mesh->vertices[tri->vertex_c];
+        int n = clip_polygon_near(b, 3, a, cap);
+        if (n < 3) continue;
+        vertices_project(&camera->screen, a, n);
+        if ((n = clip_polygon_left(a, n, b, cap)) < 3) continue;
+        if ((n = clip_polygon_right(b, n, a, cap)) < 3) continue;
+        if ((n = clip_polygon_top(a, n, b, cap)) < 3) continue;
+        if ((n = clip_polygon_bottom(b, n, a, cap)) < 3) continue;
+        polygon_draw_fan(a, n, flags, tri->lit_colour, mesh->texture, mode);
+    }
+}
