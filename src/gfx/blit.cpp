@@ -1,7 +1,8 @@
-// image_blit and image_draw: clipping, then one row routine per mode. The SSE2 routines widen
+// image_blit and image_draw: clipping, then one row routine per mode. The SIMD routines widen
 // bytes to 16-bit lanes for the blends (products stay within 255 * 255) and use 8-bit saturating
-// lanes for the draws, four pixels per step; the leftover pixels of a row, and processors without
-// SSE2, go through the scalar pixel functions, which give the same bytes.
+// lanes for the draws, four pixels per step with SSE2 and eight with AVX2 (used only when the
+// processor has it); the leftover pixels of a row, and processors without SSE2, go through the
+// scalar pixel functions. All paths give the same bytes.
 #include "gfx/blit.h"
 
 #include <cstring>
@@ -13,6 +14,13 @@
 #define QUILLET_BLIT_SSE2 1
 #else
 #define QUILLET_BLIT_SSE2 0
+#endif
+#if QUILLET_BLIT_SSE2 && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define QUILLET_BLIT_AVX2 1
+#define QUILLET_AVX2 __attribute__((target("avx2")))
+#else
+#define QUILLET_BLIT_AVX2 0
 #endif
 
 struct BlitSpan {
@@ -62,9 +70,10 @@ static inline uint32_t pixel_mix(uint32_t s, uint32_t d, uint32_t ks, uint32_t k
 
 static inline uint32_t byte_of(uint32_t p, int i) { return (p >> (8 * i)) & 0xFFu; }
 
-static inline uint32_t pixel_blit(uint32_t mode, uint32_t s, uint32_t d, uint32_t o) {
+template <int MODE>
+static inline uint32_t pixel_blit(uint32_t s, uint32_t d, uint32_t o) {
     uint32_t a = ((s >> 24) * o) >> 8;
-    switch (mode) {
+    switch (MODE) {
     case 0: return pixel_mix(s, d, a, 255 - a);
     case 1: return pixel_mix(s, d, 256, 255 - a);
     case 2: return pixel_mix(s, d, 255 - a, 256);
@@ -95,12 +104,13 @@ static inline uint32_t pixel_blit(uint32_t mode, uint32_t s, uint32_t d, uint32_
     }
 }
 
-static inline uint32_t pixel_draw(uint32_t mode, uint32_t s, uint32_t d) {
-    if (mode == 0) return s;
+template <int MODE>
+static inline uint32_t pixel_draw(uint32_t s, uint32_t d) {
+    if (MODE == 0) return s;
     uint32_t r = 0;
     for (int i = 0; i < 4; i++) {
         uint32_t sb = byte_of(s, i), db = byte_of(d, i), v;
-        switch (mode) {
+        switch (MODE) {
         case 1: v = sb + db > 255 ? 255 : sb + db; break;
         case 2: v = db > sb ? db - sb : 0; break;
         case 3: v = (sb * db) >> 8; break;
@@ -113,65 +123,59 @@ static inline uint32_t pixel_draw(uint32_t mode, uint32_t s, uint32_t d) {
     return r;
 }
 
-static void blit_rows_scalar(const BlitSpan* span, uint32_t opacity, uint32_t mode) {
+template <int MODE>
+static void blit_rows_scalar(const BlitSpan* span, uint32_t opacity) {
     for (int row = 0; row < span->height; row++) {
         uint32_t* d = span->dst + (size_t)row * span->dst_stride;
         const uint32_t* s = span->src + (size_t)row * span->src_stride;
-        for (int i = 0; i < span->width; i++) d[i] = pixel_blit(mode, s[i], d[i], opacity);
+        for (int i = 0; i < span->width; i++) d[i] = pixel_blit<MODE>(s[i], d[i], opacity);
     }
 }
 
-static void draw_rows_scalar(const BlitSpan* span, uint32_t mode) {
+template <int MODE>
+static void draw_rows_scalar(const BlitSpan* span) {
     for (int row = 0; row < span->height; row++) {
         uint32_t* d = span->dst + (size_t)row * span->dst_stride;
         const uint32_t* s = span->src + (size_t)row * span->src_stride;
-        if (mode == 0) {
+        if constexpr (MODE == 0) {
             memmove(d, s, (size_t)span->width * 4);
-            continue;
+        } else {
+            for (int i = 0; i < span->width; i++) d[i] = pixel_draw<MODE>(s[i], d[i]);
         }
-        for (int i = 0; i < span->width; i++) d[i] = pixel_draw(mode, s[i], d[i]);
     }
-}
-
-void image_blit_scalar(const Image* image, int x, int y, uint32_t opacity, uint32_t mode) {
-    BlitSpan span;
-    if (mode > 7 || !blit_clip(image, x, y, &span)) return;
-    blit_rows_scalar(&span, opacity & 0xFFu, mode);
-}
-
-void image_draw_scalar(const Image* image, int x, int y, uint32_t mode) {
-    BlitSpan span;
-    if (mode > 6 || !blit_clip(image, x, y, &span)) return;
-    draw_rows_scalar(&span, mode);
 }
 
 #if QUILLET_BLIT_SSE2
 // ---- SSE2 -------------------------------------------------------------------------------------
 static inline __m128i mul8(__m128i a, __m128i b) { return _mm_srli_epi16(_mm_mullo_epi16(a, b), 8); }
 
+// Blend lanes hold each byte in the high half of a 16-bit lane (x << 8), straight from unpacking
+// against zero, so one high multiply gives (x * k) >> 8 exactly for any k up to 255.
+static inline __m128i mulhi8(__m128i x8, __m128i k) { return _mm_mulhi_epu16(x8, k); }
+
 // Each pixel's alpha lane copied over its four lanes (two pixels per register).
 static inline __m128i alpha_lanes(__m128i v) {
     return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xFF), 0xFF);
 }
 
-// Two pixels in 16-bit lanes; o is the opacity in every lane.
+// Two pixels; s8 and d8 are bytes << 8, o the opacity in every lane. Results are plain values.
 template <int MODE>
-static inline __m128i blit_lanes(__m128i s, __m128i d, __m128i o) {
+static inline __m128i blit_lanes(__m128i s8, __m128i d8, __m128i o) {
     const __m128i full = _mm_set1_epi16(255);
     if constexpr (MODE == 6) {
-        __m128i m = mul8(s, d);
-        return _mm_add_epi16(d, _mm_sub_epi16(d, m));  // S*D >> 8 never exceeds D
+        __m128i d = _mm_srli_epi16(d8, 8);
+        return _mm_sub_epi16(_mm_add_epi16(d, d), mulhi8(s8, d));  // S*D >> 8 never exceeds D
     } else if constexpr (MODE == 5) {
-        __m128i a = mul8(alpha_lanes(s), o);
-        return _mm_add_epi16(mul8(s, d), mul8(d, _mm_sub_epi16(full, a)));
+        __m128i ia = _mm_sub_epi16(full, mulhi8(alpha_lanes(s8), o));
+        return _mm_add_epi16(mulhi8(s8, _mm_srli_epi16(d8, 8)), mulhi8(d8, ia));
     } else {
-        __m128i a = mul8(alpha_lanes(MODE == 7 ? d : s), o);
+        __m128i a = mulhi8(alpha_lanes(MODE == 7 ? d8 : s8), o);
         __m128i ia = _mm_sub_epi16(full, a);
-        if constexpr (MODE == 0 || MODE == 7) return _mm_add_epi16(mul8(s, a), mul8(d, ia));
-        if constexpr (MODE == 1) return _mm_add_epi16(s, mul8(d, ia));
-        if constexpr (MODE == 2) return _mm_add_epi16(mul8(s, ia), d);
-        if constexpr (MODE == 3) return mul8(s, ia);
-        return mul8(d, a);  // mode 4
+        if constexpr (MODE == 0 || MODE == 7) return _mm_add_epi16(mulhi8(s8, a), mulhi8(d8, ia));
+        if constexpr (MODE == 1) return _mm_add_epi16(_mm_srli_epi16(s8, 8), mulhi8(d8, ia));
+        if constexpr (MODE == 2) return _mm_add_epi16(mulhi8(s8, ia), _mm_srli_epi16(d8, 8));
+        if constexpr (MODE == 3) return mulhi8(s8, ia);
+        return mulhi8(d8, a);  // mode 4
     }
 }
 
@@ -186,11 +190,11 @@ static void blit_rows_sse2(const BlitSpan* span, uint32_t opacity) {
         for (; i + 4 <= span->width; i += 4) {
             __m128i sv = _mm_loadu_si128((const __m128i*)(s + i));
             __m128i dv = _mm_loadu_si128((const __m128i*)(d + i));
-            __m128i lo = blit_lanes<MODE>(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero), o);
-            __m128i hi = blit_lanes<MODE>(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero), o);
+            __m128i lo = blit_lanes<MODE>(_mm_unpacklo_epi8(zero, sv), _mm_unpacklo_epi8(zero, dv), o);
+            __m128i hi = blit_lanes<MODE>(_mm_unpackhi_epi8(zero, sv), _mm_unpackhi_epi8(zero, dv), o);
             _mm_storeu_si128((__m128i*)(d + i), _mm_packus_epi16(lo, hi));  // packus clamps at 255
         }
-        for (; i < span->width; i++) d[i] = pixel_blit(MODE, s[i], d[i], opacity);
+        for (; i < span->width; i++) d[i] = pixel_blit<MODE>(s[i], d[i], opacity);
     }
 }
 
@@ -218,45 +222,213 @@ static void draw_rows_sse2(const BlitSpan* span) {
             __m128i dv = _mm_loadu_si128((const __m128i*)(d + i));
             _mm_storeu_si128((__m128i*)(d + i), draw_bytes<MODE>(sv, dv));
         }
-        for (; i < span->width; i++) d[i] = pixel_draw(MODE, s[i], d[i]);
+        for (; i < span->width; i++) d[i] = pixel_draw<MODE>(s[i], d[i]);
     }
 }
 #endif
 
-void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode) {
+#if QUILLET_BLIT_AVX2
+// ---- AVX2 -------------------------------------------------------------------------------------
+// The SSE2 blends on 256-bit registers; unpacking and packing stay within each 128-bit half, so
+// pixel order is kept. The alpha bytes are moved into the high half of their lanes by one byte
+// shuffle instead of two word shuffles.
+QUILLET_AVX2 static inline __m256i mulhi8_256(__m256i x8, __m256i k) { return _mm256_mulhi_epu16(x8, k); }
+
+template <int MODE>
+QUILLET_AVX2 static inline __m256i blit_lanes_256(__m256i s8, __m256i d8, __m256i as8, __m256i o) {
+    const __m256i full = _mm256_set1_epi16(255);
+    if constexpr (MODE == 6) {
+        __m256i d = _mm256_srli_epi16(d8, 8);
+        return _mm256_sub_epi16(_mm256_add_epi16(d, d), mulhi8_256(s8, d));
+    } else if constexpr (MODE == 5) {
+        __m256i ia = _mm256_sub_epi16(full, mulhi8_256(as8, o));
+        return _mm256_add_epi16(mulhi8_256(s8, _mm256_srli_epi16(d8, 8)), mulhi8_256(d8, ia));
+    } else {
+        __m256i a = mulhi8_256(as8, o);
+        __m256i ia = _mm256_sub_epi16(full, a);
+        if constexpr (MODE == 0 || MODE == 7) return _mm256_add_epi16(mulhi8_256(s8, a), mulhi8_256(d8, ia));
+        if constexpr (MODE == 1) return _mm256_add_epi16(_mm256_srli_epi16(s8, 8), mulhi8_256(d8, ia));
+        if constexpr (MODE == 2) return _mm256_add_epi16(mulhi8_256(s8, ia), _mm256_srli_epi16(d8, 8));
+        if constexpr (MODE == 3) return mulhi8_256(s8, ia);
+        return mulhi8_256(d8, a);  // mode 4
+    }
+}
+
+template <int MODE>
+QUILLET_AVX2 static void blit_rows_avx2(const BlitSpan* span, uint32_t opacity) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i o = _mm256_set1_epi16((short)opacity);
+    // Alpha byte of pixel 0 / 1 (low register) and 2 / 3 (high) into the high byte of every lane.
+    const __m256i alpha_lo = _mm256_setr_epi8(
+        -128, 3, -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7,
+        -128, 3, -128, 3, -128, 3, -128, 3, -128, 7, -128, 7, -128, 7, -128, 7);
+    const __m256i alpha_hi = _mm256_setr_epi8(
+        -128, 11, -128, 11, -128, 11, -128, 11, -128, 15, -128, 15, -128, 15, -128, 15,
+        -128, 11, -128, 11, -128, 11, -128, 11, -128, 15, -128, 15, -128, 15, -128, 15);
+    for (int row = 0; row < span->height; row++) {
+        uint32_t* d = span->dst + (size_t)row * span->dst_stride;
+        const uint32_t* s = span->src + (size_t)row * span->src_stride;
+        int i = 0;
+        for (; i + 8 <= span->width; i += 8) {
+            __m256i sv = _mm256_loadu_si256((const __m256i*)(s + i));
+            __m256i dv = _mm256_loadu_si256((const __m256i*)(d + i));
+            __m256i av = MODE == 7 ? dv : sv;
+            __m256i lo = blit_lanes_256<MODE>(_mm256_unpacklo_epi8(zero, sv), _mm256_unpacklo_epi8(zero, dv),
+                                              _mm256_shuffle_epi8(av, alpha_lo), o);
+            __m256i hi = blit_lanes_256<MODE>(_mm256_unpackhi_epi8(zero, sv), _mm256_unpackhi_epi8(zero, dv),
+                                              _mm256_shuffle_epi8(av, alpha_hi), o);
+            _mm256_storeu_si256((__m256i*)(d + i), _mm256_packus_epi16(lo, hi));
+        }
+        for (; i < span->width; i++) d[i] = pixel_blit<MODE>(s[i], d[i], opacity);
+    }
+}
+
+template <int MODE>
+QUILLET_AVX2 static inline __m256i draw_bytes_256(__m256i s, __m256i d) {
+    if constexpr (MODE == 1) return _mm256_adds_epu8(s, d);
+    if constexpr (MODE == 2) return _mm256_subs_epu8(d, s);
+    if constexpr (MODE == 4) return _mm256_min_epu8(s, d);
+    if constexpr (MODE == 5) return _mm256_max_epu8(s, d);
+    if constexpr (MODE == 6) return _mm256_avg_epu8(s, d);
+    const __m256i zero = _mm256_setzero_si256();  // mode 3
+    __m256i lo = _mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, s), _mm256_unpacklo_epi8(d, zero));
+    __m256i hi = _mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, s), _mm256_unpackhi_epi8(d, zero));
+    return _mm256_packus_epi16(lo, hi);
+}
+
+template <int MODE>
+QUILLET_AVX2 static void draw_rows_avx2(const BlitSpan* span) {
+    for (int row = 0; row < span->height; row++) {
+        uint32_t* d = span->dst + (size_t)row * span->dst_stride;
+        const uint32_t* s = span->src + (size_t)row * span->src_stride;
+        int i = 0;
+        for (; i + 8 <= span->width; i += 8) {
+            __m256i sv = _mm256_loadu_si256((const __m256i*)(s + i));
+            __m256i dv = _mm256_loadu_si256((const __m256i*)(d + i));
+            _mm256_storeu_si256((__m256i*)(d + i), draw_bytes_256<MODE>(sv, dv));
+        }
+        for (; i < span->width; i++) d[i] = pixel_draw<MODE>(s[i], d[i]);
+    }
+}
+
+QUILLET_AVX2 static void blit_span_avx2(const BlitSpan* span, uint32_t opacity, uint32_t mode) {
+    switch (mode) {
+    case 0: blit_rows_avx2<0>(span, opacity); break;
+    case 1: blit_rows_avx2<1>(span, opacity); break;
+    case 2: blit_rows_avx2<2>(span, opacity); break;
+    case 3: blit_rows_avx2<3>(span, opacity); break;
+    case 4: blit_rows_avx2<4>(span, opacity); break;
+    case 5: blit_rows_avx2<5>(span, opacity); break;
+    case 6: blit_rows_avx2<6>(span, opacity); break;
+    default: blit_rows_avx2<7>(span, opacity); break;
+    }
+}
+
+QUILLET_AVX2 static void draw_span_avx2(const BlitSpan* span, uint32_t mode) {
+    switch (mode) {
+    case 0: draw_rows_scalar<0>(span); break;
+    case 1: draw_rows_avx2<1>(span); break;
+    case 2: draw_rows_avx2<2>(span); break;
+    case 3: draw_rows_avx2<3>(span); break;
+    case 4: draw_rows_avx2<4>(span); break;
+    case 5: draw_rows_avx2<5>(span); break;
+    default: draw_rows_avx2<6>(span); break;
+    }
+}
+#endif
+
+static void blit_span_scalar(const BlitSpan* span, uint32_t opacity, uint32_t mode) {
+    switch (mode) {
+    case 0: blit_rows_scalar<0>(span, opacity); break;
+    case 1: blit_rows_scalar<1>(span, opacity); break;
+    case 2: blit_rows_scalar<2>(span, opacity); break;
+    case 3: blit_rows_scalar<3>(span, opacity); break;
+    case 4: blit_rows_scalar<4>(span, opacity); break;
+    case 5: blit_rows_scalar<5>(span, opacity); break;
+    case 6: blit_rows_scalar<6>(span, opacity); break;
+    default: blit_rows_scalar<7>(span, opacity); break;
+    }
+}
+
+static void draw_span_scalar(const BlitSpan* span, uint32_t mode) {
+    switch (mode) {
+    case 0: draw_rows_scalar<0>(span); break;
+    case 1: draw_rows_scalar<1>(span); break;
+    case 2: draw_rows_scalar<2>(span); break;
+    case 3: draw_rows_scalar<3>(span); break;
+    case 4: draw_rows_scalar<4>(span); break;
+    case 5: draw_rows_scalar<5>(span); break;
+    default: draw_rows_scalar<6>(span); break;
+    }
+}
+
 #if QUILLET_BLIT_SSE2
+static void blit_span_sse2(const BlitSpan* span, uint32_t opacity, uint32_t mode) {
+    switch (mode) {
+    case 0: blit_rows_sse2<0>(span, opacity); break;
+    case 1: blit_rows_sse2<1>(span, opacity); break;
+    case 2: blit_rows_sse2<2>(span, opacity); break;
+    case 3: blit_rows_sse2<3>(span, opacity); break;
+    case 4: blit_rows_sse2<4>(span, opacity); break;
+    case 5: blit_rows_sse2<5>(span, opacity); break;
+    case 6: blit_rows_sse2<6>(span, opacity); break;
+    default: blit_rows_sse2<7>(span, opacity); break;
+    }
+}
+
+static void draw_span_sse2(const BlitSpan* span, uint32_t mode) {
+    switch (mode) {
+    case 0: draw_rows_scalar<0>(span); break;  // a row copy is memmove's job
+    case 1: draw_rows_sse2<1>(span); break;
+    case 2: draw_rows_sse2<2>(span); break;
+    case 3: draw_rows_sse2<3>(span); break;
+    case 4: draw_rows_sse2<4>(span); break;
+    case 5: draw_rows_sse2<5>(span); break;
+    default: draw_rows_sse2<6>(span); break;
+    }
+}
+#endif
+
+// The widest path this processor has, decided on first use; blit_use_path may lower it.
+static int blit_path = -1;
+
+static int blit_best_path(void) {
+#if QUILLET_BLIT_AVX2
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return BLIT_PATH_AVX2;
+#endif
+    return QUILLET_BLIT_SSE2 ? BLIT_PATH_SSE2 : BLIT_PATH_SCALAR;
+}
+
+int blit_use_path(int path) {
+    int best = blit_best_path();
+    blit_path = path < BLIT_PATH_SCALAR ? BLIT_PATH_SCALAR : path > best ? best : path;
+    return blit_path;
+}
+
+void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode) {
     BlitSpan span;
     if (mode > 7 || !blit_clip(image, x, y, &span)) return;
     opacity &= 0xFFu;
-    switch (mode) {
-    case 0: blit_rows_sse2<0>(&span, opacity); break;
-    case 1: blit_rows_sse2<1>(&span, opacity); break;
-    case 2: blit_rows_sse2<2>(&span, opacity); break;
-    case 3: blit_rows_sse2<3>(&span, opacity); break;
-    case 4: blit_rows_sse2<4>(&span, opacity); break;
-    case 5: blit_rows_sse2<5>(&span, opacity); break;
-    case 6: blit_rows_sse2<6>(&span, opacity); break;
-    default: blit_rows_sse2<7>(&span, opacity); break;
-    }
-#else
-    image_blit_scalar(image, x, y, opacity, mode);
+    if (blit_path < 0) blit_path = blit_best_path();
+#if QUILLET_BLIT_AVX2
+    if (blit_path == BLIT_PATH_AVX2) return blit_span_avx2(&span, opacity, mode);
 #endif
+#if QUILLET_BLIT_SSE2
+    if (blit_path == BLIT_PATH_SSE2) return blit_span_sse2(&span, opacity, mode);
+#endif
+    blit_span_scalar(&span, opacity, mode);
 }
 
 void image_draw(const Image* image, int x, int y, uint32_t mode) {
-#if QUILLET_BLIT_SSE2
     BlitSpan span;
     if (mode > 6 || !blit_clip(image, x, y, &span)) return;
-    switch (mode) {
-    case 0: draw_rows_scalar(&span, 0); break;  // a row copy is memmove's job
-    case 1: draw_rows_sse2<1>(&span); break;
-    case 2: draw_rows_sse2<2>(&span); break;
-    case 3: draw_rows_sse2<3>(&span); break;
-    case 4: draw_rows_sse2<4>(&span); break;
-    case 5: draw_rows_sse2<5>(&span); break;
-    default: draw_rows_sse2<6>(&span); break;
-    }
-#else
-    image_draw_scalar(image, x, y, mode);
+    if (blit_path < 0) blit_path = blit_best_path();
+#if QUILLET_BLIT_AVX2
+    if (blit_path == BLIT_PATH_AVX2) return draw_span_avx2(&span, mode);
 #endif
+#if QUILLET_BLIT_SSE2
+    if (blit_path == BLIT_PATH_SSE2) return draw_span_sse2(&span, mode);
+#endif
+    draw_span_scalar(&span, mode);
 }

@@ -21,7 +21,8 @@
 void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode);  // modes 0..7
 void image_draw(const Image* image, int x, int y, uint32_t mode);                    // modes 0..6
 
-// The portable twins of the two operations: the same bytes without SIMD (what image_blit and
-// image_draw run on processors without SSE2).
-void image_blit_scalar(const Image* image, int x, int y, uint32_t opacity, uint32_t mode);
-void image_draw_scalar(const Image* image, int x, int y, uint32_t mode);
+// Which routines the two operations run: by default the widest the processor has. Every path gives
+// the same bytes; lowering it serves the tests and benchmarks. Returns the path now in use (a path
+// the processor lacks is lowered to the widest it has).
+enum { BLIT_PATH_SCALAR = 0, BLIT_PATH_SSE2 = 1, BLIT_PATH_AVX2 = 2 };
+int blit_use_path(int path);

@@ -69,9 +69,21 @@ void reference_apply(std::vector<uint32_t>& screen, const Image* image, int x, i
     }
 }
 
+// Every routine set this processor can run (scalar always), widest restored afterwards.
+std::vector<int> blit_paths() {
+    std::vector<int> paths;
+    for (int p = BLIT_PATH_SCALAR; p <= BLIT_PATH_AVX2; p++)
+        if (blit_use_path(p) == p) paths.push_back(p);
+    blit_use_path(BLIT_PATH_AVX2);
+    return paths;
+}
+
 struct Blit : ::testing::Test {
     void SetUp() override { ASSERT_EQ(display_open_offscreen(0), 0); }
-    void TearDown() override { display_close(); }
+    void TearDown() override {
+        blit_use_path(BLIT_PATH_AVX2);
+        display_close();
+    }
     std::vector<uint32_t> screen() const {
         return std::vector<uint32_t>(framebuffer.pixels, framebuffer.pixels + SCREEN_WIDTH * SCREEN_HEIGHT);
     }
@@ -98,8 +110,9 @@ void fill_random(uint32_t* p, size_t n, std::mt19937& rng) {
 // the lowest byte.
 TEST_F(Blit, EveryModeMatchesTheReferenceOnRandomImagesAndPositions) {
     std::mt19937 rng(1234);
+    const std::vector<int> paths = blit_paths();
     std::vector<uint32_t> base(SCREEN_WIDTH * SCREEN_HEIGHT);
-    for (int trial = 0; trial < 300; trial++) {
+    for (int trial = 0; trial < 200; trial++) {
         int w = 1 + (int)(rng() % (trial % 10 == 0 ? 700 : 40));
         int h = 1 + (int)(rng() % (trial % 10 == 0 ? 520 : 40));
         Image* image = image_new(w, h);
@@ -114,15 +127,11 @@ TEST_F(Blit, EveryModeMatchesTheReferenceOnRandomImagesAndPositions) {
         std::vector<uint32_t> expected = base;
         reference_apply(expected, image, x, y, opacity, mode, blit);
 
-        for (int path = 0; path < 2; path++) {
+        for (int path : paths) {
+            blit_use_path(path);
             load(base);
-            if (blit) {
-                if (path == 0) image_blit(image, x, y, opacity, mode);
-                else image_blit_scalar(image, x, y, opacity, mode);
-            } else {
-                if (path == 0) image_draw(image, x, y, mode);
-                else image_draw_scalar(image, x, y, mode);
-            }
+            if (blit) image_blit(image, x, y, opacity, mode);
+            else image_draw(image, x, y, mode);
             std::vector<uint32_t> got = screen();
             for (size_t i = 0; i < got.size(); i++) {
                 ASSERT_EQ(got[i], expected[i])
@@ -138,6 +147,7 @@ TEST_F(Blit, EveryModeMatchesTheReferenceOnRandomImagesAndPositions) {
 // Every source/destination byte pair and a spread of opacities through each blend mode: catches
 // lane overflow and rounding slips that random pixels might miss.
 TEST_F(Blit, EveryBytePairMatchesTheReference) {
+    const std::vector<int> paths = blit_paths();
     Image* image = image_new(256, 256);
     ASSERT_NE(image, nullptr);
     std::vector<uint32_t> base(SCREEN_WIDTH * SCREEN_HEIGHT, 0);
@@ -152,22 +162,22 @@ TEST_F(Blit, EveryBytePairMatchesTheReference) {
         for (uint32_t o : opacities) {
             std::vector<uint32_t> expected = base;
             reference_apply(expected, image, 0, 0, o, mode, true);
-            load(base);
-            image_blit(image, 0, 0, o, mode);
-            ASSERT_EQ(screen(), expected) << "blit mode " << mode << " opacity " << o;
-            load(base);
-            image_blit_scalar(image, 0, 0, o, mode);
-            ASSERT_EQ(screen(), expected) << "scalar blit mode " << mode << " opacity " << o;
+            for (int path : paths) {
+                blit_use_path(path);
+                load(base);
+                image_blit(image, 0, 0, o, mode);
+                ASSERT_EQ(screen(), expected) << "blit mode " << mode << " opacity " << o << " path " << path;
+            }
         }
     for (uint32_t mode = 0; mode < 7; mode++) {
         std::vector<uint32_t> expected = base;
         reference_apply(expected, image, 0, 0, 0, mode, false);
-        load(base);
-        image_draw(image, 0, 0, mode);
-        ASSERT_EQ(screen(), expected) << "draw mode " << mode;
-        load(base);
-        image_draw_scalar(image, 0, 0, mode);
-        ASSERT_EQ(screen(), expected) << "scalar draw mode " << mode;
+        for (int path : paths) {
+            blit_use_path(path);
+            load(base);
+            image_draw(image, 0, 0, mode);
+            ASSERT_EQ(screen(), expected) << "draw mode " << mode << " path " << path;
+        }
     }
     image_free(image);
 }
@@ -236,6 +246,17 @@ TEST_F(Blit, ImagesOffTheScreenDrawNothing) {
     EXPECT_EQ(framebuffer.pixels[0], 0xFFFFFFFFu);
     EXPECT_EQ(framebuffer.pixels[1], 0x12345678u);
     image_free(image);
+}
+
+TEST(BlitPath, ScalarIsAlwaysAvailableAndRequestsAreCapped) {
+    EXPECT_EQ(blit_use_path(BLIT_PATH_SCALAR), BLIT_PATH_SCALAR);
+    EXPECT_EQ(blit_use_path(-5), BLIT_PATH_SCALAR);
+    int best = blit_use_path(99);
+    EXPECT_GE(best, BLIT_PATH_SCALAR);
+    EXPECT_LE(best, BLIT_PATH_AVX2);
+#if defined(__SSE2__)
+    EXPECT_GE(best, BLIT_PATH_SSE2);
+#endif
 }
 
 TEST(BlitClosed, NothingIsDrawnWithoutADisplay) {
