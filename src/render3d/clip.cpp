@@ -105,6 +105,16 @@ static int clip_inside(const MeshVertex* v, ClipPlane plane) {
     }
 }
 
+static int clip_on_plane(const MeshVertex* v, ClipPlane plane) {
+    switch (plane) {
+    case CLIP_NEAR: return v->sz == clip_near_z;
+    case CLIP_LEFT: return v->sx == clip_left;
+    case CLIP_RIGHT: return v->sx == clip_right;
+    case CLIP_TOP: return v->sy == clip_top;
+    default: return v->sy == clip_bottom;
+    }
+}
+
 // Sutherland-Hodgman: each edge appends next when inside, preceded by the crossing when the edge
 // enters or leaves. The crossing starts as a copy of the outside endpoint so that fields the clip
 // does not interpolate come from it.
@@ -114,7 +124,9 @@ static int clip_walk(const MeshVertex* in, int count, MeshVertex* out, int capac
         const MeshVertex* cur = &in[j];
         const MeshVertex* next = &in[(j + 1) % count];
         int cur_in = clip_inside(cur, plane), next_in = clip_inside(next, plane);
-        if (cur_in != next_in) {
+        // A crossing at an endpoint lying exactly on the plane would repeat that vertex: drop it.
+        int at_endpoint = cur_in ? clip_on_plane(cur, plane) : clip_on_plane(next, plane);
+        if (cur_in != next_in && !at_endpoint) {
             if (written == capacity) break;
             MeshVertex* x = &out[written++];
             *x = cur_in ? *next : *cur;
