@@ -1,0 +1,273 @@
+// Camera matrices, the mesh transform, the three lighting models, normals and tangents.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "render3d/mesh.h"
+
+namespace {
+
+Camera default_camera(float w = 640, float h = 480) {
+    Camera c = {};
+    c.eye = Vec3{0, 0, -5};
+    c.target = Vec3{0, 0, 0};
+    c.near = 1;
+    c.far = 96;
+    c.fov = 45;
+    c.viewport_w = (int32_t)w;
+    c.viewport_h = (int32_t)h;
+    camera_update(&c);
+    return c;
+}
+
+// One triangle whose face normal is n (given directly, as after mesh_transform).
+Mesh* single_triangle(Vec3 n, uint32_t base, int32_t flags) {
+    Mesh* m = mesh_create(3, 1);
+    m->flags = flags;
+    m->triangles[0] = MeshTriangle{0, 1, 2, n, 0, n, base, 0, 1};
+    for (int i = 0; i < 3; i++) m->normals[i].world_normal = n;
+    return m;
+}
+
+void set_pos(MeshVertex* v, float x, float y, float z, float u = 0, float vv = 0) {
+    v->px = x;
+    v->py = y;
+    v->pz = z;
+    v->u = u;
+    v->v = vv;
+}
+
+}  // namespace
+
+TEST(CameraSetup, AspectIsLargerSideOverSmaller) {
+    Camera wide = default_camera(640, 480), tall = default_camera(480, 640);
+    EXPECT_FLOAT_EQ(wide.projection.m[0], tall.projection.m[0]);
+    EXPECT_NEAR(wide.projection.m[5] / wide.projection.m[0], 4.0f / 3.0f, 1e-5);
+    // screen = projection * viewport: the origin five units ahead lands in the screen centre.
+    Vec3 p = {0, 0, 0}, view, out;
+    mat_transform_point(&wide.view, &p, &view);
+    float w = mat_transform_point_w(&wide.screen, &view, &out);
+    EXPECT_NEAR(out.x / w, 320.0f, 1e-3);
+    EXPECT_NEAR(out.y / w, 240.0f, 1e-3);
+    EXPECT_NEAR(wide.forward.z, 1.0f, 1e-6);
+}
+
+TEST(CameraSetup, OrbitPlacesTheEyeOnTheSphere) {
+    Camera c = {};
+    camera_orbit(&c, 0, 1.3f, 7, nullptr);
+    EXPECT_NEAR(c.eye.x, 0, 1e-6);
+    EXPECT_NEAR(c.eye.y, 0, 1e-6);
+    EXPECT_FLOAT_EQ(c.eye.z, 7);
+    Vec3 centre = {1, 2, 3};
+    camera_orbit(&c, (float)M_PI / 2, (float)M_PI / 2, 2, &centre);
+    EXPECT_NEAR(c.eye.x, 1, 1e-6);
+    EXPECT_NEAR(c.eye.y, 4, 1e-6);
+    EXPECT_NEAR(c.eye.z, 3, 1e-6);
+    EXPECT_EQ(c.target.y, 2.0f);
+}
+
+TEST(CameraSetup, ObjectMatricesAndViewDirection) {
+    Camera c = default_camera();
+    Matrix object, screen, normal;
+    mat_scale(&object, 2, 2, 2);
+    camera_object_matrices(&c, &object, &screen, &normal);
+    // A scaled object's normal matrix keeps directions (up to length): inverse transpose of 2*I.
+    Vec3 n = {0, 1, 0}, out;
+    mat_rotate_vector(&normal, &n, &out);
+    EXPECT_NEAR(out.y, 0.5f, 1e-5);
+    // The full screen matrix of (1, 0, 0) equals the camera's projection of the scaled point.
+    Vec3 p = {1, 0, 0}, a, view, b;
+    float wa = mat_transform_point_w(&screen, &p, &a);
+    Vec3 p2 = {2, 0, 0};
+    mat_transform_point(&c.view, &p2, &view);
+    float wb = mat_transform_point_w(&c.screen, &view, &b);
+    EXPECT_NEAR(a.x / wa, b.x / wb, 1e-3);
+    Matrix turn;
+    mat_rotate_y(&turn, (float)M_PI / 2);
+    Vec3 dir;
+    camera_view_dir_in_object(&c, &turn, &dir);
+    EXPECT_NEAR(vec3_length(&dir), 1.0f, 1e-5);
+    // View +Z is world +Z here; in the turned object's frame it is -X.
+    EXPECT_NEAR(dir.x, -1.0f, 1e-5);
+}
+
+TEST(Transform, AffineKeepsWAndProjectiveDivides) {
+    Mesh* m = mesh_create(1, 1);
+    set_pos(&m->vertices[0], 1, 2, 3);
+    Matrix t;
+    mat_translate(&t, 10, 0, 0);
+    t.m[3] = 1;  // w' = x + 1
+    mesh_transform(m, &t, &t, 0);
+    EXPECT_EQ(m->vertices[0].sx, 11.0f);
+    EXPECT_EQ(m->vertices[0].rhw, 2.0f);
+    m->flags = MESH_PROJECTIVE;
+    mesh_transform(m, &t, &t, 0);
+    EXPECT_EQ(m->vertices[0].sx, 5.5f);
+    EXPECT_EQ(m->vertices[0].sy, 1.0f);
+    EXPECT_EQ(m->vertices[0].rhw, 0.5f);
+    set_pos(&m->vertices[0], -1, 4, 0);  // w exactly 0
+    mesh_transform(m, &t, &t, 0);
+    EXPECT_EQ(m->vertices[0].sx, 9.0f);
+    EXPECT_EQ(m->vertices[0].rhw, 1.0f);
+    mesh_free(m);
+}
+
+TEST(Transform, PartsBitsSelectWhatIsTurned) {
+    Mesh* m = mesh_create(3, 1);
+    for (int i = 0; i < 3; i++) {
+        m->normals[i].normal = Vec3{0, 0, 2};
+        m->normals[i].world_normal = Vec3{9, 9, 9};
+    }
+    m->triangles[0].normal = Vec3{0, 3, 0};
+    m->triangles[0].world_normal = Vec3{9, 9, 9};
+    Matrix r;
+    mat_rotate_x(&r, (float)M_PI / 2);  // +Y to +Z, +Z to -Y
+    mesh_transform(m, &r, &r, MESH_PART_NORMALS | MESH_PART_TANGENTS);  // no tangents: ignored
+    EXPECT_NEAR(m->normals[1].world_normal.y, -1.0f, 1e-6);
+    EXPECT_EQ(m->triangles[0].world_normal.x, 9.0f);
+    mesh_transform(m, &r, &r, MESH_PART_FACES);
+    EXPECT_NEAR(m->triangles[0].world_normal.z, 1.0f, 1e-6);
+    mesh_free(m);
+}
+
+TEST(Lighting, FlatScalesAllFourBytesWithAFloor) {
+    Vec3 l = {0, 0, 1};
+    Mesh* m = single_triangle(Vec3{0, 0, 0.5f}, 0xFF808080u, 0);
+    mesh_light(m, &l, MESH_LIGHT_FLAT);
+    EXPECT_EQ(m->triangles[0].lit_colour, 0x7F404040u);
+    m->triangles[0].world_normal = Vec3{0, 0, -1};  // turned away: floor, not black
+    mesh_light(m, &l, MESH_LIGHT_FLAT);
+    EXPECT_EQ(m->triangles[0].lit_colour, 0x26131313u);  // 255*0.15 = 38, 128*0.15 = 19
+    m->flags = MESH_DOUBLE_SIDED;  // fully away on a double-sided mesh: as if facing
+    mesh_light(m, &l, MESH_LIGHT_FLAT);
+    EXPECT_EQ(m->triangles[0].lit_colour, 0xFF808080u);
+    mesh_free(m);
+}
+
+TEST(Lighting, LightLongerThanUnitDoesNotCarryIntoTheNextByte) {
+    Vec3 l = {0, 0, 1.5f};
+    Mesh* m = single_triangle(Vec3{0, 0, 1}, 0x80C0FF40u, 0);
+    mesh_light(m, &l, MESH_LIGHT_FLAT);
+    EXPECT_EQ(m->triangles[0].lit_colour, 0xC0FFFF60u);
+    mesh_light(m, &l, MESH_LIGHT_GOURAUD);
+    EXPECT_EQ(m->vertices[0].colour, 0xFFFFFFFFu);
+    mesh_free(m);
+}
+
+TEST(Lighting, GouraudGreyLevels) {
+    Vec3 l = {0, 0, 1};
+    Mesh* m = single_triangle(Vec3{0, 0, 1}, 0, 0);
+    m->normals[1].world_normal = Vec3{0, 1, 0};
+    m->normals[2].world_normal = Vec3{0, 0, -1};
+    mesh_light(m, &l, MESH_LIGHT_GOURAUD);
+    EXPECT_EQ(m->vertices[0].colour, 0xFFFFFFFFu);
+    EXPECT_EQ(m->vertices[1].colour, 0x26262626u);
+    EXPECT_EQ(m->vertices[2].colour, 0x26262626u);
+    m->flags = MESH_DOUBLE_SIDED;
+    mesh_light(m, &l, MESH_LIGHT_GOURAUD);
+    EXPECT_EQ(m->vertices[2].colour, 0xFFFFFFFFu);
+    Vec3 l2 = {0, 0, 1};
+    uint32_t before = m->vertices[0].colour;
+    mesh_light(m, &l2, 7);  // unknown model: nothing
+    EXPECT_EQ(m->vertices[0].colour, before);
+    mesh_free(m);
+}
+
+TEST(Lighting, TangentSpaceEncodesTheLightVector) {
+    Mesh* m = single_triangle(Vec3{0, 0, 1}, 0, 0);
+    m->tangents = (VertexTangent*)std::calloc(3, sizeof(VertexTangent));
+    for (int i = 0; i < 3; i++) m->tangents[i] = VertexTangent{{1, 0, 0}, {1, 0, 0}, 1};
+    Vec3 l = {0, 0, 4};  // normalised in place
+    mesh_light(m, &l, MESH_LIGHT_TANGENT);
+    EXPECT_FLOAT_EQ(l.z, 1.0f);
+    EXPECT_EQ(m->vertices[0].colour, 0xFF7F7FFFu);
+    // Along the tangent: red full, alpha at the floor of the clamp (dot with N is 0).
+    Vec3 lt = {1, 0, 0};
+    mesh_light(m, &lt, MESH_LIGHT_TANGENT);
+    EXPECT_EQ(m->vertices[0].colour, 0x00FF7F7Fu);
+    // B = N x T * handedness: with -1 the bitangent flips, so +Y reads as green 0.
+    m->tangents[1].handedness = -1;
+    Vec3 lb = {0, 1, 0};
+    mesh_light(m, &lb, MESH_LIGHT_TANGENT);
+    EXPECT_EQ(m->vertices[0].colour & 0xFF00u, 0xFF00u);
+    EXPECT_EQ(m->vertices[1].colour & 0xFF00u, 0x0000u);
+    mesh_free(m);
+}
+
+TEST(Geometry, NormalsAreAreaWeightedAndPlanesHoldTheFace) {
+    // Two triangles sharing vertex 0: a large one facing +Z, a small one facing +X.
+    Mesh* m = mesh_create(6, 2);
+    set_pos(&m->vertices[0], 0, 0, 0);
+    set_pos(&m->vertices[1], 4, 0, 0);
+    set_pos(&m->vertices[2], 0, 4, 0);
+    set_pos(&m->vertices[3], 0, 1, 0);
+    set_pos(&m->vertices[4], 0, 0, 1);
+    set_pos(&m->vertices[5], 9, 9, 9);  // used by nothing
+    m->triangles[0].vertex_a = 0, m->triangles[0].vertex_b = 1, m->triangles[0].vertex_c = 2;
+    m->triangles[1].vertex_a = 0, m->triangles[1].vertex_b = 3, m->triangles[1].vertex_c = 4;
+    mesh_compute_normals(m);
+    EXPECT_FLOAT_EQ(m->triangles[0].normal.z, 1.0f);
+    EXPECT_FLOAT_EQ(m->triangles[1].normal.x, 1.0f);
+    const Vec3& n0 = m->normals[0].normal;
+    EXPECT_NEAR(n0.z / n0.x, 16.0f, 1e-4);  // cross lengths 16 and 1
+    EXPECT_NEAR(vec3_length(&n0), 1.0f, 1e-6);
+    EXPECT_EQ(m->normals[5].normal.x, 0.0f);
+    // Moving the face away from the origin shows in plane_d.
+    for (int i = 0; i < 3; i++) m->vertices[i].pz = 2;
+    mesh_compute_normals(m);
+    EXPECT_FLOAT_EQ(m->triangles[0].plane_d, -2.0f);
+    mesh_free(m);
+}
+
+TEST(Geometry, TangentsFollowUAndMirroredUvFlipsHandedness) {
+    Mesh* m = mesh_create(6, 2);
+    // Triangle 0: u along +X, v along +Y. Triangle 1 mirrored in u.
+    set_pos(&m->vertices[0], 0, 0, 0, 0, 0);
+    set_pos(&m->vertices[1], 1, 0, 0, 1, 0);
+    set_pos(&m->vertices[2], 0, 1, 0, 0, 1);
+    set_pos(&m->vertices[3], 5, 0, 0, 1, 0);
+    set_pos(&m->vertices[4], 6, 0, 0, 0, 0);
+    set_pos(&m->vertices[5], 5, 1, 0, 1, 1);
+    m->triangles[0] = MeshTriangle{0, 1, 2, {}, 0, {}, 0, 0, 1};
+    m->triangles[1] = MeshTriangle{3, 4, 5, {}, 0, {}, 0, 0, 1};
+    mesh_compute_normals(m);
+    mesh_compute_tangents(m);
+    ASSERT_NE(m->tangents, nullptr);
+    EXPECT_NEAR(m->tangents[0].tangent.x, 1.0f, 1e-6);
+    EXPECT_EQ(m->tangents[0].handedness, 1.0f);
+    EXPECT_NEAR(m->tangents[4].tangent.x, -1.0f, 1e-6);
+    EXPECT_NEAR(m->normals[4].normal.z, 1.0f, 1e-6);  // same winding, mirrored u only
+    EXPECT_EQ(m->tangents[4].handedness, -1.0f);
+    mesh_free(m);
+}
+
+TEST(Geometry, DegenerateTextureCoordinatesContributeNothing) {
+    Mesh* m = mesh_create(5, 2);
+    set_pos(&m->vertices[0], 0, 0, 0, 0, 0);
+    set_pos(&m->vertices[1], 1, 0, 0, 1, 0);
+    set_pos(&m->vertices[2], 0, 1, 0, 0, 1);
+    // A second triangle sharing vertex 0 with every corner at the same u, v.
+    set_pos(&m->vertices[3], -1, 0, 0, 0, 0);
+    set_pos(&m->vertices[4], 0, -1, 0, 0, 0);
+    m->triangles[0] = MeshTriangle{0, 1, 2, {}, 0, {}, 0, 0, 1};
+    m->triangles[1] = MeshTriangle{0, 3, 4, {}, 0, {}, 0, 0, 1};
+    mesh_compute_normals(m);
+    mesh_compute_tangents(m);
+    for (int i = 0; i < 5; i++) {
+        const VertexTangent& t = m->tangents[i];
+        EXPECT_TRUE(std::isfinite(t.tangent.x) && std::isfinite(t.tangent.y) &&
+                    std::isfinite(t.tangent.z)) << i;
+        EXPECT_TRUE(std::isfinite(t.world_tangent.x)) << i;
+    }
+    // The shared vertex keeps the good triangle's tangent; the lone degenerate corners stay zero.
+    EXPECT_NEAR(m->tangents[0].tangent.x, 1.0f, 1e-6);
+    EXPECT_EQ(m->tangents[3].tangent.x, 0.0f);
+    // Lighting a mesh with such tangents stays finite too.
+    Matrix id;
+    mat_identity(&id);
+    mesh_transform(m, &id, &id, MESH_PART_NORMALS | MESH_PART_TANGENTS);
+    Vec3 l = {0.2f, 0.5f, 1};
+    mesh_light(m, &l, MESH_LIGHT_TANGENT);
+    EXPECT_EQ(m->vertices[3].colour >> 24, 224u);  // 255 * dot(normalised L, +Z)
+    mesh_free(m);
+}
