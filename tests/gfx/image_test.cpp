@@ -160,7 +160,9 @@ TEST(TextureRamp, HalfSineInRedRowInGreenNoAlpha) {
             uint32_t p = ramp->pixels[y * 256 + x];
             ASSERT_EQ(p & 0xFF0000FFu, 0u);
             ASSERT_EQ((p >> 8) & 0xFF, (uint32_t)y);
-            if (x) ASSERT_GE((p >> 16) & 0xFF, (ramp->pixels[y * 256 + x - 1] >> 16) & 0xFF);
+            if (x) {
+                ASSERT_GE((p >> 16) & 0xFF, (ramp->pixels[y * 256 + x - 1] >> 16) & 0xFF);
+            }
         }
     }
     EXPECT_EQ((ramp->pixels[128] >> 16) & 0xFF, 127u);  // the sine's middle

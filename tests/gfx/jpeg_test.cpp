@@ -63,7 +63,9 @@ TEST(JpegLoader, PixelsAreTheDecodedSamplesWithOpaqueAlpha) {
             const uint8_t* s = &rgb[(size_t)p * 3];
             uint32_t expected = 0xFF000000u | (uint32_t)s[0] << 16 | (uint32_t)s[1] << 8 | s[2];
             ASSERT_EQ(image->pixels[p], expected) << "pixel " << p;
-            if (c.components == 1) ASSERT_TRUE(s[0] == s[1] && s[1] == s[2]);
+            if (c.components == 1) {
+                ASSERT_TRUE(s[0] == s[1] && s[1] == s[2]);
+            }
         }
         image_free(image);
     }
