@@ -34,7 +34,7 @@ struct BlitSpan {
 
 // The visible part of the image at (x, y); 0 when nothing of it is on the screen.
 static int blit_clip(const Image* image, int x, int y, BlitSpan* span) {
-    if (!framebuffer.pixels) return 0;
+    if (!framebuffer.pixels || !image) return 0;
     // 64-bit so that positions near the int limits cannot wrap.
     int64_t px = x, py = y, w = image->width, h = image->height, sx = 0, sy = 0;
     if (px < 0) { w += px; sx = -px; px = 0; }

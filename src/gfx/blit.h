@@ -1,7 +1,7 @@
 // Whole-image 2D drawing onto the framebuffer at an integer position, clipped to 640 x 480, no
 // scaling. Every byte of a pixel (alpha included) goes through the mode's formula and the result is
-// written to the destination's four bytes. The image pointer must be valid; nothing is drawn while
-// no display is open.
+// written to the destination's four bytes. Nothing is drawn for a null image (an empty texture
+// slot) or while no display is open.
 //
 // image_blit: a = (source alpha * opacity) >> 8 per pixel (mode 7 uses the destination's alpha),
 // >> 8 truncates, sat() clamps at 255.

@@ -67,4 +67,4 @@ Image* texture_make_ramp(void);  // the 256 x 256 half-sine ramp of slot 39
 // The texture table: slots 0..38 the texture list, 39 the generated ramp.
 int textures_init(void);      // 0 ok, 1 failure (everything loaded so far is released)
 void textures_free(void);
-Texture* texture_get(int index);
+Texture* texture_get(int index);  // null for an empty slot or an index outside 0..255

@@ -109,4 +109,7 @@ void textures_free(void) {
     }
 }
 
-Texture* texture_get(int index) { return texture_table.textures[index]; }
+// Out-of-range indices give null like an empty slot rather than reading past the table.
+Texture* texture_get(int index) {
+    return index >= 0 && index < TEXTURE_SLOTS ? texture_table.textures[index] : nullptr;
+}

@@ -238,6 +238,8 @@ TEST_F(Blit, ImagesOffTheScreenDrawNothing) {
     // Modes past the last draw nothing even on screen.
     image_blit(image, 0, 0, 255, 8);
     image_draw(image, 0, 0, 7);
+    image_blit(nullptr, 0, 0, 255, 0);  // an empty texture slot
+    image_draw(nullptr, 0, 0, 0);
     EXPECT_EQ(screen(), before);
     // One column and one row in from the edges do draw.
     image_draw(image, 639, 479, 0);

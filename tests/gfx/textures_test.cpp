@@ -61,6 +61,8 @@ TEST(TextureList, RowsLoadByNameThenTheRampFollows) {
     EXPECT_EQ(texture_get(4)->width, 256);
     EXPECT_EQ(texture_get(4)->pixels[255], 254u << 16);
     EXPECT_EQ(texture_get(5), nullptr);
+    EXPECT_EQ(texture_get(-1), nullptr);
+    EXPECT_EQ(texture_get(TEXTURE_SLOTS), nullptr);
     textures_free();
     for (int i = 0; i < 6; i++) EXPECT_EQ(texture_get(i), nullptr);
     textures_free();  // a second release is harmless
