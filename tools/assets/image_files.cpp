@@ -99,6 +99,11 @@ int jpeg_write(const char* path, int width, int height, const uint8_t* rgb, int 
     jpeg_set_quality(&cinfo, quality, TRUE);
     // The integer DCT gives the same bytes on every processor.
     cinfo.dct_method = JDCT_ISLOW;
+    // Full-resolution colour: the normal map and the thin lines of the art do not survive 4:2:0.
+    for (int i = 0; i < cinfo.num_components; i++) {
+        cinfo.comp_info[i].h_samp_factor = 1;
+        cinfo.comp_info[i].v_samp_factor = 1;
+    }
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = (JSAMPROW)&rgb[(size_t)cinfo.next_scanline * width * 3];

@@ -369,17 +369,21 @@ Canvas* paint_gloss_metal(const TextureSpec* spec) {
 // ---- 10: normal map of a riveted plate, tiling ---------------------------------------------------
 
 float plate_height(float x, float y) {
-    // Panels of 64 pixels with grooved seams, a rivet row inside each seam.
+    // Panels of 64 pixels with grooved seams, a rivet row inside each seam. The seams sit half a
+    // panel in from the picture's edges, so the wrap runs through flat plate.
+    x += 32.0f;
+    y += 32.0f;
     float px = fracf(x / 64.0f) * 64.0f, py = fracf(y / 64.0f) * 64.0f;
     float ex = std::fmin(px, 64.0f - px), ey = std::fmin(py, 64.0f - py);
     float e = std::fmin(ex, ey);
     float h = 0.0f;
-    if (e < 3.0f) h = -2.2f * (1.0f - smoothstepf(0.0f, 3.0f, e));  // groove
+    // Rounded groove: smooth profiles keep the normals clean through the JPEG compression.
+    if (e < 4.0f) h = -1.4f * (0.5f + 0.5f * std::cos(PI_F * e / 4.0f));
     // Rivets every 16 pixels along each seam, 7 pixels in from it.
-    const float rivet_radius = 3.5f;
+    const float rivet_radius = 5.5f;
     float best = 1e9f;
     float sx = fracf(x / 16.0f) * 16.0f - 8.0f, sy = fracf(y / 16.0f) * 16.0f - 8.0f;
-    float rx[4] = {7.0f, 57.0f}, dist;
+    float rx[2] = {9.0f, 55.0f}, dist;
     for (int k = 0; k < 2; k++) {
         dist = std::sqrt((px - rx[k]) * (px - rx[k]) + sy * sy);  // rows along vertical seams
         if (dist < best) best = dist;
@@ -388,7 +392,8 @@ float plate_height(float x, float y) {
     }
     if (best < rivet_radius) {
         float t = best / rivet_radius;
-        h += 2.6f * std::sqrt(1.0f - t * t);
+        float k = 1.0f - t * t;
+        h += 2.0f * k * k;  // dome meeting the plate without a crease
     }
     return h;
 }

@@ -422,13 +422,19 @@ Canvas* paint_creature(const TextureSpec* spec) {
         t.p[2] = (bx + ex) * 0.5f + rng_range(&rng, -30, 30);
         t.p[3] = 265.0f;
         t.p[4] = ex;
-        t.p[5] = 314.0f - rng_range(&rng, 0, 6);
+        t.p[5] = 313.0f;
         t.r0 = rng_range(&rng, 9, 13);
         tents.push_back(t);
     }
     mask_fill_sdf(m, [&](float x, float y) {
         float d = 1e9f;
-        for (const Tent& t : tents) d = std::fmin(d, sdf_tentacle(x, y, t.p, t.r0, 2.0f));
+        for (size_t i = 0; i < tents.size(); i++) {
+            const Tent& t = tents[i];
+            d = std::fmin(d, sdf_tentacle(x, y, t.p, t.r0, 4.0f));
+            // The tip bends along the ground: the creature stands on the bottom edge.
+            float dir = (i & 1) ? 1.0f : -1.0f;
+            d = std::fmin(d, sdf_segment(x, y, t.p[4], t.p[5], t.p[4] + dir * 14.0f, 316.5f) - 3.5f);
+        }
         return d;
     });
     paint_mask_shaded(c, m, 0, 0, [&](int x, int y) {
@@ -441,7 +447,7 @@ Canvas* paint_creature(const TextureSpec* spec) {
             float u = k / 11.0f, s = 1.0f - u;
             float qx = s * s * t.p[0] + 2 * s * u * t.p[2] + u * u * t.p[4] + 3.0f;
             float qy = s * s * t.p[1] + 2 * s * u * t.p[3] + u * u * t.p[5];
-            float r = lerpf(t.r0, 2.0f, u) * 0.4f;
+            float r = lerpf(t.r0, 4.0f, u) * 0.4f;
             canvas_fill_sdf(c, (int)qx - 8, (int)qy - 8, (int)qx + 9, (int)qy + 9, colour_mix(belly, grey(1.0f), 0.3f),
                             [&](float x, float y) { return sdf_circle(x, y, qx, qy, r); });
         }
