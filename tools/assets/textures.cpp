@@ -154,7 +154,8 @@ Canvas* paint_wood(const TextureSpec* spec) {
     canvas_shade(c, [&](int x, int y) {
         float u = (x + 0.5f) / 256.0f, v = (y + 0.5f) / 256.0f;
         // Rings run down the picture (along the fibres); their spacing wanders with a warp.
-        float warp = pattern_fbm2(u * 2.0f, v * 4.0f, 4, 2, 4, 0.5f, 41) * 0.9f;
+        float warp = pattern_fbm2(u * 2.0f, v * 2.0f, 3, 2, 2, 0.4f, 41) * 0.7f +
+                     0.04f * std::sin(TAU_F * (v * 3.0f + u));
         float ring = fracf(u * 7.0f + warp);
         float late = smoothstepf(0.55f, 0.8f, ring) * (1.0f - smoothstepf(0.85f, 1.0f, ring));
         float fibre = pattern_fbm2(u * 64.0f, v * 2.0f, 3, 64, 2, 0.6f, 43);
@@ -199,8 +200,14 @@ Canvas* paint_old_photo(const TextureSpec* spec) {
             else if (fy > shore - 6.0f) lum = 0.85f;  // surf line
         }
         // Lighthouse on a rock to the right.
-        float rock = sdf_ellipse(fx, fy, 520.0f, horizon + 6.0f, 95.0f, 34.0f);
-        if (rock < 0.0f && fy > horizon - 30.0f) lum = 0.18f + 0.08f * pattern_fbm2(fx / 10.0f, fy / 10.0f, 3, 0, 0, 0.5f, 59);
+        // The rock: a lumpy mound cut off by the water line, darker where it meets the sea.
+        float rock = sdf_ellipse(fx, fy, 522.0f, horizon + 12.0f, 92.0f, 30.0f) +
+                     9.0f * pattern_fbm2(fx / 26.0f, fy / 26.0f, 3, 0, 0, 0.5f, 58);
+        if (rock < 0.0f && fy < horizon + 9.0f)
+            lum = 0.16f + 0.1f * pattern_fbm2(fx / 7.0f, fy / 7.0f, 3, 0, 0, 0.5f, 59) + 0.08f * (fx > 530.0f ? 1.0f : 0.0f);
+        else if (fy >= horizon + 9.0f && fy < horizon + 40.0f && std::fabs(fx - 522.0f) < 80.0f - (fy - horizon) &&
+                 std::sin(fy * 1.3f) > -0.2f)
+            lum *= 0.7f;  // its broken reflection
         float tower_half = 14.0f - (horizon - fy) * 0.04f;
         if (fy > horizon - 150.0f && fy < horizon - 10.0f && std::fabs(fx - 520.0f) < tower_half) {
             int stripe = (int)((horizon - fy) / 28.0f) & 1;
@@ -228,8 +235,11 @@ Canvas* paint_old_photo(const TextureSpec* spec) {
         float leak2 = std::exp(-((fx - 40.0f) * (fx - 40.0f) + (fy - 20.0f) * (fy - 20.0f)) / 9000.0f);
         sepia = add(sepia, scale(colour_rgb(0.35f, 0.25f, 0.08f), leak2));
         // A few dust specks and a hair-line scratch.
-        float speck = pattern_cells(fx / 23.0f, fy / 23.0f, 0, 65, nullptr);
-        if (speck < 0.05f) sepia = scale(sepia, 0.55f);
+        int cx = (int)std::floor(fx / 40.0f), cy = (int)std::floor(fy / 40.0f);
+        if ((pattern_hash(cx, cy, 67) & 7) == 0) {
+            float speck = pattern_cells(fx / 40.0f, fy / 40.0f, 0, 65, nullptr);
+            if (speck < 0.03f) sepia = scale(sepia, 0.5f);
+        }
         if (std::fabs(fx - 410.0f - 12.0f * std::sin(fy / 70.0f)) < 0.7f) sepia = add(sepia, grey(0.12f));
         sepia.a = 1.0f;
         return clamp_colour(sepia);
@@ -241,10 +251,10 @@ Canvas* paint_old_photo(const TextureSpec* spec) {
 
 float studio(float rx, float ry, float rz) {
     // ry up, the soft boxes above to the left and one behind to the right.
-    float v;
-    if (ry >= 0.0f) v = 0.5f + 0.28f * std::pow(ry, 0.6f);
-    else v = 0.2f - 0.1f * std::pow(-ry, 0.5f);
-    v += 0.18f * std::exp(-ry * ry * 120.0f);  // bright horizon line
+    float sky = 0.5f + 0.28f * std::pow(std::fmax(ry, 0.0f), 0.6f);
+    float floor = 0.22f - 0.12f * std::pow(std::fmax(-ry, 0.0f), 0.5f);
+    float v = lerpf(floor, sky, smoothstepf(-0.18f, 0.08f, ry));
+    v += 0.12f * std::exp(-ry * ry * 60.0f);  // bright horizon haze
     auto soft_box = [&](float cx, float cy, float cz, float half_w, float half_h, float power) {
         float l = std::sqrt(cx * cx + cy * cy + cz * cz);
         cx /= l;

@@ -680,7 +680,8 @@ Canvas* paint_filmstrip(const TextureSpec* spec) {
                 lum = 0.38f + 0.12f * depth;
                 // Waves travel towards the viewer, one wavelength per loop.
                 float rows = 3.0f + 18.0f * depth;
-                float w = std::sin(TAU_F * (rows - phase) + std::sin(fx / (14.0f + 30.0f * depth) + TAU_F * phase) * 1.4f);
+                float w = std::sin(TAU_F * (rows - phase) + std::sin(fx / (14.0f + 30.0f * depth) + TAU_F * phase) * 1.4f +
+                                   2.5f * pattern_noise2(fx / 24.0f, rows, 0, 0, 405));
                 lum += (0.1f + 0.15f * depth) * smoothstepf(0.5f, 1.0f, w);
                 float path = std::exp(-std::pow((fx - 210.0f) / (8.0f + depth * 50.0f), 2.0f));
                 lum += 0.35f * path * smoothstepf(0.0f, 1.0f, w * 0.5f + 0.5f);
@@ -690,7 +691,7 @@ Canvas* paint_filmstrip(const TextureSpec* spec) {
                 if (hull < 0.5f) lum = 0.15f;
             }
             float sail[6] = {88.0f, horizon - 20.0f + 1.5f * std::sin(TAU_F * phase), 88.0f, horizon + 0.5f, 100.0f, horizon};
-            if (sdf_polygon(fx, fy, sail, 3) < 0.0f) lum = 0.85f;
+            if (sdf_polygon(fx, fy, sail, 3) < 0.0f) lum = 0.3f;
             float vx = (fx - 160.0f) / 126.0f, vy = (fy - 120.0f) / 106.0f;
             lum *= 1.0f - 0.35f * std::pow(std::fmin(1.0f, (vx * vx + vy * vy) * 0.5f), 1.5f);
             lum += 0.05f * pattern_noise2(fx * 0.8f, fy * 0.8f + k * 37.0f, 0, 0, 403);
