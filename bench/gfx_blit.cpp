@@ -7,6 +7,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gfx/blit.h"
@@ -115,22 +116,35 @@ BENCHMARK(BM_image_draw_path)->Arg(BLIT_PATH_SCALAR)->Arg(BLIT_PATH_SSE2);
 BENCHMARK(BM_frame_clear);
 BENCHMARK(BM_depth_fill);
 
-// Console output as usual, then each benchmark's time as a ratio to memcpy's.
+// Console output as usual, then each benchmark's time as a ratio to memcpy's: the median when the
+// run has repetitions (--benchmark_repetitions=N), else the single measurement. Both wall and CPU
+// time: on a machine shared with other work the CPU-time ratio is the steadier one.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        for (const Run& run : runs) {
+            std::string name = run.run_name.str();
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                times[name] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+                medians[name] = true;
+            } else if (run.run_type == Run::RT_Iteration && !medians[name]) {
+                times[name] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+            }
+        }
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
         auto base = times.find("BM_memcpy");
-        if (base == times.end() || base->second <= 0) return;
+        if (base == times.end() || base->second.first <= 0 || base->second.second <= 0) return;
         printf("\ntime as a multiple of memcpy of the same %d bytes (same run):\n", kPixels * 4);
-        for (auto& [name, time] : times) printf("  %-28s %6.2f\n", name.c_str(), time / base->second);
+        printf("  %-28s %6s %6s\n", "", "wall", "cpu");
+        for (auto& [name, time] : times)
+            printf("  %-28s %6.2f %6.2f\n", name.c_str(), time.first / base->second.first,
+                   time.second / base->second.second);
     }
-    std::map<std::string, double> times;
+    std::map<std::string, std::pair<double, double>> times;  // wall, cpu per iteration
+    std::map<std::string, bool> medians;
 };
 
 }  // namespace
