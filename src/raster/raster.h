@@ -65,9 +65,10 @@ struct RasterTriangle {
     int32_t min_x, min_y, max_x, max_y;  // inclusive box, clamped to the screen
     float inv_area;      // 2048 / area
     uint32_t flags;      // DOUBLE_SIDED
-    // Filled by set-up: the exact edge constants and area, which a triangle larger than the screen
-    // needs (its `area` saturates at the 32-bit maximum).
-    int64_t wide_constant[3];
+    // Filled by set-up: the exact 64-bit edges (step_x, step_y, constant of edge0..edge2) and area.
+    // The walk uses these, so a triangle reaching far outside the screen is drawn exactly where the
+    // 32-bit fields above would have wrapped (`area` saturates at the 32-bit maximum).
+    int64_t wide_edge[3][3];
     int64_t wide_area;
 };
 

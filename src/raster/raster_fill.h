@@ -279,7 +279,7 @@ static inline void fill_run(const RasterFill& f, uint32_t* fb, int32_t* zb, uint
 
 // The covered run of one row: offsets [*lo, *hi] from min_x for edge values e at min_x; false when
 // the row has none.
-static inline bool fill_row_span(const int32_t* e, const int32_t* sx, int width, int* lo, int* hi) {
+static inline bool fill_row_span(const int64_t* e, const int64_t* sx, int width, int* lo, int* hi) {
     int l = 0, h = width - 1;
     for (int k = 0; k < 3; k++) {
         int64_t ek = e[k], ak = sx[k];
@@ -394,15 +394,10 @@ static void fill_triangle(RasterTriangle* t, const Texture* texture) {
             step_y[k] = (uint32_t)g[k].step_y;
         }
     }
-    const int32_t esx[3] = {t->edge0.step_x, t->edge1.step_x, t->edge2.step_x};
-    const int32_t esy[3] = {t->edge0.step_y, t->edge1.step_y, t->edge2.step_y};
-    int32_t e[3];
-    e[0] = (int32_t)((uint32_t)t->edge0.constant + (uint32_t)esx[0] * (uint32_t)t->min_x +
-                     (uint32_t)esy[0] * (uint32_t)t->min_y);
-    e[1] = (int32_t)((uint32_t)t->edge1.constant + (uint32_t)esx[1] * (uint32_t)t->min_x +
-                     (uint32_t)esy[1] * (uint32_t)t->min_y);
-    e[2] = (int32_t)((uint32_t)t->edge2.constant + (uint32_t)esx[2] * (uint32_t)t->min_x +
-                     (uint32_t)esy[2] * (uint32_t)t->min_y);
+    const int64_t esx[3] = {t->wide_edge[0][0], t->wide_edge[1][0], t->wide_edge[2][0]};
+    const int64_t esy[3] = {t->wide_edge[0][1], t->wide_edge[1][1], t->wide_edge[2][1]};
+    int64_t e[3];
+    for (int k = 0; k < 3; k++) e[k] = t->wide_edge[k][2] + esx[k] * t->min_x + esy[k] * t->min_y;
     const int width = t->max_x - t->min_x + 1;
     size_t row = (size_t)t->min_y * SCREEN_WIDTH + (size_t)t->min_x;
     uint32_t* fb_row = T::shadow_pass ? nullptr : framebuffer.pixels + row;
@@ -415,18 +410,18 @@ static void fill_triangle(RasterTriangle* t, const Texture* texture) {
         if (width <= 12) {
             // Narrow box: test pixel by pixel as far as the run goes.
             lo = 0;
-            int32_t a0 = e[0], a1 = e[1], a2 = e[2];
+            int64_t a0 = e[0], a1 = e[1], a2 = e[2];
             while (lo < width && (a0 | a1 | a2) < 0) {
-                a0 = (int32_t)((uint32_t)a0 + (uint32_t)esx[0]);
-                a1 = (int32_t)((uint32_t)a1 + (uint32_t)esx[1]);
-                a2 = (int32_t)((uint32_t)a2 + (uint32_t)esx[2]);
+                a0 += esx[0];
+                a1 += esx[1];
+                a2 += esx[2];
                 lo++;
             }
             hi = lo;
             while (hi + 1 < width) {
-                a0 = (int32_t)((uint32_t)a0 + (uint32_t)esx[0]);
-                a1 = (int32_t)((uint32_t)a1 + (uint32_t)esx[1]);
-                a2 = (int32_t)((uint32_t)a2 + (uint32_t)esx[2]);
+                a0 += esx[0];
+                a1 += esx[1];
+                a2 += esx[2];
                 if ((a0 | a1 | a2) < 0) break;
                 hi++;
             }
@@ -441,7 +436,7 @@ static void fill_triangle(RasterTriangle* t, const Texture* texture) {
             fill_run<M, WIDE>(f, fb_row ? fb_row + lo : nullptr, zb_row ? zb_row + lo : nullptr, a,
                               step_x, hi - lo + 1);
         }
-        for (int k = 0; k < 3; k++) e[k] = (int32_t)((uint32_t)e[k] + (uint32_t)esy[k]);
+        for (int k = 0; k < 3; k++) e[k] += esy[k];
         for (int k = 0; k < ATTR_COUNT; k++)
             if (used & (1u << k)) row_attr[k] += step_y[k];
         if (fb_row) fb_row += SCREEN_WIDTH;

@@ -1,7 +1,8 @@
 // Triangle set-up: edge functions with the fill rule, rejection, the bounding box, the attribute
-// planes and the mip level. The arithmetic is done in 64 bits and a triangle is drawn only when every
-// value the 32-bit walk uses fits, so triangles far outside the screen are refused instead of
-// overflowing; on-screen triangles get exactly the 32-bit results.
+// planes and the mip level. The edge arithmetic is done in 64 bits: wherever the 32-bit values fit
+// (every triangle with its corners on the screen) the results are the same, and a triangle reaching
+// far outside the screen is still drawn exactly instead of from wrapped sums. Corners beyond about
+// 33 million pixels, or not numbers at all, are refused.
 #include <cmath>
 #include <cstdint>
 
@@ -16,8 +17,6 @@ static int64_t setup_fixed(float coordinate, int* ok) {
     }
     return (int64_t)v;
 }
-
-static int setup_fits32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
 // The edge in 64 bits; the stored record keeps the low 32 bits of each field.
 struct WideEdge {
@@ -91,22 +90,14 @@ int triangle_setup(RasterTriangle* t) {
     if (max_x > SCREEN_WIDTH - 1) max_x = SCREEN_WIDTH - 1;
     if (max_y > SCREEN_HEIGHT - 1) max_y = SCREEN_HEIGHT - 1;
     if (max_x - min_x < 1 || max_y - min_y < 1) return 1;
-    // Every edge value the walk reads (the box corners bound them, the walk is linear) and every step
-    // must fit the 32-bit walk; the walk also steps one row and a few columns past the box.
-    for (int i = 0; i < 3; i++) {
-        if (!setup_fits32(e[i].step_x) || !setup_fits32(e[i].step_y)) return 1;
-        for (int cy = 0; cy < 2; cy++)
-            for (int cx = 0; cx < 2; cx++) {
-                int64_t x = cx ? max_x + 8 : min_x, y = cy ? max_y + 1 : min_y;
-                if (!setup_fits32(e[i].constant + e[i].step_x * x + e[i].step_y * y)) return 1;
-            }
-    }
     setup_store_edge(&t->edge0, &e[0]);
     setup_store_edge(&t->edge1, &e[1]);
     setup_store_edge(&t->edge2, &e[2]);
-    t->wide_constant[0] = e[0].constant;
-    t->wide_constant[1] = e[1].constant;
-    t->wide_constant[2] = e[2].constant;
+    for (int i = 0; i < 3; i++) {
+        t->wide_edge[i][0] = e[i].step_x;
+        t->wide_edge[i][1] = e[i].step_y;
+        t->wide_edge[i][2] = e[i].constant;
+    }
     t->wide_area = area;
     t->area = area > INT32_MAX ? INT32_MAX : (int32_t)area;
     t->min_x = min_x;
@@ -123,14 +114,12 @@ void gradient_setup(const RasterTriangle* t, Gradient* g, float value0, float va
     double wb = (double)(float)(ia * (double)value1);
     double wc = (double)(float)(ia * (double)value2);
     // Each edge weights the value of the corner opposite it.
-    int32_t sx = raster_trunc_wrap((double)(float)t->edge0.step_x * wc +
-                                   (double)(float)t->edge1.step_x * wa +
-                                   (double)(float)t->edge2.step_x * wb);
-    int32_t sy = raster_trunc_wrap((double)(float)t->edge0.step_y * wc +
-                                   (double)(float)t->edge1.step_y * wa +
-                                   (double)(float)t->edge2.step_y * wb);
-    double k = (double)(float)t->wide_constant[0] * wc + (double)(float)t->wide_constant[1] * wa +
-               (double)(float)t->wide_constant[2] * wb;
+    const int64_t(*e)[3] = t->wide_edge;
+    int32_t sx = raster_trunc_wrap((double)(float)e[0][0] * wc + (double)(float)e[1][0] * wa +
+                                   (double)(float)e[2][0] * wb);
+    int32_t sy = raster_trunc_wrap((double)(float)e[0][1] * wc + (double)(float)e[1][1] * wa +
+                                   (double)(float)e[2][1] * wb);
+    double k = (double)(float)e[0][2] * wc + (double)(float)e[1][2] * wa + (double)(float)e[2][2] * wb;
     int64_t k64 = (k > -9.2e18 && k < 9.2e18) ? (int64_t)k : 0;
     uint64_t start = (uint64_t)(int64_t)sx * (uint64_t)(int64_t)t->min_x +
                      (uint64_t)(int64_t)sy * (uint64_t)(int64_t)t->min_y + (uint64_t)k64 + 1024u;

@@ -57,7 +57,7 @@ void random_triangle(TestRandom* r, MeshVertex v[3], uint32_t mode) {
 TEST_P(Differential, MatchesReferenceOnRandomTriangles) {
     const uint32_t mode = GetParam();
     TestRandom r{0x9E3779B97F4A7C15ull ^ mode};
-    const int batches = 30, per_batch = 80;
+    const int batches = 20, per_batch = 100;
     long drawn_pixels = 0;
     for (int batch = 0; batch < batches; batch++) {
         const bool mip = mode & RENDER_MIPMAP;

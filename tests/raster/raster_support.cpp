@@ -75,15 +75,8 @@ int ref_setup(RefTri* t, uint32_t flags) {
     float fa = (float)t->area;
     t->inv_area = (float)(2048.0 / (double)fa);
     if (t->max_x - t->min_x < 1 || t->max_y - t->min_y < 1) return 1;
-    // Drawn only when every edge value of the box and a little beyond fits in 32 bits.
-    for (auto& e : t->e) {
-        if (e.a < INT32_MIN || e.a > INT32_MAX || e.b < INT32_MIN || e.b > INT32_MAX) return 1;
-        for (int y = t->min_y; y <= t->max_y + 1; y += t->max_y + 1 - t->min_y)
-            for (int x = t->min_x; x <= t->max_x + 8; x += t->max_x + 8 - t->min_x) {
-                int64_t v = e.c + e.a * x + e.b * y;
-                if (v < INT32_MIN || v > INT32_MAX) return 1;
-            }
-    }
+    for (int i = 0; i < 3; i++)  // corners out of reach of 64-bit edge arithmetic are refused
+        if (std::fabs(t->v[i]->sx) >= 3.3e7f || std::fabs(t->v[i]->sy) >= 3.3e7f) return 1;
     return 0;
 }
 
@@ -104,8 +97,8 @@ RefPlane ref_plane(const RefTri* t, float a, float b, float c) {
     const int opposite[3] = {2, 0, 1};  // edge0 faces vert2, edge1 vert0, edge2 vert1
     double sx = 0, sy = 0, k = 0;
     for (int i = 0; i < 3; i++) {
-        sx += (double)(float)(int32_t)t->e[i].a * (double)w[opposite[i]];
-        sy += (double)(float)(int32_t)t->e[i].b * (double)w[opposite[i]];
+        sx += (double)(float)t->e[i].a * (double)w[opposite[i]];
+        sy += (double)(float)t->e[i].b * (double)w[opposite[i]];
         k += (double)(float)t->e[i].c * (double)w[opposite[i]];
     }
     RefPlane p;
