@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 #include "gfx/display.h"
@@ -335,5 +336,39 @@ TEST_F(MeshDraw, RandomCamerasNeverWriteOutsideTheScreen) {
         if (k % 50 == 0) guarded_clear(&screen, CLEAR);
     }
     EXPECT_GT(inside, 50);
+    mesh_free(cube);
+}
+
+TEST_F(MeshDraw, NearClippedPathsAgreeWhenThePlaneCutsTheCube) {
+    // The near plane slices through the cube: clip mode 1 and the fully clipped path must show the
+    // same cut faces (only their outlines may differ by rounding), and the cut must really remove
+    // the part in front of the plane: a larger near distance covers fewer pixels nearer the eye.
+    Mesh* cube = test_cube();
+    cube->flags = MESH_DOUBLE_SIDED;  // the inside shows through the cut
+    mat_rotate_euler(&cube->object_matrix, 0.5f, 0.3f, 0);
+    Camera cam = make_camera(Vec3{0, 0, -2.2f}, Vec3{0, 0, 0}, 1.5f, 60);
+    clip_set_depth(1.5f, 96);
+    std::vector<uint32_t> images[2];
+    int paths[2] = {PATH_NEAR, PATH_CLIPPED};
+    for (int i = 0; i < 2; i++) {
+        guarded_clear(&screen, CLEAR);
+        draw(cube, &cam, 0x0011, paths[i]);
+        images[i].assign(guarded_pixels(&screen), guarded_pixels(&screen) + 640 * 480);
+    }
+    int differ = 0, covered = 0;
+    for (int i = 0; i < 640 * 480; i++) {
+        differ += images[0][i] != images[1][i];
+        covered += images[0][i] != CLEAR;
+    }
+    EXPECT_GT(covered, 20000);
+    EXPECT_LT(differ, covered / 100);
+    maybe_write_png("cube_near_cut.png", images[1].data());
+    // Every drawn depth lies behind the plane: the cut leaves nothing nearer than -near.
+    Matrix proj = cam.projection;
+    float w = 1.5f;
+    float plane_depth = (-1.5f * proj.m[10] + proj.m[14]) / w;  // z/w at view z = -near
+    int32_t nearest = 0x7FFFFFFF;
+    for (int i = 0; i < 640 * 480; i++) nearest = std::min(nearest, screen.depth[4096 + i]);
+    EXPECT_GE((float)nearest, plane_depth * 16383.0f - 64.0f);
     mesh_free(cube);
 }
