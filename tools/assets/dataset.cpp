@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -22,7 +23,12 @@ int dataset_make_dir(const char* path) {
     return (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) ? 0 : 1;
 }
 
-int dataset_write(const char* dir, const char* contact_sheet, const char* preview_dir) {
+static double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int dataset_write(const char* dir, const char* contact_sheet, const char* preview_dir, int verbose) {
+    auto all = std::chrono::steady_clock::now();
     std::string data = std::string(dir) + "/data";
     if (dataset_make_dir(data.c_str())) {
         fprintf(stderr, "quillet-assets: cannot create %s\n", data.c_str());
@@ -37,6 +43,7 @@ int dataset_write(const char* dir, const char* contact_sheet, const char* previe
     }
     int result = 0;
     for (int i = 0; i < TEXTURE_COUNT && result == 0; i++) {
+        auto start = std::chrono::steady_clock::now();
         Canvas* canvas = texture_paint(i);
         if (!canvas) {
             fprintf(stderr, "quillet-assets: cannot paint %s\n", texture_specs[i].file);
@@ -46,8 +53,11 @@ int dataset_write(const char* dir, const char* contact_sheet, const char* previe
         result = texture_save(i, canvas, data.c_str());
         if (sheet) contact_sheet_add(sheet, i, canvas, texture_specs[i].file);
         canvas_free(canvas);
+        if (verbose) fprintf(stderr, "%-26s %7.1f ms\n", texture_specs[i].file, seconds_since(start) * 1000.0);
     }
+    auto objects = std::chrono::steady_clock::now();
     if (result == 0) result = objects_write(data.c_str());
+    if (verbose) fprintf(stderr, "%-26s %7.1f ms\n", "nine objects", seconds_since(objects) * 1000.0);
     if (result == 0 && preview_dir) {
         if (dataset_make_dir(preview_dir)) {
             fprintf(stderr, "quillet-assets: cannot create %s\n", preview_dir);
@@ -63,5 +73,6 @@ int dataset_write(const char* dir, const char* contact_sheet, const char* previe
     if (result == 0 && sheet) result = contact_sheet_write(sheet, contact_sheet);
     contact_sheet_free(sheet);
     text_done();
+    if (verbose) fprintf(stderr, "%-26s %7.1f ms\n", "textures and objects", seconds_since(all) * 1000.0);
     return result;
 }

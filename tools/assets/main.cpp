@@ -7,7 +7,7 @@
 #include "assets/soundtrack.h"
 
 static const char* const usage =
-    "usage: quillet-assets --out DIR [--wav FILE] [--contact-sheet FILE.png] [--previews DIR] [--no-soundtrack]\n";
+    "usage: quillet-assets --out DIR [--wav FILE] [--contact-sheet FILE.png] [--previews DIR] [--no-soundtrack] [--verbose]\n";
 
 static void print_help(void) {
     fputs(usage, stdout);
@@ -16,6 +16,7 @@ static void print_help(void) {
           "  --contact-sheet FILE.png  write one picture of every texture with its name\n"
           "  --previews DIR            write a four-view picture of every object to DIR\n"
           "  --no-soundtrack           skip the music (textures and objects only)\n"
+          "  --verbose                 print the time each file takes on stderr\n"
           "  --help                    show this text\n",
           stdout);
 }
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
     const char* wav = nullptr;
     const char* sheet = nullptr;
     const char* previews = nullptr;
-    int music = 1;
+    int music = 1, verbose = 0;
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         const char** target = nullptr;
@@ -34,6 +35,9 @@ int main(int argc, char** argv) {
             return 0;
         } else if (!strcmp(a, "--no-soundtrack")) {
             music = 0;
+            continue;
+        } else if (!strcmp(a, "--verbose")) {
+            verbose = 1;
             continue;
         } else if (!strcmp(a, "--out")) {
             target = &out;
@@ -57,7 +61,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "quillet-assets: --out DIR is required (see --help)\n");
         return 2;
     }
-    if (dataset_write(out, sheet, previews)) return 1;
+    if (dataset_write(out, sheet, previews, verbose)) return 1;
     if (music) {
         std::string mp3 = std::string(out) + "/data/Quillet_Demo_prev_105bpm.mp3";
         if (soundtrack_write(mp3.c_str(), wav)) return 1;
