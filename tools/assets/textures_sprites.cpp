@@ -451,40 +451,51 @@ Canvas* paint_creature(const TextureSpec* spec) {
             canvas_fill_sdf(c, (int)qx - 8, (int)qy - 8, (int)qx + 9, (int)qy + 9, colour_mix(belly, grey(1.0f), 0.3f),
                             [&](float x, float y) { return sdf_circle(x, y, qx, qy, r); });
         }
-    // Claw arm and pincer, drawn before the body so the body covers the shoulder.
+    // Body: a lumpy hump of blended lobes, darker on the back, pale underneath, with spots.
+    auto smin = [](float a, float b, float k) {
+        float h = clamp01(0.5f + 0.5f * (b - a) / k);
+        return lerpf(b, a, h) - k * h * (1.0f - h);
+    };
     memset(m->v, 0, sizeof(float) * 256 * 320);
     mask_fill_sdf(m, [&](float x, float y) {
-        float arm = std::fmin(sdf_segment(x, y, 150, 160, 196, 150) - 9.0f, sdf_segment(x, y, 196, 150, 214, 118) - 8.0f);
-        // Pincer: two crescents opening to the right.
-        float upper = std::fmax(sdf_circle(x, y, 214, 96, 26), -sdf_circle(x, y, 224, 104, 20));
-        upper = std::fmax(upper, -(x - 205.0f) * 0.0f - (108.0f - y));
-        float lower = std::fmax(sdf_circle(x, y, 222, 116, 18), -sdf_circle(x, y, 232, 108, 14));
-        lower = std::fmax(lower, y - 136.0f);
-        return std::fmin(arm, std::fmin(upper, lower));
+        float lump = 4.0f * pattern_noise2(x / 22.0f, y / 22.0f, 0, 0, second ? 307 : 305);
+        float d = sdf_circle(x, y, 112, 158, 56);
+        d = smin(d, sdf_circle(x, y, 78, 132, 34), 18.0f);
+        d = smin(d, sdf_circle(x, y, 118, 108, 40), 18.0f);
+        d = smin(d, sdf_circle(x, y, 160, 112, 32), 16.0f);  // head
+        d = smin(d, sdf_ellipse(x, y, 116, 198, 64, 22), 10.0f);
+        return d + lump;
     });
     paint_mask_shaded(c, m, 0, 0, [&](int x, int y) {
-        float lit = 1.0f - 0.4f * clamp01((y - 70) / 90.0f) + 0.15f * std::sin(x * 0.15f);
-        return scale(shell, lit);
-    });
-    // Body: a lumpy hump, darker on the back, pale underneath, with spots.
-    memset(m->v, 0, sizeof(float) * 256 * 320);
-    mask_fill_sdf(m, [&](float x, float y) {
-        float lump = 6.0f * pattern_noise2(x / 30.0f, y / 30.0f, 0, 0, second ? 307 : 305);
-        float body = sdf_ellipse(x, y, 118, 150, 70, 66) + lump;
-        float head = sdf_ellipse(x, y, 160, 112, 36, 30) + lump * 0.5f;
-        float base = sdf_ellipse(x, y, 118, 196, 66, 24);
-        return std::fmin(std::fmin(body, head), base);
-    });
-    paint_mask_shaded(c, m, 0, 0, [&](int x, int y) {
-        float t = clamp01((y - 90) / 120.0f);
+        float t = clamp01((y - 80) / 130.0f);
         Colour col = colour_mix(scale(skin, 0.7f), skin, t);
-        col = colour_mix(col, belly, smoothstepf(170.0f, 210.0f, (float)y) * 0.8f);
-        float spot = pattern_cells(x / 14.0f, y / 14.0f, 0, second ? 311 : 309, nullptr);
-        if (spot < 0.22f && y < 185) col = scale(col, 0.65f);
-        float rim = 0.2f * smoothstepf(110.0f, 180.0f, (float)x) * (1.0f - t);
+        col = colour_mix(col, belly, smoothstepf(172.0f, 206.0f, (float)y) * 0.8f);
+        float spot = pattern_cells(x / 13.0f, y / 13.0f, 0, second ? 311 : 309, nullptr);
+        if (spot < 0.2f && y < 180) col = scale(col, 0.7f + spot);
+        float rim = 0.2f * smoothstepf(110.0f, 185.0f, (float)x) * (1.0f - t);
         col = Colour{clamp01(col.r + rim), clamp01(col.g + rim), clamp01(col.b + rim), 1.0f};
         return col;
     });
+    // Crab claw held forward: a jointed arm, a swollen palm and two curved fingers with a gap.
+    memset(m->v, 0, sizeof(float) * 256 * 320);
+    mask_fill_sdf(m, [&](float x, float y) {
+        float arm = std::fmin(sdf_segment(x, y, 150, 178, 196, 186) - 8.0f, sdf_segment(x, y, 196, 186, 214, 162) - 7.0f);
+        float palm = sdf_ellipse(x, y, 220, 146, 15, 19);
+        static const float upper[6] = {214, 132, 226, 96, 250, 100};
+        static const float lower[6] = {230, 156, 248, 150, 252, 126};
+        float fingers = std::fmin(sdf_tentacle(x, y, upper, 9.0f, 2.0f), sdf_tentacle(x, y, lower, 6.5f, 1.8f));
+        return std::fmin(std::fmin(arm, palm), fingers);
+    });
+    paint_mask_shaded(c, m, 0, 0, [&](int x, int y) {
+        float lit = 1.05f - 0.45f * clamp01((y - 95) / 95.0f) + 0.1f * std::sin(x * 0.2f + y * 0.1f);
+        return scale(shell, lit);
+    });
+    // Knobbly highlights on the claw.
+    for (int k = 0; k < 5; k++) {
+        float bx = 214.0f + k * 5.0f, by = 138.0f - k * 7.0f;
+        canvas_fill_sdf(c, (int)bx - 4, (int)by - 4, (int)bx + 5, (int)by + 5, colour_mix(shell, grey(1.0f), 0.45f),
+                        [&](float x, float y) { return sdf_circle(x, y, bx, by, 1.6f); });
+    }
     mask_free(m);
     // Eye looking right: glowing yellow with a slit pupil, and a heavy brow.
     canvas_fill_sdf(c, colour_rgb(0.05f, 0.03f, 0.02f), [](float x, float y) { return sdf_ellipse(x, y, 172, 104, 12, 10); });
