@@ -257,11 +257,11 @@ static inline void fill_pixel(const RasterFill& f, uint32_t* fb, int32_t* zb, co
 
 // Wide runs: four pixels per step for the modes where that pays; the remainder goes through
 // fill_pixel. Returns how many pixels of the run it drew.
-// The family files specialise it where four-at-a-time pays; by default there is no wide path.
+// Draws the first pixels of a run four at a time where the mode has a packed path (raster_wide.h);
+// returns how many it drew, having advanced the attributes past them.
 template <uint32_t M>
-inline int fill_run_wide(const RasterFill&, uint32_t*, int32_t*, uint32_t*, const uint32_t*, int) {
-    return 0;
-}
+static inline int fill_run_wide(const RasterFill& f, uint32_t* fb, int32_t* zb, uint32_t* a,
+                                const uint32_t* step, int n);
 
 // Draws the run of n covered pixels starting at fb / zb, attributes a at its first pixel.
 template <uint32_t M, bool WIDE>
@@ -442,6 +442,18 @@ static void fill_triangle(RasterTriangle* t, const Texture* texture) {
         if (fb_row) fb_row += SCREEN_WIDTH;
         if (zb_row) zb_row += SCREEN_WIDTH;
     }
+}
+
+#include "raster/raster_wide.h"
+
+template <uint32_t M>
+static inline int fill_run_wide(const RasterFill& f, uint32_t* fb, int32_t* zb, uint32_t* a,
+                                const uint32_t* step, int n) {
+#if RASTER_HAVE_SSE2
+    if constexpr (wide_supported<M>()) return fill_run_wide_sse2<M>(f, fb, zb, a, step, n);
+#endif
+    (void)f, (void)fb, (void)zb, (void)a, (void)step, (void)n;
+    return 0;
 }
 
 #define RASTER_DEFINE_FILLER(mode)                                                            \
