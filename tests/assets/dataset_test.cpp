@@ -193,6 +193,22 @@ TEST_F(DataSet, AlphaPicturesAreStraightWithEmptyPixelsBlack) {
             EXPECT_EQ(p.at(p.width - 1, y)[3], 0) << texture_specs[i].file;
         }
     }
+    // Each dancer pose stays inside its own cell of the 4 x 3 sheet.
+    Picture dancer = load(20);
+    int cw = dancer.width / 4, ch = dancer.height / 3, inside = 0;
+    for (int cell = 0; cell < 12; cell++) {
+        int x0 = (cell % 4) * cw, y0 = (cell / 4) * ch;
+        for (int k = 0; k < cw; k++) {
+            EXPECT_EQ(dancer.at(x0 + k, y0)[3], 0) << "cell " << cell;
+            EXPECT_EQ(dancer.at(x0 + k, y0 + ch - 1)[3], 0) << "cell " << cell;
+        }
+        for (int k = 0; k < ch; k++) {
+            EXPECT_EQ(dancer.at(x0, y0 + k)[3], 0) << "cell " << cell;
+            EXPECT_EQ(dancer.at(x0 + cw - 1, y0 + k)[3], 0) << "cell " << cell;
+        }
+        inside += dancer.at(x0 + cw / 2, y0 + ch / 2)[3] > 200;  // the body is at the centre
+    }
+    EXPECT_GE(inside, 10);
     // The creatures stand on the bottom edge.
     for (int i : {30, 31}) {
         Picture p = load(i);

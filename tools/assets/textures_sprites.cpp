@@ -525,6 +525,7 @@ Canvas* paint_creature(const TextureSpec* spec) {
 
 // ---- dancer: 12 poses of a loop in a 4 x 3 sheet -------------------------------------------------
 
+
 Canvas* paint_dancers(const TextureSpec* spec) {
     Canvas* c = canvas_new(spec->width, spec->height);
     if (!c) return nullptr;
@@ -550,21 +551,26 @@ Canvas* paint_dancers(const TextureSpec* spec) {
         };
         float la[4], ra[4], ll[4], rl[4];
         // Arms swing up and down in counter-phase; legs step with a kick.
-        limb(nx - 4, ny + 4, -2.2f + 1.3f * s, 30, -0.9f + 0.6f * co, 28, la);
-        limb(nx + 4, ny + 4, 2.2f + 1.3f * s, 30, 0.9f + 0.6f * co, 28, ra);
-        limb(hx - 6, hy, -0.25f + 0.45f * s, 44, 0.35f * (1.0f + co) * (s > 0 ? 1.0f : 0.2f), 44, ll);
-        limb(hx + 6, hy, 0.25f + 0.45f * s, 44, -0.35f * (1.0f - co) * (s < 0 ? 1.0f : 0.2f), 44, rl);
+        const float shoulder = 13.0f;
+        limb(nx - shoulder, ny + 6, -2.0f + 1.2f * s, 30, -0.8f + 0.6f * co, 27, la);
+        limb(nx + shoulder, ny + 6, 2.0f + 1.2f * s, 30, 0.8f + 0.6f * co, 27, ra);
+        limb(hx - 7, hy, -0.25f + 0.45f * s, 44, 0.35f * (1.0f + co) * (s > 0 ? 1.0f : 0.2f), 44, ll);
+        limb(hx + 7, hy, 0.25f + 0.45f * s, 44, -0.35f * (1.0f - co) * (s < 0 ? 1.0f : 0.2f), 44, rl);
+        // Ponytail flung out behind the turning head.
+        float tail[6] = {headx - 4, heady - 8, headx - 22 - 10 * s, heady - 10 + 8 * co, headx - 30 - 14 * s, heady + 14 + 6 * co};
         memset(m->v, 0, sizeof(float) * cw * ch);
         mask_fill_sdf(m, [&](float x, float y) {
-            float d = sdf_circle(x, y, headx, heady, 14.0f);
-            d = std::fmin(d, sdf_segment(x, y, hx, hy, nx, ny) - 13.0f);  // torso
-            d = std::fmin(d, sdf_ellipse(x, y, (hx + nx) * 0.5f, (hy + ny) * 0.5f + 6, 17, 26));
+            float d = sdf_circle(x, y, headx, heady, 13.0f);
+            d = std::fmin(d, sdf_tentacle(x, y, tail, 6.0f, 2.0f));
+            // Torso: shoulders wider than the waist.
+            float torso[8] = {nx - shoulder - 3, ny + 2, nx + shoulder + 3, ny + 2, hx + 10, hy - 6, hx - 10, hy - 6};
+            d = std::fmin(d, sdf_polygon(x, y, torso, 4) - 3.0f);
             d = std::fmin(d, sdf_segment(x, y, nx, ny, headx, heady) - 5.0f);
             const float* limbs[4] = {la, ra, ll, rl};
             for (int k = 0; k < 4; k++) {
-                float r0 = k < 2 ? 6.0f : 9.0f, r1 = k < 2 ? 4.5f : 6.5f;
-                float sx = k == 0 ? nx - 4 : (k == 1 ? nx + 4 : (k == 2 ? hx - 6 : hx + 6));
-                float sy = k < 2 ? ny + 4 : hy;
+                float r0 = k < 2 ? 5.5f : 9.0f, r1 = k < 2 ? 4.0f : 6.0f;
+                float sx = k == 0 ? nx - shoulder : (k == 1 ? nx + shoulder : (k == 2 ? hx - 7 : hx + 7));
+                float sy = k < 2 ? ny + 6 : hy;
                 d = std::fmin(d, sdf_segment(x, y, sx, sy, limbs[k][0], limbs[k][1]) - r0);
                 d = std::fmin(d, sdf_segment(x, y, limbs[k][0], limbs[k][1], limbs[k][2], limbs[k][3]) - r1);
                 d = std::fmin(d, sdf_circle(x, y, limbs[k][2], limbs[k][3], r1 + 1.0f));
