@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "assets/image_files.h"
@@ -29,7 +30,17 @@ ContactSheet* contact_sheet_new(int count) {
     return s;
 }
 
-void contact_sheet_add(ContactSheet* sheet, int slot, const Canvas* tex, const char* label) {
+void contact_sheet_add(ContactSheet* sheet, int slot, const Canvas* full, const char* label) {
+    // Tall frame sheets (the film strip) show their first frames rather than a sliver.
+    Canvas* crop = nullptr;
+    const Canvas* tex = full;
+    if (full->height > full->width * 3) {
+        crop = canvas_new(full->width, full->width * 3 / 2);
+        if (crop) {
+            memcpy(crop->px, full->px, sizeof(float) * 4 * crop->width * crop->height);
+            tex = crop;
+        }
+    }
     int cx = (slot % SHEET_COLUMNS) * CELL_W, cy = (slot / SHEET_COLUMNS) * CELL_H;
     float k = std::fmin((float)THUMB_W / tex->width, (float)THUMB_H / tex->height);
     if (k > 1.0f) k = std::floor(k);  // small textures grow by whole steps
@@ -50,7 +61,7 @@ void contact_sheet_add(ContactSheet* sheet, int slot, const Canvas* tex, const c
     Mask* m = mask_new(CELL_W, 24);
     if (m) {
         char line[96];
-        snprintf(line, sizeof line, "%d %s %dx%d", slot, label, tex->width, tex->height);
+        snprintf(line, sizeof line, "%d %s %dx%d", slot, label, full->width, full->height);
         float size = 12.0f;
         float tw = text_width(FONT_SANS, size, line, 0.0f);
         if (tw > CELL_W - 6) size = size * (CELL_W - 6) / tw;
@@ -59,6 +70,7 @@ void contact_sheet_add(ContactSheet* sheet, int slot, const Canvas* tex, const c
         canvas_paint_mask(sheet->canvas, m, cx, cy + THUMB_H + 6, colour_rgb(0.92f, 0.92f, 0.9f));
         mask_free(m);
     }
+    canvas_free(crop);
 }
 
 int contact_sheet_write(ContactSheet* sheet, const char* path) {
