@@ -241,11 +241,25 @@ struct AudioDevice {
 
 static AudioDevice audio_device;
 
-// Stream frame for a device frame counted from base, as a whole frame and a fraction over rate.
-static inline void audio_source_frame(const AudioDevice* d, int64_t device_frame, int64_t* whole, int64_t* part) {
-    int64_t scaled = device_frame * (int64_t)d->stream->rate;
-    *whole = d->base + scaled / d->rate;
-    *part = scaled % d->rate;
+int audio_mix(const AudioStream* stream, int64_t base, int64_t* device_frames, int device_rate, int16_t* out,
+              int count) {
+    int i = 0;
+    for (; i < count; i++) {
+        // The stream frame under this device frame, as a whole frame and a fraction over device_rate.
+        int64_t scaled = (*device_frames) * (int64_t)stream->rate;
+        int64_t whole = base + scaled / device_rate, part = scaled % device_rate;
+        if (whole >= stream->frames) break;
+        int64_t after = whole + 1 < stream->frames ? whole + 1 : whole;
+        const int16_t* a = stream->samples + whole * stream->channels;
+        const int16_t* b = stream->samples + after * stream->channels;
+        int left = a[0] + (int)(((int64_t)(b[0] - a[0]) * part) / device_rate);
+        int right = left;
+        if (stream->channels == 2) right = a[1] + (int)(((int64_t)(b[1] - a[1]) * part) / device_rate);
+        out[2 * i] = (int16_t)left;
+        out[2 * i + 1] = (int16_t)right;
+        (*device_frames)++;
+    }
+    return i;
 }
 
 static void audio_callback(void*, Uint8* bytes, int length) {
@@ -255,30 +269,17 @@ static void audio_callback(void*, Uint8* bytes, int length) {
     std::lock_guard<std::mutex> guard(audio_device.lock);
     AudioDevice* d = &audio_device;
     AudioStream* s = d->stream;
-    int i = 0;
+    int written = 0;
     if (s && d->playing && !d->finished) {
         int64_t start = d->next;
-        for (; i < count; i++) {
-            int64_t whole, part;
-            audio_source_frame(d, d->device_frames, &whole, &part);
-            if (whole >= s->frames) break;
-            int64_t after = whole + 1 < s->frames ? whole + 1 : whole;
-            const int16_t* a = s->samples + whole * s->channels;
-            const int16_t* b = s->samples + after * s->channels;
-            int left = a[0] + (int)(((int64_t)(b[0] - a[0]) * part) / d->rate);
-            int right = left;
-            if (s->channels == 2) right = a[1] + (int)(((int64_t)(b[1] - a[1]) * part) / d->rate);
-            out[2 * i] = (int16_t)left;
-            out[2 * i + 1] = (int16_t)right;
-            d->device_frames++;
-        }
-        int64_t whole, part;
-        audio_source_frame(d, d->device_frames, &whole, &part);
-        d->next = whole < s->frames ? whole : s->frames;
+        written = audio_mix(s, d->base, &d->device_frames, d->rate, out, count);
+        int64_t scaled = d->device_frames * (int64_t)s->rate;
+        int64_t next = d->base + scaled / d->rate;
+        d->next = next < s->frames ? next : s->frames;
         audio_clock_handed(&d->clock, start, (int)(d->next - start), now);
-        if (d->next >= s->frames) d->finished = 1;
+        if (written < count || d->next >= s->frames) d->finished = 1;
     }
-    if (i < count) memset(out + 2 * i, 0, (size_t)(count - i) * 4);
+    if (written < count) memset(out + 2 * written, 0, (size_t)(count - written) * 4);
 }
 
 int audio_init(int rate) {

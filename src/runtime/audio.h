@@ -66,6 +66,13 @@ int64_t audio_position_bytes(AudioStream* stream);
 // Once per frame from the main thread: notes the end of a stream that has played out.
 void audio_update(void);
 
+// What the device callback does: fills out with up to count stereo device frames of the stream,
+// starting at device frame *device_frames counted from stream frame base (advanced as it goes);
+// another stream rate is interpolated linearly, mono goes to both sides. Returns the frames written,
+// fewer than count at the end of the stream.
+int audio_mix(const AudioStream* stream, int64_t base, int64_t* device_frames, int device_rate, int16_t* out,
+              int count);
+
 // The spectrum around a frame of a stream (see the top of this file); out holds 512 floats.
 void audio_spectrum_at(const AudioStream* stream, int64_t frame, float* out);
 

@@ -383,3 +383,47 @@ TEST(Device, OtherRatesPlayInRealTimeAndSeekingMovesThePosition) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     audio_shutdown();
 }
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Mixing, SameRateStereoIsCopiedAndEndsWithTheStream) {
+    std::vector<int16_t> pcm = {1, -1, 2, -2, 3, -3, 32767, -32768, 5, -5};
+    AudioStream* s = stream_of(pcm, 2, 44100);
+    int16_t out[2 * 8];
+    int64_t device = 0;
+    EXPECT_EQ(audio_mix(s, 0, &device, 44100, out, 3), 3);
+    EXPECT_EQ(std::vector<int16_t>(out, out + 6), std::vector<int16_t>(pcm.begin(), pcm.begin() + 6));
+    EXPECT_EQ(audio_mix(s, 0, &device, 44100, out, 8), 2);  // only two frames were left
+    EXPECT_EQ(out[0], 32767);
+    EXPECT_EQ(out[1], -32768);
+    EXPECT_EQ(device, 5);
+    EXPECT_EQ(audio_mix(s, 0, &device, 44100, out, 8), 0);
+    device = 0;
+    EXPECT_EQ(audio_mix(s, 4, &device, 44100, out, 8), 1);  // from a seek point
+    EXPECT_EQ(out[0], 5);
+    audio_stream_free(s);
+}
+
+TEST(Mixing, HalfRateMonoIsInterpolatedToBothSides) {
+    std::vector<int16_t> pcm = {0, 1000, -1000, 32767};
+    AudioStream* s = stream_of(pcm, 1, 22050);
+    int16_t out[2 * 16];
+    int64_t device = 0;
+    int written = audio_mix(s, 0, &device, 44100, out, 16);
+    // Each source frame and the midpoint to the next; the last frame has no successor to lean on.
+    std::vector<int16_t> expected = {0, 500, 1000, 0, -1000, 15883, 32767, 32767};
+    ASSERT_EQ(written, 8);
+    for (int i = 0; i < written; i++) {
+        EXPECT_EQ(out[2 * i], expected[i]) << i;
+        EXPECT_EQ(out[2 * i + 1], expected[i]) << i;
+    }
+    // Three device frames per two source frames at 29,400 Hz: fractions of a third.
+    device = 0;
+    AudioStream* r = stream_of(std::vector<int16_t>{0, 300, 600, 900}, 1, 29400);
+    EXPECT_EQ(audio_mix(r, 0, &device, 44100, out, 16), 6);
+    EXPECT_EQ(out[2], 200);
+    EXPECT_EQ(out[4], 400);
+    EXPECT_EQ(out[6], 600);
+    audio_stream_free(s);
+    audio_stream_free(r);
+}
