@@ -508,11 +508,13 @@ Canvas* paint_cube_bg(const TextureSpec* spec) {
             float depth = f * 40.0f / (fy - horizon);
             float wx = (fx - 320.0f) * depth / f;
             float ddepth = depth / (fy - horizon), dwx = depth / f;
-            float gx = std::fabs(fracf(wx / 40.0f + 0.5f) - 0.5f) * 40.0f / dwx;
-            float gz = std::fabs(fracf(depth / 40.0f + 0.5f) - 0.5f) * 40.0f / std::fmax(ddepth, 1e-3f);
+            const float cell = 24.0f;
+            float gx = std::fabs(fracf(wx / cell + 0.5f) - 0.5f) * cell / dwx;
+            float gz = std::fabs(fracf(depth / cell + 0.5f) - 0.5f) * cell / std::fmax(ddepth, 1e-3f);
             float line = std::fmax(1.0f - smoothstepf(0.0f, 1.2f, gx), 1.0f - smoothstepf(0.0f, 1.2f, gz));
-            float fade = std::exp(-depth / 900.0f);
-            col = add(col, scale(colour_rgb(0.3f, 0.9f, 0.9f), line * 0.22f * fade));
+            // Far lines crowd together: fade them before they turn into a flat band.
+            float fade = std::exp(-depth / 700.0f) * smoothstepf(0.0f, 2.5f, cell / std::fmax(ddepth, 1e-3f));
+            col = add(col, scale(colour_rgb(0.3f, 0.9f, 0.9f), line * 0.3f * fade));
         }
         col.a = 1.0f;
         return clamp_colour(col);
@@ -565,9 +567,12 @@ Canvas* paint_springs_bg(const TextureSpec* spec) {
         float t = clamp01((fx / 640.0f) * 0.55f + (fy / 480.0f) * 0.45f);
         Colour col = colour_mix(colour_rgb(0.22f, 0.06f, 0.42f), colour_rgb(0.72f, 0.12f, 0.5f), t);
         float a = std::atan2(fy - sy, fx - sx), d = std::sqrt((fx - sx) * (fx - sx) + (fy - sy) * (fy - sy));
-        float ray = pattern_fbm2(a * 40.0f, d / 900.0f, 3, 0, 0, 0.5f, 181);
-        float rays = std::pow(smoothstepf(0.0f, 0.7f, ray), 1.5f) * std::exp(-d / 700.0f);
-        col = add(col, scale(colour_rgb(1.0f, 0.7f, 0.95f), rays * 0.45f));
+        // Broad soft beams with a few sharper shafts inside them.
+        float beam = pattern_fbm2(a * 14.0f, d / 1400.0f, 2, 0, 0, 0.5f, 181);
+        float shaft = pattern_noise2(a * 60.0f, d / 2000.0f, 0, 0, 183);
+        float rays = (std::pow(smoothstepf(-0.1f, 0.6f, beam), 2.0f) * 0.8f + 0.25f * smoothstepf(0.3f, 0.8f, shaft)) *
+                     std::exp(-d / 800.0f);
+        col = add(col, scale(colour_rgb(1.0f, 0.7f, 0.95f), rays * 0.42f));
         col = add(col, scale(colour_rgb(0.5f, 0.3f, 0.6f), std::exp(-d / 260.0f) * 0.35f));
         col.a = 1.0f;
         return clamp_colour(col);
