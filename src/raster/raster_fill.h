@@ -3,8 +3,8 @@
 // at compile time, never tested per pixel.
 //
 // The walk visits each row of the box and draws the run of covered pixels: the pixels whose three
-// edge values are >= 0. Because the triangle is convex that run is one interval; narrow boxes find it
-// by testing pixels, wide ones by solving each edge for the row, exactly in integers.
+// edge values are >= 0. Because the triangle is convex that run is one interval, found by solving
+// each edge for the row: estimated in double precision, then settled by exact integer tests.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -279,28 +279,36 @@ static inline void fill_run(const RasterFill& f, uint32_t* fb, int32_t* zb, uint
 
 // The covered run of one row: offsets [*lo, *hi] from min_x for edge values e at min_x; false when
 // the row has none.
-static inline bool fill_row_span(const int64_t* e, const int64_t* sx, int width, int* lo, int* hi) {
-    int l = 0, h = width - 1;
+static inline bool fill_row_span(const int64_t* e, const int64_t* sx, const double* inv, int width,
+                                 int* lo, int* hi) {
+    int64_t l = 0, h = width - 1;
     for (int k = 0; k < 3; k++) {
-        int64_t ek = e[k], ak = sx[k];
+        const int64_t ek = e[k], ak = sx[k];
         if (ak > 0) {
             if (ek < 0) {
-                int64_t first = (-ek + ak - 1) / ak;
-                if (first > l) l = first > h ? h + 1 : (int)first;
+                // First offset with ek + ak x >= 0: estimated in double, settled exactly.
+                int64_t first = (int64_t)((double)(-ek) * inv[k]);
+                if (first > h + 1) first = h + 1;
+                while (first <= h && ek + ak * first < 0) first++;
+                while (first > 0 && ek + ak * (first - 1) >= 0) first--;
+                if (first > l) l = first;
             }
         } else if (ak < 0) {
             if (ek < 0) return false;
             if (ek + ak * h < 0) {
-                int64_t last = ek / -ak;
-                if (last < h) h = (int)last;
+                int64_t last = (int64_t)((double)ek * -inv[k]);
+                if (last > h) last = h;
+                while (last >= 0 && ek + ak * last < 0) last--;
+                while (last < h && ek + ak * (last + 1) >= 0) last++;
+                if (last < h) h = last;
             }
         } else if (ek < 0) {
             return false;
         }
     }
     if (l > h) return false;
-    *lo = l;
-    *hi = h;
+    *lo = (int)l;
+    *hi = (int)h;
     return true;
 }
 
@@ -397,7 +405,11 @@ static void fill_triangle(RasterTriangle* t, const Texture* texture) {
     const int64_t esx[3] = {t->wide_edge[0][0], t->wide_edge[1][0], t->wide_edge[2][0]};
     const int64_t esy[3] = {t->wide_edge[0][1], t->wide_edge[1][1], t->wide_edge[2][1]};
     int64_t e[3];
-    for (int k = 0; k < 3; k++) e[k] = t->wide_edge[k][2] + esx[k] * t->min_x + esy[k] * t->min_y;
+    double inv[3];
+    for (int k = 0; k < 3; k++) {
+        e[k] = t->wide_edge[k][2] + esx[k] * t->min_x + esy[k] * t->min_y;
+        inv[k] = esx[k] != 0 ? 1.0 / (double)esx[k] : 0.0;
+    }
     const int width = t->max_x - t->min_x + 1;
     size_t row = (size_t)t->min_y * SCREEN_WIDTH + (size_t)t->min_x;
     uint32_t* fb_row = T::shadow_pass ? nullptr : framebuffer.pixels + row;
@@ -406,29 +418,7 @@ static void fill_triangle(RasterTriangle* t, const Texture* texture) {
     else if constexpr (T::depth) zb_row = depth_buffer->values + row;
     for (int y = t->min_y; y <= t->max_y; y++) {
         int lo, hi;
-        bool any;
-        if (width <= 12) {
-            // Narrow box: test pixel by pixel as far as the run goes.
-            lo = 0;
-            int64_t a0 = e[0], a1 = e[1], a2 = e[2];
-            while (lo < width && (a0 | a1 | a2) < 0) {
-                a0 += esx[0];
-                a1 += esx[1];
-                a2 += esx[2];
-                lo++;
-            }
-            hi = lo;
-            while (hi + 1 < width) {
-                a0 += esx[0];
-                a1 += esx[1];
-                a2 += esx[2];
-                if ((a0 | a1 | a2) < 0) break;
-                hi++;
-            }
-            any = lo < width;
-        } else {
-            any = fill_row_span(e, esx, width, &lo, &hi);
-        }
+        bool any = fill_row_span(e, esx, inv, width, &lo, &hi);
         if (any) {
             uint32_t a[ATTR_COUNT];
             for (int k = 0; k < ATTR_COUNT; k++)

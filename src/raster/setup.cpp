@@ -24,16 +24,20 @@ struct WideEdge {
     int32_t code;
 };
 
-static int setup_wide_edge(WideEdge* e, const MeshVertex* a, const MeshVertex* b) {
-    int ok = 1;
-    int64_t xa = setup_fixed(a->sx, &ok), ya = setup_fixed(a->sy, &ok);
-    int64_t xb = setup_fixed(b->sx, &ok), yb = setup_fixed(b->sy, &ok);
+static void setup_edge_fixed(WideEdge* e, int64_t xa, int64_t ya, int64_t xb, int64_t yb) {
     e->step_x = (ya - yb) * 64;
     e->step_y = (xb - xa) * 64;
     e->constant = -((xa + xb) * (ya - yb) + (ya + yb) * (xb - xa));
     e->code = (e->step_x >= 0 ? 8 : 0) + (e->step_y >= 0 ? 1 : 0);
     // Fill rule: right-hand edges and a horizontal top edge leave their own pixels out.
     if (e->step_x < 0 || (e->step_x == 0 && e->step_y > 0)) e->constant -= 1;
+}
+
+static int setup_wide_edge(WideEdge* e, const MeshVertex* a, const MeshVertex* b) {
+    int ok = 1;
+    int64_t xa = setup_fixed(a->sx, &ok), ya = setup_fixed(a->sy, &ok);
+    int64_t xb = setup_fixed(b->sx, &ok), yb = setup_fixed(b->sy, &ok);
+    setup_edge_fixed(e, xa, ya, xb, yb);
     return ok;
 }
 
@@ -62,10 +66,16 @@ static const int setup_extremes[8][2] = {{0, 0}, {0, 1}, {1, 2}, {0, 2}, {2, 0},
 int triangle_setup(RasterTriangle* t) {
     const MeshVertex* v[3] = {t->vert0, t->vert1, t->vert2};
     WideEdge e[3];
-    int ok = setup_wide_edge(&e[0], v[0], v[1]);
-    ok &= setup_wide_edge(&e[1], v[1], v[2]);
-    ok &= setup_wide_edge(&e[2], v[2], v[0]);
+    int ok = 1;
+    int64_t x[3], y[3];
+    for (int i = 0; i < 3; i++) {
+        x[i] = setup_fixed(v[i]->sx, &ok);
+        y[i] = setup_fixed(v[i]->sy, &ok);
+    }
     if (!ok) return 1;
+    setup_edge_fixed(&e[0], x[0], y[0], x[1], y[1]);
+    setup_edge_fixed(&e[1], x[1], y[1], x[2], y[2]);
+    setup_edge_fixed(&e[2], x[2], y[2], x[0], y[0]);
     int64_t area = e[0].constant + e[1].constant + e[2].constant;
     if (area > -16 && area <= 0) return 1;
     if (area < 0) {
