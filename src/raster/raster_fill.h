@@ -416,9 +416,58 @@ static void fill_triangle(RasterTriangle* t, const Texture* texture) {
     int32_t* zb_row = nullptr;
     if constexpr (T::shadow_pass) zb_row = depth_buffer2->values + row;
     else if constexpr (T::depth) zb_row = depth_buffer->values + row;
+#if RASTER_HAVE_SSE2
+    // Narrow boxes whose edge values fit 32 bits: the row's coverage as a bit mask from packed edge
+    // tests, sixteen pixels at most; the run is from its lowest to its highest set bit.
+    bool narrow = false;
+    __m128i row_edge[3], edge_step_y[3], edge_step4[3];
+    if constexpr (WIDE) {
+        narrow = width <= 16;
+        const int rows = t->max_y - t->min_y;
+        for (int k = 0; k < 3 && narrow; k++) {
+            for (int c = 0; c < 4; c++) {
+                int64_t val = e[k] + esx[k] * ((c & 1) ? 15 : 0) + esy[k] * ((c & 2) ? rows : 0);
+                if (val < INT32_MIN || val > INT32_MAX) narrow = false;
+            }
+            if (esx[k] * 4 < INT32_MIN || esx[k] * 4 > INT32_MAX || esy[k] < INT32_MIN || esy[k] > INT32_MAX)
+                narrow = false;
+        }
+        if (narrow) {
+            for (int k = 0; k < 3; k++) {
+                const int32_t e0 = (int32_t)e[k], sx = (int32_t)esx[k];
+                row_edge[k] = _mm_set_epi32(e0 + 3 * sx, e0 + 2 * sx, e0 + sx, e0);
+                edge_step_y[k] = _mm_set1_epi32((int32_t)esy[k]);
+                edge_step4[k] = _mm_set1_epi32(4 * sx);
+            }
+        }
+    }
+#endif
     for (int y = t->min_y; y <= t->max_y; y++) {
         int lo, hi;
-        bool any = fill_row_span(e, esx, inv, width, &lo, &hi);
+        bool any;
+#if RASTER_HAVE_SSE2
+        if (narrow) {
+            uint32_t mask = 0;
+            __m128i e0 = row_edge[0], e1 = row_edge[1], e2 = row_edge[2];
+            for (int g = 0; g < width; g += 4) {
+                __m128i out = _mm_or_si128(_mm_or_si128(e0, e1), e2);
+                mask |= (uint32_t)(~_mm_movemask_ps(_mm_castsi128_ps(out)) & 15) << g;
+                e0 = _mm_add_epi32(e0, edge_step4[0]);
+                e1 = _mm_add_epi32(e1, edge_step4[1]);
+                e2 = _mm_add_epi32(e2, edge_step4[2]);
+            }
+            mask &= (1u << width) - 1;
+            any = mask != 0;
+            if (any) {
+                lo = __builtin_ctz(mask);
+                hi = 31 - __builtin_clz(mask);
+            }
+            for (int k = 0; k < 3; k++) row_edge[k] = _mm_add_epi32(row_edge[k], edge_step_y[k]);
+        } else
+#endif
+        {
+            any = fill_row_span(e, esx, inv, width, &lo, &hi);
+        }
         if (any) {
             uint32_t a[ATTR_COUNT];
             for (int k = 0; k < ATTR_COUNT; k++)
