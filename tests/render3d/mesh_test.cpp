@@ -60,9 +60,10 @@ void prepare(Mesh* m, const Camera* c, bool projective) {
     mesh_light(m, &light, MESH_LIGHT_FLAT);
 }
 
-enum Path { PATH_DIRECT, PATH_NEAR, PATH_CLIPPED, PATH_PROJECTED };
+enum Path { PATH_DIRECT, PATH_NEAR, PATH_CLIPPED, PATH_PROJECTED, PATH_FAN };
 const char* path_name(int p) {
-    static const char* names[] = {"clip mode 0", "clip mode 1", "clipped", "clip mode 32"};
+    static const char* names[] = {"clip mode 0", "clip mode 1", "clipped", "clip mode 32",
+                                  "clip mode 2"};
     return names[p];
 }
 
@@ -72,6 +73,7 @@ void draw(Mesh* m, const Camera* c, RenderMode mode, int path) {
     case PATH_DIRECT: mesh_draw(m, c, mode, MESH_CLIP_NONE); break;
     case PATH_NEAR: mesh_draw(m, c, mode, MESH_CLIP_NEAR); break;
     case PATH_CLIPPED: mesh_draw_clipped(m, c, mode); break;
+    case PATH_FAN: mesh_draw(m, c, mode, 2); break;  // per-triangle copies, no near clip
     default: mesh_draw(m, c, mode, MESH_CLIP_PROJECTED); break;
     }
 }
@@ -178,7 +180,7 @@ TEST_F(MeshDraw, CubeCoversThePredictedSilhouetteOnEveryPath) {
     std::vector<uint8_t> ref = reference_silhouette(&cam, &turn, cube_corners, 8, 1.5);
     const RenderMode modes[2] = {0x0011, 0x0015};
     for (RenderMode mode : modes) {
-        for (int path = 0; path < 4; path++) {
+        for (int path = 0; path < 5; path++) {
             cube->object_matrix = turn;
             guarded_clear(&screen, CLEAR);
             draw(cube, &cam, mode, path);
