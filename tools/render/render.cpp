@@ -162,7 +162,7 @@ int64_t render_frame_for_beat(int beat, int fps) {
 
 void render_set_frame(int64_t frame, int fps) {
     render_music_set_time((double)frame / (double)fps);
-    demo_clock.clock_delta = 1.0 / (double)fps;
+    demo_clock.clock_delta = 1.0 / (double)fps;  // every frame is one step, also after a --from jump
 }
 
 int render_show_open(void) {
