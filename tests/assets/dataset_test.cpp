@@ -149,8 +149,12 @@ TEST_F(DataSet, TexturesHaveTheirSizesAndKinds) {
             EXPECT_EQ(p.width, s.width) << s.file;
             EXPECT_EQ(p.height, s.height) << s.file;
         }
-        if (s.flags & TEXTURE_RASTER) EXPECT_TRUE(is_pow2(p.width) && is_pow2(p.height)) << s.file;
-        if (!(s.flags & TEXTURE_JPEG)) EXPECT_EQ(p.channels, (s.flags & TEXTURE_ALPHA) ? 4 : 3) << s.file;
+        if (s.flags & TEXTURE_RASTER) {
+            EXPECT_TRUE(is_pow2(p.width) && is_pow2(p.height)) << s.file;
+        }
+        if (!(s.flags & TEXTURE_JPEG)) {
+            EXPECT_EQ(p.channels, (s.flags & TEXTURE_ALPHA) ? 4 : 3) << s.file;
+        }
     }
     // Sizes the scenes depend on.
     EXPECT_EQ(load(9).width, load(10).width);
@@ -179,7 +183,9 @@ TEST_F(DataSet, AlphaPicturesAreStraightWithEmptyPixelsBlack) {
                 }
             }
         EXPECT_GT(transparent, 0u) << texture_specs[i].file;
-        if (i != 12 && i != 33) EXPECT_GT(opaque_ish, 0u) << texture_specs[i].file;  // something is drawn
+        if (i != 12 && i != 33) {  // something is drawn
+            EXPECT_GT(opaque_ish, 0u) << texture_specs[i].file;
+        }
     }
     // Sprites are cut out: the borders of the televisions, birds and creatures are empty.
     for (int i : {25, 26, 27, 28, 29, 7}) {

@@ -55,8 +55,9 @@ TEST_F(ShowLoaders, EveryTextureLoadsAtItsSize) {
             EXPECT_EQ(img->width, s.width) << s.file;
             EXPECT_EQ(img->height, s.height) << s.file;
         }
-        if (!(s.flags & TEXTURE_ALPHA))
+        if (!(s.flags & TEXTURE_ALPHA)) {
             for (int p = 0; p < img->width * img->height; p += 97) ASSERT_EQ(img->pixels[p] >> 24, 0xFFu) << s.file;
+        }
         image_free(img);
         // The rasterizer's square textures also load with mip levels.
         if ((s.flags & TEXTURE_RASTER) && s.width == s.height) {
@@ -122,22 +123,27 @@ TEST_F(ShowLoaders, EveryObjectConvertsToAMesh) {
         EXPECT_GT(m->triangle_count, 0) << name;
         // Solids face away from their centre, the dome towards it.
         std::string n = name;
-        if (n == "cube2.lwo" || n == "sphere.lwo" || n == "sphere3.lwo" || n == "sky.lwo")
+        if (n == "cube2.lwo" || n == "sphere.lwo" || n == "sphere3.lwo" || n == "sky.lwo") {
             for (int t = 0; t < m->triangle_count; t++) {
                 const MeshTriangle& tri = m->triangles[t];
                 const MeshVertex& a = m->vertices[tri.vertex_a];
                 float d = tri.normal.x * a.px + tri.normal.y * a.py + tri.normal.z * a.pz;
-                if (n == "sky.lwo") ASSERT_LT(d, 0.0f) << name << " " << t;
-                else ASSERT_GT(d, 0.0f) << name << " " << t;
+                if (n == "sky.lwo") {
+                    ASSERT_LT(d, 0.0f) << name << " " << t;
+                } else {
+                    ASSERT_GT(d, 0.0f) << name << " " << t;
+                }
             }
+        }
         // Projected coordinates: cubic and spherical stay within one texture.
-        if (n == "cube2.lwo" || n == "sphere.lwo")
+        if (n == "cube2.lwo" || n == "sphere.lwo") {
             for (int v = 0; v < m->vertex_count; v++) {
                 EXPECT_GE(m->vertices[v].u, -1e-5f) << name;
                 EXPECT_LE(m->vertices[v].u, 1.0f + 1e-5f) << name;
                 EXPECT_GE(m->vertices[v].v, -1e-5f) << name;
                 EXPECT_LE(m->vertices[v].v, 1.0f + 1e-5f) << name;
             }
+        }
         mesh_free(m);
     }
 

@@ -319,7 +319,9 @@ TEST_F(Objects, PolesSplitTheirSeamThroughPerPolygonEntries) {
         for (int c : poles.polygons[p]) {
             bool in_vmad = false;
             for (const CheckUv& e : poles.vmad) in_vmad |= e.polygon == p && e.point == c;
-            if (!in_vmad) EXPECT_NEAR(point_uv[c].u, 11.0f / 12.0f, 1e-6);
+            if (!in_vmad) {
+                EXPECT_NEAR(point_uv[c].u, 11.0f / 12.0f, 1e-6);
+            }
         }
 }
 
@@ -338,8 +340,9 @@ TEST_F(Objects, SurfacesCarryTheirColoursAndTransparency) {
         if (std::string(name) == "poles_trans.lwo") continue;
         CheckLwo lwo = load(name);
         EXPECT_EQ(lwo.surfaces[0].transparency, 0.0f) << name;  // opaque: sorts first
-        if (std::string(name) != "ribbon.lwo")
+        if (std::string(name) != "ribbon.lwo") {
             for (float c : lwo.surfaces[0].colour) EXPECT_EQ(c, 1.0f) << name;
+        }
     }
 }
 

@@ -64,9 +64,9 @@ void contact_sheet_add(ContactSheet* sheet, int slot, const Canvas* full, const 
         snprintf(line, sizeof line, "%d %s %dx%d", slot, label, full->width, full->height);
         float size = 12.0f;
         float tw = text_width(FONT_SANS, size, line, 0.0f);
-        if (tw > CELL_W - 6) size = size * (CELL_W - 6) / tw;
+        if (tw > CELL_W - 6) size = size * (float)(CELL_W - 6) / tw;
         tw = text_width(FONT_SANS, size, line, 0.0f);
-        text_draw(m, FONT_SANS, size, (CELL_W - tw) * 0.5f, 16.0f, line, 0.0f);
+        text_draw(m, FONT_SANS, size, ((float)CELL_W - tw) * 0.5f, 16.0f, line, 0.0f);
         canvas_paint_mask(sheet->canvas, m, cx, cy + THUMB_H + 6, colour_rgb(0.92f, 0.92f, 0.9f));
         mask_free(m);
     }
