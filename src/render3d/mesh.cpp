@@ -6,6 +6,25 @@
 
 #include "render3d/clip.h"
 
+// The saved copy keeps its record count in a small header just before the records.
+struct SavedHeader {
+    int64_t count;
+    int64_t pad;  // keeps the records 16-byte aligned
+};
+
+static MeshVertex* saved_alloc(int32_t count) {
+    SavedHeader* h = (SavedHeader*)std::malloc(sizeof(SavedHeader) + (size_t)count * sizeof(MeshVertex));
+    if (!h) return nullptr;
+    h->count = count;
+    return (MeshVertex*)(h + 1);
+}
+
+static int32_t saved_count(const MeshVertex* saved) { return (int32_t)((const SavedHeader*)saved - 1)->count; }
+
+static void saved_release(MeshVertex* saved) {
+    if (saved) std::free((SavedHeader*)saved - 1);
+}
+
 Mesh* mesh_create(int32_t vertex_capacity, int32_t triangle_count) {
     if (vertex_capacity <= 0 || triangle_count <= 0) return nullptr;
     // Header, vertices, normals and triangles in one block, each part aligned for its record.
@@ -26,23 +45,29 @@ Mesh* mesh_create(int32_t vertex_capacity, int32_t triangle_count) {
 
 void mesh_free(Mesh* mesh) {
     if (!mesh) return;
-    std::free(mesh->saved_vertices);
+    saved_release(mesh->saved_vertices);
     std::free(mesh->tangents);
     std::free(mesh);
 }
 
 int mesh_save_vertices(Mesh* mesh) {
-    if (!mesh->saved_vertices) {
-        mesh->saved_vertices = (MeshVertex*)std::malloc((size_t)mesh->vertex_count * sizeof(MeshVertex));
-        if (!mesh->saved_vertices) return 1;
+    int32_t count = mesh->vertex_count;
+    if (!mesh->saved_vertices || saved_count(mesh->saved_vertices) < count) {
+        // The copy grows with vertex_count so that a later save or restore never overruns it.
+        MeshVertex* copy = saved_alloc(count);
+        if (!copy) return 1;
+        saved_release(mesh->saved_vertices);
+        mesh->saved_vertices = copy;
     }
-    std::memcpy(mesh->saved_vertices, mesh->vertices, (size_t)mesh->vertex_count * sizeof(MeshVertex));
+    std::memcpy(mesh->saved_vertices, mesh->vertices, (size_t)count * sizeof(MeshVertex));
     return 0;
 }
 
 void mesh_restore_vertices(Mesh* mesh) {
     if (!mesh->saved_vertices) return;
-    std::memcpy(mesh->vertices, mesh->saved_vertices, (size_t)mesh->vertex_count * sizeof(MeshVertex));
+    int32_t count = saved_count(mesh->saved_vertices);
+    if (count > mesh->vertex_count) count = mesh->vertex_count;
+    std::memcpy(mesh->vertices, mesh->saved_vertices, (size_t)count * sizeof(MeshVertex));
 }
 
 void mesh_planar_uv(Mesh* mesh, const float plane_u[4], const float plane_v[4]) {

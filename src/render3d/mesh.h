@@ -60,7 +60,9 @@ enum : int32_t { MESH_CLIP_NONE = 0, MESH_CLIP_NEAR = 1, MESH_CLIP_PROJECTED = 3
 // zero, not identity) with vertex_count and triangle_count set; the arrays start zeroed too.
 Mesh* mesh_create(int32_t vertex_capacity, int32_t triangle_count);
 void mesh_free(Mesh* mesh);                // null accepted
-int mesh_save_vertices(Mesh* mesh);        // copy vertices aside; 0 ok, 1 no memory
+// Copies vertex_count vertices aside (the copy is made on first use and grows with vertex_count;
+// only mesh_free releases it, never free() it directly); 0 ok, 1 no memory.
+int mesh_save_vertices(Mesh* mesh);
 void mesh_restore_vertices(Mesh* mesh);    // copy the saved vertices back; nothing if never saved
 // u = a*px + b*py + c*pz + d of plane_u (four floats), v likewise of plane_v.
 void mesh_planar_uv(Mesh* mesh, const float plane_u[4], const float plane_v[4]);

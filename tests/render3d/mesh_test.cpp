@@ -120,6 +120,19 @@ TEST(MeshRecord, SaveAndRestoreVertices) {
     m->vertices[2].px = 0;
     mesh_restore_vertices(m);
     EXPECT_EQ(m->vertices[2].px, 11.0f);
+    // vertex_count growing into spare capacity after a save: the copy grows with it.
+    Mesh* g = mesh_create(8, 1);
+    g->vertex_count = 2;
+    ASSERT_EQ(mesh_save_vertices(g), 0);
+    g->vertex_count = 8;
+    g->vertices[7].py = 3;
+    mesh_restore_vertices(g);  // only the two saved records come back
+    EXPECT_EQ(g->vertices[7].py, 3.0f);
+    ASSERT_EQ(mesh_save_vertices(g), 0);
+    g->vertices[7].py = 0;
+    mesh_restore_vertices(g);
+    EXPECT_EQ(g->vertices[7].py, 3.0f);
+    mesh_free(g);
     mesh_free(m);
 }
 
