@@ -156,11 +156,18 @@ Canvas* paint_wood(const TextureSpec* spec) {
         // Rings run down the picture (along the fibres); their spacing wanders with a warp.
         float warp = pattern_fbm2(u * 2.0f, v * 2.0f, 3, 2, 2, 0.4f, 41) * 0.7f +
                      0.04f * std::sin(TAU_F * (v * 3.0f + u));
-        float ring = fracf(u * 7.0f + warp);
-        float late = smoothstepf(0.55f, 0.8f, ring) * (1.0f - smoothstepf(0.85f, 1.0f, ring));
+        // One knot: the rings bulge around it (distances wrap, so the picture still tiles).
+        float kx = wrap_delta(x + 0.5f - 170.0f, 256.0f), ky = wrap_delta(y + 0.5f - 90.0f, 256.0f);
+        float kr2 = (kx * kx) / (14.0f * 14.0f) + (ky * ky) / (30.0f * 30.0f);
+        warp += 0.35f * std::exp(-kr2 * 0.5f) * (kx > 0.0f ? 1.0f : -1.0f) * (1.0f - std::exp(-kr2 * 4.0f));
+        float ring = fracf(u * 5.0f + warp);
+        // Late wood: a band that darkens gradually and ends sharply.
+        float late = smoothstepf(0.35f, 0.85f, ring) * (1.0f - smoothstepf(0.88f, 0.98f, ring));
         float fibre = pattern_fbm2(u * 64.0f, v * 2.0f, 3, 64, 2, 0.6f, 43);
-        float fleck = pattern_noise2(u * 128.0f, v * 8.0f, 128, 8, 47);
-        float t = clamp01(0.25f + late * 0.65f + fibre * 0.18f + fleck * 0.06f);
+        float pores = pattern_noise2(u * 128.0f, v * 16.0f, 128, 16, 47);
+        float t = clamp01(0.22f + late * 0.6f + fibre * 0.28f + pores * 0.1f);
+        float knot = std::exp(-kr2 * 3.0f) * (0.75f + 0.25f * std::cos(std::sqrt(kr2) * 9.0f));
+        t = clamp01(t + knot * 0.7f);
         Colour col = colour_mix(light, dark, t);
         float sheen = 1.0f + 0.05f * pattern_fbm2(u * 4.0f, v * 4.0f, 2, 4, 4, 0.5f, 49);
         return clamp_colour(scale(col, sheen));
