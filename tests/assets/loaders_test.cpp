@@ -147,6 +147,18 @@ TEST_F(ShowLoaders, EveryObjectConvertsToAMesh) {
         mesh_free(m);
     }
 
+    // The spherical projection's jump from u = 1 back to 0 falls between triangles, not across
+    // one, and the pole triangles keep their slice's u.
+    Mesh* sphere = convert("sphere.lwo", 0);
+    ASSERT_NE(sphere, nullptr);
+    for (int t = 0; t < sphere->triangle_count; t++) {
+        const MeshTriangle& tri = sphere->triangles[t];
+        float u[3] = {sphere->vertices[tri.vertex_a].u, sphere->vertices[tri.vertex_b].u, sphere->vertices[tri.vertex_c].u};
+        float span = std::fmax(u[0], std::fmax(u[1], u[2])) - std::fmin(u[0], std::fmin(u[1], u[2]));
+        ASSERT_LT(span, 1.5f / 32.0f) << "sphere triangle " << t;
+    }
+    mesh_free(sphere);
+
     Mesh* glass = convert("poles_trans.lwo", 0);
     ASSERT_NE(glass, nullptr);
     EXPECT_EQ(glass->triangles[0].base_colour, 0xFF99CCFFu);

@@ -92,30 +92,45 @@ void build_cube2(LwoModel* m) {
     build_box(m, 3.0f, 0);
 }
 
-// Latitude-longitude sphere with one point at each pole: 2 + (stacks - 1) * slices points and
-// 2 * slices * (stacks - 1) triangles.
+// Latitude-longitude sphere for the spherical projection, whose u comes from each point's position
+// and jumps from 1 back to 0 behind the sphere (heading 0, at -z). So that no triangle spans that
+// jump, the seam column is doubled, its two copies a millionth of a unit apart on either side of
+// it; and each pole is one copy per slice, nudged a ten-thousandth of the radius towards its
+// slice, so the pole triangles take their slice's u instead of all sharing u = 1.
+// 2 * slices + (stacks - 1) * (slices + 1) points, 2 * slices * (stacks - 1) triangles.
 void build_latlong_sphere(LwoModel* m, float radius, int stacks, int slices) {
     static const float origin[3] = {0, 0, 0};
-    int top = lwo_add_point(m, 0.0f, radius, 0.0f);
+    const float seam = 1e-6f, nudge = radius * 1e-4f;
+    int top = (int)m->points.size() / 3;
+    for (int j = 0; j < slices; j++) {
+        float theta = PI_F + 2.0f * PI_F * (j + 0.5f) / slices;
+        lwo_add_point(m, nudge * std::sin(theta), radius, nudge * std::cos(theta));
+    }
+    int rings = (int)m->points.size() / 3;
     for (int r = 1; r < stacks; r++) {
         float phi = PI_F * r / stacks;
-        for (int j = 0; j < slices; j++) {
-            // Half a slice of offset keeps points off the projection's seam at heading 0.
-            float theta = 2.0f * PI_F * (j + 0.5f) / slices;
-            lwo_add_point(m, radius * std::sin(phi) * std::sin(theta), radius * std::cos(phi),
-                          radius * std::sin(phi) * std::cos(theta));
+        for (int j = 0; j <= slices; j++) {
+            float theta = PI_F + 2.0f * PI_F * j / slices;
+            float x = radius * std::sin(phi) * std::sin(theta), z = radius * std::sin(phi) * std::cos(theta);
+            if (j == 0) x = -seam;       // just past the seam: u near 0
+            if (j == slices) x = seam;   // just before it: u near 1
+            lwo_add_point(m, x, radius * std::cos(phi), z);
         }
     }
-    int bottom = lwo_add_point(m, 0.0f, -radius, 0.0f);
-    auto ring = [&](int r, int j) { return 1 + (r - 1) * slices + (j % slices); };
-    for (int j = 0; j < slices; j++) add_from_centre(m, {top, ring(1, j), ring(1, j + 1)}, origin, 1, 0);
+    int bottom = (int)m->points.size() / 3;
+    for (int j = 0; j < slices; j++) {
+        float theta = PI_F + 2.0f * PI_F * (j + 0.5f) / slices;
+        lwo_add_point(m, nudge * std::sin(theta), -radius, nudge * std::cos(theta));
+    }
+    auto ring = [&](int r, int j) { return rings + (r - 1) * (slices + 1) + j; };
+    for (int j = 0; j < slices; j++) add_from_centre(m, {top + j, ring(1, j), ring(1, j + 1)}, origin, 1, 0);
     for (int r = 1; r < stacks - 1; r++)
         for (int j = 0; j < slices; j++) {
             add_from_centre(m, {ring(r, j), ring(r + 1, j), ring(r + 1, j + 1)}, origin, 1, 0);
             add_from_centre(m, {ring(r, j), ring(r + 1, j + 1), ring(r, j + 1)}, origin, 1, 0);
         }
     for (int j = 0; j < slices; j++)
-        add_from_centre(m, {bottom, ring(stacks - 1, j + 1), ring(stacks - 1, j)}, origin, 1, 0);
+        add_from_centre(m, {bottom + j, ring(stacks - 1, j + 1), ring(stacks - 1, j)}, origin, 1, 0);
 }
 
 void build_sphere(LwoModel* m) {
