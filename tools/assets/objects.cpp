@@ -274,9 +274,15 @@ void build_cylinders(LwoModel* m, float radius, int uv) {
     for (int c = 0; c < 5; c++) {
         float cx = pole_xz[c][0], cz = pole_xz[c][1];
         int first = (int)m->points.size() / 3;
+        // The cylindrical projection's u jumps from 1 back to 0 on the +z side of its axis, which
+        // runs through the centre pole: without a map of its own, that pole's side 3 (straight
+        // along +z) is doubled a millionth of a unit either side of the jump.
+        const int seam_side = 3;
+        int split_seam = !uv && cx == 0.0f && cz == 0.0f;
         for (int j = 0; j < pole_sides; j++) {
             float a = 2.0f * PI_F * j / pole_sides;
             float x = cx + radius * std::cos(a), z = cz + radius * std::sin(a);
+            if (split_seam && j == seam_side) x = 1e-6f;  // u near 1, for the side before it
             int lo = lwo_add_point(m, x, pole_bottom, z);
             int hi = lwo_add_point(m, x, pole_top, z);
             if (uv) {
@@ -284,8 +290,17 @@ void build_cylinders(LwoModel* m, float radius, int uv) {
                 m->uvs.push_back({hi, (float)j / pole_sides, 7.0f});
             }
         }
+        int seam_lo = -1;
+        if (split_seam) {
+            seam_lo = lwo_add_point(m, -1e-6f, pole_bottom, cz + radius);  // u near 0, for the side after it
+            lwo_add_point(m, -1e-6f, pole_top, cz + radius);
+        }
         for (int j = 0; j < pole_sides; j++) {
             int lo0 = first + j * 2, hi0 = lo0 + 1;
+            if (j == seam_side && seam_lo >= 0) {
+                lo0 = seam_lo;
+                hi0 = seam_lo + 1;
+            }
             int lo1 = first + ((j + 1) % pole_sides) * 2, hi1 = lo1 + 1;
             float mid = 2.0f * PI_F * (j + 0.5f) / pole_sides;
             float want[3] = {std::cos(mid), 0.0f, std::sin(mid)};
