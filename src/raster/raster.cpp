@@ -36,7 +36,15 @@ static int raster_picture_usable(const Texture* t) {
 
 // The filler for mode, or null when the mode is not drawn or cannot be drawn with these inputs.
 static RasterFiller raster_choose(RenderMode mode, const Texture* texture) {
-    const RasterModeEntry* entry = raster_mode_find(mode);
+    // Meshes submit one triangle per call, mostly in one mode: remember the last lookup (all drawing
+    // is on one thread).
+    static RenderMode last_mode = 0;
+    static const RasterModeEntry* last_entry = nullptr;
+    if (mode != last_mode || !last_entry) {
+        last_entry = raster_mode_find(mode);
+        last_mode = mode;
+    }
+    const RasterModeEntry* entry = last_entry;
     if (!entry) return nullptr;
     const int shadow_pass = mode == RENDER_DEPTH;
     if (!shadow_pass && !framebuffer.pixels) return nullptr;
