@@ -356,6 +356,29 @@ Canvas* paint_bird(const TextureSpec* spec) {
         Colour col = colour_mix(colour_rgb(0.4f, 0.42f, 0.46f), colour_rgb(0.07f, 0.07f, 0.08f), tip);
         return colour_mix(col, colour_rgb(0.85f, 0.86f, 0.88f), under);
     });
+    // Primary feathers spread like fingers past the near wing's black tip, and a white spot on it.
+    {
+        const float* tipv = &near_w[4 * 2];
+        const float* lead = &near_w[3 * 2];
+        const float* trail = &near_w[5 * 2];
+        float dx = tipv[0] - lead[0], dy = tipv[1] - lead[1], l = std::sqrt(dx * dx + dy * dy);
+        dx /= l;
+        dy /= l;
+        for (int k = 0; k < 4; k++) {
+            float t = 0.2f + 0.2f * k;
+            float sx = lerpf(tipv[0], trail[0], t), sy = lerpf(tipv[1], trail[1], t);
+            float len = 9.0f - 1.5f * k, bend = 0.25f * k;
+            float ex = sx + (dx * std::cos(bend) - dy * std::sin(bend)) * len;
+            float ey = sy + (dx * std::sin(bend) + dy * std::cos(bend)) * len;
+            canvas_fill_sdf(c, (int)std::fmin(sx, ex) - 4, (int)std::fmin(sy, ey) - 4, (int)std::fmax(sx, ex) + 5,
+                            (int)std::fmax(sy, ey) + 5, colour_rgb(0.06f, 0.06f, 0.07f), [&](float x, float y) {
+                                float u = clamp01(((x - sx) * (ex - sx) + (y - sy) * (ey - sy)) / (len * len));
+                                return sdf_segment(x, y, sx, sy, ex, ey) - lerpf(2.2f, 0.7f, u);
+                            });
+        }
+        float wx = lerpf(lead[0], tipv[0], 0.75f), wy = lerpf(lead[1], tipv[1], 0.75f) + 2.5f;
+        canvas_fill_sdf(c, colour_rgb(0.95f, 0.95f, 0.95f), [&](float x, float y) { return sdf_circle(x, y, wx, wy, 1.8f); });
+    }
     mask_free(m);
     if (second) {
         // The second gull flies the other way.
