@@ -1,7 +1,218 @@
-// Placeholder for the film-strip and dancer overlays: builds nothing and draws nothing until it lands.
+// The film-strip and dancer overlays: frames of two sheets drawn at double size over the whole
+// screen. The film strip cross-fades between consecutive cels of a vertical strip of 240-row
+// frames; the dancer steps through a 4 x 3 grid of poses, four per beat. Both sheets belong to the
+// texture table; this file only keeps pointers.
+#include <cmath>
+#include <cstdint>
+
+#include "gfx/display.h"
+#include "gfx/image.h"
+#include "runtime/clock.h"
+#include "scenes/film_strip_ops.h"
 #include "scenes/scenes.h"
 
-int layer_film_strip_init(void) { return 0; }
-void layer_film_strip_free(void) {}
-void layer_film_strip_render(float) {}
-void layer_dancer_render(float) {}
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define FILM_STRIP_SSE2 1
+#else
+#define FILM_STRIP_SSE2 0
+#endif
+
+enum { FILM_FRAME_ROWS = 240, DOUBLE_MAX_COLUMNS = SCREEN_WIDTH / 2, DOUBLE_MAX_ROWS = SCREEN_HEIGHT / 2 };
+
+static Image* film_strip_image;
+static Image* dancer_image;
+
+static const int dancer_frames[12][2] = {
+    {0, 0}, {1, 0}, {2, 0}, {3, 0}, {0, 1}, {1, 1}, {2, 1}, {3, 1}, {0, 2}, {1, 2}, {2, 2}, {3, 2},
+};
+
+// ---- the doubling blit --------------------------------------------------------------------------
+
+struct DoubleSpan {
+    uint32_t* dst;        // screen row 0, column 0
+    const uint32_t* src;  // first source pixel of the region
+    int dst_stride;       // words per screen row
+    int src_stride;
+    int columns;          // source columns
+    int rows;             // source rows (twice as many screen rows)
+    uint32_t opacity;
+};
+
+// The region cut to what exists on both sides; 0 when nothing would be drawn.
+static int double_span(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
+                       uint32_t mode, DoubleSpan* span) {
+    if (!framebuffer.pixels || !image || (mode != 0 && mode != 3)) return 0;
+    if (src_x < 0 || src_y < 0 || src_x >= image->width || src_y >= image->height) return 0;
+    int columns = src_w < DOUBLE_MAX_COLUMNS ? src_w : DOUBLE_MAX_COLUMNS;
+    if (columns > image->width - src_x) columns = image->width - src_x;
+    int rows = src_h < DOUBLE_MAX_ROWS ? src_h : DOUBLE_MAX_ROWS;
+    if (rows > image->height - src_y) rows = image->height - src_y;
+    if (columns < 1 || rows < 1) return 0;
+    span->dst = framebuffer.pixels;
+    span->dst_stride = framebuffer.pitch / 4;
+    span->src = image->pixels + (size_t)src_y * image->width + src_x;
+    span->src_stride = image->width;
+    span->columns = columns;
+    span->rows = rows;
+    span->opacity = opacity & 0xFFu;
+    return 1;
+}
+
+// (x * k) >> 8 on the two bytes held in 16-bit lanes of `lanes` (mask 0x00FF00FF).
+static inline uint32_t lanes_scale(uint32_t lanes, uint32_t k) { return ((lanes * k) >> 8) & 0x00FF00FFu; }
+static inline uint32_t lanes_saturate(uint32_t v) { return (v | (((v >> 8) & 0x00010001u) * 0xFFu)) & 0x00FF00FFu; }
+
+template <int MODE>
+static inline uint32_t double_pixel(uint32_t s, uint32_t d, uint32_t opacity) {
+    uint32_t a = ((s >> 24) * opacity) >> 8;
+    uint32_t se = s & 0x00FF00FFu, so = (s >> 8) & 0x00FF00FFu;
+    if (MODE == 3) return lanes_scale(se, 255 - a) | lanes_scale(so, 255 - a) << 8;
+    uint32_t even = lanes_scale(se, a) + lanes_scale(d & 0x00FF00FFu, 255 - a);
+    uint32_t odd = lanes_scale(so, a) + lanes_scale((d >> 8) & 0x00FF00FFu, 255 - a);
+    return lanes_saturate(even) | lanes_saturate(odd) << 8;
+}
+
+// Source columns [from, columns) of one source row onto one screen row.
+template <int MODE>
+static inline void double_row_scalar(uint32_t* d, const uint32_t* s, int from, int columns, uint32_t opacity) {
+    for (int i = from; i < columns; i++) {
+        uint32_t r = double_pixel<MODE>(s[i], d[2 * i], opacity);
+        d[2 * i] = r;
+        d[2 * i + 1] = r;
+    }
+}
+
+template <int MODE>
+static void double_rows_scalar(const DoubleSpan* span) {
+    for (int r = 0; r < span->rows * 2; r++) {
+        double_row_scalar<MODE>(span->dst + (size_t)r * span->dst_stride, span->src + (size_t)(r / 2) * span->src_stride,
+                                0, span->columns, span->opacity);
+    }
+}
+
+#if FILM_STRIP_SSE2
+// Bytes in the high half of 16-bit lanes (x << 8), so one high multiply gives (x * k) >> 8.
+static inline __m128i double_lanes(__m128i s8, __m128i d8, __m128i o, int mode) {
+    __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(s8, 0xFF), 0xFF);
+    __m128i a = _mm_mulhi_epu16(alpha, o);
+    __m128i ia = _mm_sub_epi16(_mm_set1_epi16(255), a);
+    if (mode == 3) return _mm_mulhi_epu16(s8, ia);
+    return _mm_add_epi16(_mm_mulhi_epu16(s8, a), _mm_mulhi_epu16(d8, ia));
+}
+
+// Four source pixels per step: the left pixels of the four screen pairs are gathered, blended, and
+// each result is written twice.
+template <int MODE>
+static void double_rows_sse2(const DoubleSpan* span) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i o = _mm_set1_epi16((short)span->opacity);
+    for (int r = 0; r < span->rows * 2; r++) {
+        uint32_t* d = span->dst + (size_t)r * span->dst_stride;
+        const uint32_t* s = span->src + (size_t)(r / 2) * span->src_stride;
+        int i = 0;
+        for (; i + 4 <= span->columns; i += 4) {
+            __m128i sv = _mm_loadu_si128((const __m128i*)(s + i));
+            __m128i d0 = _mm_loadu_si128((const __m128i*)(d + 2 * i));
+            __m128i d1 = _mm_loadu_si128((const __m128i*)(d + 2 * i + 4));
+            __m128i left = _mm_castps_si128(
+                _mm_shuffle_ps(_mm_castsi128_ps(d0), _mm_castsi128_ps(d1), _MM_SHUFFLE(2, 0, 2, 0)));
+            __m128i lo = double_lanes(_mm_unpacklo_epi8(zero, sv), _mm_unpacklo_epi8(zero, left), o, MODE);
+            __m128i hi = double_lanes(_mm_unpackhi_epi8(zero, sv), _mm_unpackhi_epi8(zero, left), o, MODE);
+            __m128i res = _mm_packus_epi16(lo, hi);  // packus clamps at 255
+            _mm_storeu_si128((__m128i*)(d + 2 * i), _mm_unpacklo_epi32(res, res));
+            _mm_storeu_si128((__m128i*)(d + 2 * i + 4), _mm_unpackhi_epi32(res, res));
+        }
+        double_row_scalar<MODE>(d, s, i, span->columns, span->opacity);
+    }
+}
+#endif
+
+void image_blit_double_scalar(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
+                              uint32_t mode) {
+    DoubleSpan span;
+    if (!double_span(image, src_x, src_y, src_w, src_h, opacity, mode, &span)) return;
+    if (mode == 0) double_rows_scalar<0>(&span);
+    else double_rows_scalar<3>(&span);
+}
+
+void image_blit_double(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
+                       uint32_t mode) {
+#if FILM_STRIP_SSE2
+    DoubleSpan span;
+    if (!double_span(image, src_x, src_y, src_w, src_h, opacity, mode, &span)) return;
+    if (mode == 0) double_rows_sse2<0>(&span);
+    else double_rows_sse2<3>(&span);
+#else
+    image_blit_double_scalar(image, src_x, src_y, src_w, src_h, opacity, mode);
+#endif
+}
+
+// ---- the layers ---------------------------------------------------------------------------------
+
+int layer_film_strip_init(void) {
+    film_strip_image = texture_get(19);
+    dancer_image = texture_get(20);
+    return 0;
+}
+
+void layer_film_strip_free(void) {
+    film_strip_image = nullptr;
+    dancer_image = nullptr;
+}
+
+void layer_film_strip_render(float x) {
+    int b = clock_beat_index();
+    float t = clock_beat();
+    // A strip shorter than one frame has no frames to show.
+    int n = film_strip_image ? film_strip_image->height / FILM_FRAME_ROWS : 0;
+    if (n < 1) return;
+    float u, f;
+    int p, s;
+    if (b < 32) {
+        u = t * 2.0f;
+        p = 32;
+        s = (int)std::floor((u - std::floor(u)) * 24.0f);
+    } else if (b >= 188 && b <= 211) {
+        u = t / 4.0f;
+        if (b < 192) f = (t - 188.0f) / 4.0f;
+        else if (b < 208) f = 1.0f;
+        else f = 1.0f - (t - 208.0f) / 4.0f;
+        p = (int)std::floor(f * 255.0f);
+        s = (int)std::floor((u - std::floor(u)) * f * 255.0f);
+    } else if (b >= 416 && b <= 433) {
+        f = (t - 416.0f) / 18.0f;
+        u = t + f * 256.0f;
+        p = (int)std::floor(f * 255.0f);
+        s = (int)std::floor((x - std::floor(x)) * f * 255.0f);
+    } else {
+        return;
+    }
+    // Non-negative remainder, so a clock before zero still picks a frame inside the strip.
+    int k = (int)std::floor(u) % n;
+    if (k < 0) k += n;
+    int w = film_strip_image->width;
+    image_blit_double(film_strip_image, 0, k * FILM_FRAME_ROWS, w, FILM_FRAME_ROWS, (uint32_t)(p - s), 0);
+    image_blit_double(film_strip_image, 0, ((k + 1) % n) * FILM_FRAME_ROWS, w, FILM_FRAME_ROWS, (uint32_t)s, 0);
+}
+
+static int dancer_opacity(int b, float t, float phase) {
+    float q = 1.0f - phase;
+    float pulse = q * q * q * q;
+    int o = 48;
+    if (b >= 264 && b <= 271) o = (int)std::floor((t - 264.0f) / 8.0f * 92.0f);
+    else if (b >= 272 && b <= 295) o = (int)std::floor(pulse * 128.0f);
+    else if (b >= 296 && b <= 311) o = (int)std::floor(pulse * 64.0f) + 128;
+    else if (b >= 312 && b <= 319) o = (int)std::floor(pulse * 128.0f);
+    return o < 0 ? 0 : o > 255 ? 255 : o;
+}
+
+void layer_dancer_render(float) {
+    float t = clock_beat();
+    if (!dancer_image || t < 16.5f) return;
+    int frame = (int)std::floor((t - 16.5f) * 4.0f) % 12;
+    int fw = dancer_image->width / 4, fh = dancer_image->height / 3;
+    int opacity = dancer_opacity(clock_beat_index(), t, clock_beat_fraction());
+    image_blit_double(dancer_image, dancer_frames[frame][0] * fw, dancer_frames[frame][1] * fh, fw, fh,
+                      (uint32_t)opacity, 0);
+}
