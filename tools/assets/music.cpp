@@ -132,7 +132,8 @@ void clap(Mix* m, double beat, float gain) {
 void hat(Mix* m, double beat, bool open, float gain, float pan) {
     int n = open ? synth_hat(m->scratch, SCRATCH, 0.16f, 6500.0f, &m->drums)
                  : synth_hat(m->scratch, SCRATCH, 0.032f, 7500.0f, &m->drums);
-    mix_add(m, beat_frame(beat), n, Send{gain * vary(m, 0.12f), pan, 0.0f, 0.05f, false});
+    // Hats sit a little forward of the patterns' levels: the bass and kick own most of the energy.
+    mix_add(m, beat_frame(beat), n, Send{1.5f * gain * vary(m, 0.12f), pan, 0.0f, 0.05f, false});
 }
 
 void crash(Mix* m, double beat, float gain) {
@@ -438,7 +439,6 @@ void render_arrangement(Mix* m) {
 
     // Outro, 385-434: an impact, then pads and a thinning arpeggio that fade out by beat 434.
     crash(m, 385, 0.25f);
-    kick(m, 385, &KICK_DEEP, 1.0f, 0.0f);
     for (int i = 0; i < 3; i++) {
         int b = 385 + 4 * i;
         for (int k = 0; k < 4; k++) kick(m, b + k, &KICK_DEEP, 0.8f - 0.2f * i, 0.0f);

@@ -116,7 +116,8 @@ float synth_soft_clip(float x) {
     if (x >= 3.0f) return 1.0f;
     if (x <= -3.0f) return -1.0f;
     float x2 = x * x;
-    return x * (27.0f + x2) / (27.0f + 9.0f * x2);
+    float y = x * (27.0f + x2) / (27.0f + 9.0f * x2);
+    return y > 1.0f ? 1.0f : (y < -1.0f ? -1.0f : y);  // rounding near 3 must not poke past 1
 }
 
 float synth_decay_coef(double seconds) {
@@ -258,7 +259,7 @@ int synth_kick(float* dst, int n, const SynthKick* kick, SynthRng* rng) {
         float a = amp * (i < attack ? (float)i / attack : 1.0f) * (float)(len - i) / len;
         float body = synth_sine01(phase) * a;
         float c = synth_one_pole_run(&click_lp, synth_rng_signed(rng)) * click;
-        dst[i] = synth_soft_clip((body + c) * drive) * norm;
+        dst[i] = synth_soft_clip((body + c) / (1.0f + kick->click) * drive) * norm;
         phase += hz / SYNTH_RATE;
         if (phase >= 1.0) phase -= 1.0;
         sweep_env *= sweep;

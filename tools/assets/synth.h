@@ -21,7 +21,7 @@ double synth_exp(double x);               // e^x, relative error below 1e-15; 0 
 double synth_pow2(double x);              // 2^x
 double synth_note_hz(double midi_note);   // equal temperament, note 69 = 440 Hz
 float synth_sine01(double phase);          // sin(2 pi phase) from a 4096-entry table, linear interp
-float synth_soft_clip(float x);            // smooth saturation, odd, |result| < 1, slope 1 at 0
+float synth_soft_clip(float x);            // smooth saturation, odd, monotonic, |result| <= 1, slope 1 at 0
 // Per-sample multiplier that makes a level fall by 1/e in `seconds`.
 float synth_decay_coef(double seconds);
 
