@@ -36,6 +36,7 @@ struct Mix {
     float duck_curve[DUCK_FRAMES];
     SynthRng drums;
     SynthRng humanise;
+    int lead_previous;  // the lead's last note, to glide from; 0 before the first
 };
 
 struct Send {
@@ -269,8 +270,6 @@ const LeadNote PHRASE_B[] = {{0, 1.5, 79},  {1.5, 0.5, 77}, {2, 1, 74},     {3, 
                              {11, 1, 74},   {12, 1.5, 72},  {13.5, 0.5, 74}, {14, 2, 69}};
 const LeadNote PHRASE_END[] = {{12, 1, 69}, {13, 1, 70}, {14, 3, 67}};
 
-int lead_previous = 0;
-
 template <int N>
 void lead_phrase(Mix* m, int start_beat, const LeadNote (&notes)[N], double until) {
     for (int i = 0; i < N; i++) {
@@ -278,7 +277,7 @@ void lead_phrase(Mix* m, int start_beat, const LeadNote (&notes)[N], double unti
         if (l.at >= until) break;
         SynthPulseVoice v{};
         v.hz = (float)synth_note_hz(l.note);
-        v.glide_from_hz = lead_previous ? (float)synth_note_hz(lead_previous) : 0.0f;
+        v.glide_from_hz = m->lead_previous ? (float)synth_note_hz(m->lead_previous) : 0.0f;
         v.glide_time = 0.025f;
         v.env = SynthAdsr{0.012f, 0.3f, 0.75f, 0.18f};
         v.gate = (float)(l.length * BEAT_SECONDS * 0.92);
@@ -291,7 +290,7 @@ void lead_phrase(Mix* m, int start_beat, const LeadNote (&notes)[N], double unti
         v.env_cutoff_hz = 1800.0f;
         int n = synth_pulse_voice(m->scratch, SCRATCH, &v);
         mix_add(m, beat_frame(start_beat + l.at), n, Send{0.26f, 0.1f, 0.4f, 0.35f, false});
-        lead_previous = l.note;
+        m->lead_previous = l.note;
     }
 }
 
@@ -430,7 +429,6 @@ void render_arrangement(Mix* m) {
         pad_chord(m, b, 4, c, pad_main, true);
         arp_bar(m, b, c, 0.04f, 1000.0f, 16);
     }
-    lead_previous = 0;
     lead_phrase(m, 320, PHRASE_A, 16);
     lead_phrase(m, 336, PHRASE_B, 16);
     lead_phrase(m, 352, PHRASE_A, 16);
