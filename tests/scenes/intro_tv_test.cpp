@@ -84,11 +84,17 @@ TEST_F(Quads, UnturnedQuadCoversItsSquareUpright) {
     EXPECT_EQ(at(360, 240), opaque(0xFF0000FFu));
     EXPECT_EQ(at(320 - 70, 240), kBlack);
     EXPECT_EQ(at(320, 240 + 70), kBlack);
-    // The same half size on mirrored corners still draws: the picture is flipped both ways.
+    // Negative half sizes flip the picture: both ways (a half turn), or one way, which reverses
+    // the winding and must still draw.
     frame_clear(kBlack);
     quad_draw(halves, 255, 320.0f, 240.0f, -64.0f, -64.0f, 0.0f);
     EXPECT_EQ(at(280, 240), opaque(0xFF0000FFu));
     EXPECT_EQ(at(360, 280), opaque(0xFFFF0000u));
+    frame_clear(kBlack);
+    quad_draw(halves, 255, 320.0f, 240.0f, 64.0f, -64.0f, 0.0f);
+    EXPECT_EQ(at(280, 280), opaque(0xFFFF0000u));
+    EXPECT_EQ(at(280, 200), opaque(0xFF00FF00u));
+    EXPECT_EQ(at(360, 240), opaque(0xFF0000FFu));
 }
 
 TEST_F(Quads, TurnedQuadIsADiamondAtAQuarterTurnHalf) {
