@@ -1,6 +1,240 @@
-// Placeholder for the spring-rope cube scene: builds nothing and draws nothing until it lands.
-#include "scenes/scenes.h"
+// The spring-rope cube scene: soft ropes hang between the corners of a turning cube, a noise wind
+// blows through them, and in two of every four 8-beat phases their middles are pinned and pulled
+// in or out while the anchors spread or close. Each mass is drawn as a small textured cube.
+#include <cmath>
 
-int scene_springs_init(void) { return 0; }
-void scene_springs_free(void) {}
-void scene_springs_render(float) {}
+#include "gfx/image.h"
+#include "lwo/lwo_mesh.h"
+#include "procedural/noise.h"
+#include "render3d/clip.h"
+#include "runtime/clock.h"
+#include "scenes/scenes.h"
+#include "scenes/springs_ropes.h"
+
+static const float kPi = 3.14159265358979f;
+enum { ROPES_TEXTURE = 2, ROPES_SETTLE_STEPS = 512 };
+// Beat 256 at 105 beats per minute: the scene's own time starts there.
+static const float kSceneStart = 146.2857208f;
+
+const RopeSpec rope_specs[ROPE_COUNT] = {
+    {{-16, -16, 16}, {16, -16, 16}, 40},    {{-16, -16, -16}, {16, -16, -16}, 40},
+    {{-16, 16, 16}, {16, 16, 16}, 40},      {{-16, 16, -16}, {16, 16, -16}, 40},
+    {{-16, -16, 16}, {-16, 16, 16}, 40},    {{16, -16, 16}, {16, 16, 16}, 40},
+    {{-16, -16, -16}, {-16, 16, -16}, 40},  {{16, -16, -16}, {16, 16, -16}, 40},
+    {{-16, -16, -16}, {-16, -16, 16}, 40},  {{16, -16, -16}, {16, -16, 16}, 40},
+    {{-16, 16, -16}, {-16, 16, 16}, 40},    {{16, 16, -16}, {16, 16, 16}, 40},
+    {{-16, 16, -16}, {16, 16, 16}, 56},     {{16, 16, -16}, {-16, 16, 16}, 56},
+    {{-16, -16, -16}, {16, -16, 16}, 56},   {{16, -16, -16}, {-16, -16, 16}, 56},
+    {{-16, 16, 16}, {16, -16, 16}, 56},     {{16, 16, 16}, {-16, -16, 16}, 56},
+    {{-16, 16, -16}, {16, -16, -16}, 56},   {{16, 16, -16}, {-16, -16, -16}, 56},
+    {{16, 16, -16}, {16, -16, 16}, 56},     {{16, 16, 16}, {16, -16, -16}, 56},
+    {{-16, 16, -16}, {-16, -16, 16}, 56},   {{-16, 16, 16}, {-16, -16, -16}, 56},
+    {{-16, -16, -16}, {16, 16, 16}, 64},    {{16, -16, -16}, {-16, 16, 16}, 64},
+};
+
+Mesh* rope_cube = nullptr;
+SpringSystem* ropes[ROPE_COUNT] = {};
+
+int scene_springs_init(void) {
+    scene_springs_free();
+    rope_cube = mesh_from_lwo("data\\cube.lwo");
+    if (!rope_cube) return 1;
+    for (int i = 0; i < ROPE_COUNT; i++) {
+        const RopeSpec* spec = &rope_specs[i];
+        SpringSystem* rope = spring_rope_new(&spec->start, &spec->end, spec->masses);
+        if (!rope) {
+            scene_springs_free();
+            return 1;
+        }
+        rope->masses[rope->mass_count - 1].pinned = 1;
+        rope->time_step = 1.0f / 30.0f;
+        // Settle before the scene is first seen.
+        for (int s = 0; s < ROPES_SETTLE_STEPS; s++) spring_system_step(rope);
+        ropes[i] = rope;
+    }
+    return 0;
+}
+
+void scene_springs_free(void) {
+    mesh_free(rope_cube);
+    rope_cube = nullptr;
+    for (int i = 0; i < ROPE_COUNT; i++) {
+        spring_system_free(ropes[i]);
+        ropes[i] = nullptr;
+    }
+}
+
+static float frac(float x) { return x - std::floor(x); }
+static float pow4(float x) { return x * x * x * x; }
+
+Vec3 springs_eye(float beat, float t) {
+    const int b = (int)beat;
+    const float p1 = pow4(frac(beat));
+    Vec3 eye = {noise2(t, p1) * 16.0f, noise2(p1, t) * 16.0f, 72.0f - 8.0f * p1};
+    // The camera starts almost at the centre and pulls back over four beats.
+    if (b < 260) eye.z -= (1.0f - (beat - 256.0f) / 4.0f) * 68.0f;
+    if (b > 272) {
+        const int f = (int)std::floor((beat - 272.0f) / 4.0f) & 3;
+        const float h = std::fmod(beat - 272.0f, 4.0f) / 4.0f;
+        if (f == 0) {
+            eye.x += 8.0f * h;
+            eye.y -= 4.0f * h;
+            eye.z -= 32.0f * h;
+        } else if (f == 1) {
+            eye.x -= 8.0f;
+            eye.y += 8.0f;
+            eye.z -= 52.0f;
+        } else if (f == 2) {
+            eye.y -= 8.0f * h;
+            eye.z -= 48.0f * h;
+        }
+    }
+    return eye;
+}
+
+void springs_pull(float beat, float* blend, float* pull, int* pin) {
+    const int g = (int)std::floor((beat - 256.0f) / 8.0f) & 3;
+    const float ph = frac(beat / 8.0f);
+    *blend = 0.0f;
+    *pull = 0.0f;
+    *pin = 0;
+    if (g != 1 && g != 3) return;
+    float w, k;
+    if (ph < 0.5f) {
+        w = 2.0f * ph;
+        k = w;
+    } else {
+        w = 1.0f - (ph - 0.5f) * 2.0f;
+        k = 1.0f;
+    }
+    const float p = w / 4.0f, target = g == 1 ? 0.5f : -0.5f;
+    *blend = p + (target - p) * w;
+    *pull = k;
+    *pin = 1;
+}
+
+void ropes_update(float tau, float m, float k, int pin) {
+    const float half = tau / 2.0f;
+    const float a = std::sin(0.6f * half);
+    Matrix r;
+    mat_rotate_euler(&r, kPi * a * a * a, 0.3f * half, 0.41f * half);
+    const float e = m + 1.0f, c = 1.0f - m;
+    const double delta = demo_clock.clock_delta;
+    const float step = delta > 0.0 ? (float)delta : 1.0f / 60.0f;
+    for (int i = 0; i < ROPE_COUNT; i++) {
+        SpringSystem* rope = ropes[i];
+        if (!rope) continue;
+        const RopeSpec* spec = &rope_specs[i];
+        SpringMass* first = &rope->masses[0];
+        SpringMass* middle = &rope->masses[rope->mass_count / 2];
+        SpringMass* last = &rope->masses[rope->mass_count - 1];
+        Vec3 p;
+        vec3_scale(&spec->start, e, &p);
+        mat_transform_point(&r, &p, &first->position);
+        if (pin) {
+            // Moved, not flung: the previous position follows so no velocity is left behind.
+            Vec3 mid, target, towards;
+            vec3_lerp(&spec->start, &spec->end, 0.5f, &mid);
+            vec3_scale(&mid, c, &mid);
+            mat_transform_point(&r, &mid, &target);
+            vec3_sub(&target, &middle->position, &towards);
+            vec3_scale_add(&towards, k, &middle->position, &middle->position);
+            middle->previous = middle->position;
+        }
+        vec3_scale(&spec->end, e, &p);
+        mat_transform_point(&r, &p, &last->position);
+        const Vec3 at = middle->position;
+        rope->gravity = Vec3{noise2(at.x * 0.25f, half) * 8.0f, noise2(at.y * 0.25f, half) * 8.0f,
+                             noise2(at.z * 0.25f, half) * 8.0f};
+        rope->time_step = step;
+        spring_system_step(rope);
+    }
+}
+
+// A unit vector at right angles to the unit vector d, for frames whose cross product vanished.
+static Vec3 rope_perpendicular(const Vec3* d) {
+    const float ax = std::fabs(d->x), ay = std::fabs(d->y), az = std::fabs(d->z);
+    const Vec3 axis = ax <= ay && ax <= az ? Vec3{1, 0, 0} : ay <= az ? Vec3{0, 1, 0} : Vec3{0, 0, 1};
+    Vec3 out;
+    vec3_cross(d, &axis, &out);
+    vec3_normalize(&out, &out);
+    return out;
+}
+
+// normalize(cross(a, b)), or a perpendicular of b when a and b are (nearly) parallel.
+static Vec3 rope_cross_unit(const Vec3* a, const Vec3* b) {
+    Vec3 out;
+    vec3_cross(a, b, &out);
+    if (vec3_length(&out) < 1e-6f) return rope_perpendicular(b);
+    vec3_normalize(&out, &out);
+    return out;
+}
+
+void rope_draw(const SpringSystem* chain, const Camera* camera) {
+    if (!chain || !rope_cube || chain->mass_count < 2) return;
+    Vec3 light = {0.2f, 0.5f, 1.0f};
+    vec3_normalize(&light, &light);
+    const Vec3 m0 = chain->masses[0].position, m1 = chain->masses[1].position;
+    Vec3 q, d0, s0, back;
+    vec3_sub(&m1, &m0, &back);
+    vec3_sub(&m0, &back, &q);  // one spacing before the first mass
+    vec3_sub(&m0, &q, &d0);
+    vec3_normalize(&d0, &d0);
+    vec3_add(&m0, &q, &s0);
+    vec3_normalize(&s0, &s0);
+    // Fixed for the whole rope. A rope through the centre makes d0 and s0 parallel; any
+    // perpendicular then serves, where the bare cross product would flatten every cube to nothing.
+    const Vec3 r = rope_cross_unit(&d0, &s0);
+    Vec3 dir = d0;
+    for (int i = 0; i < chain->mass_count; i++) {
+        const Vec3 p = chain->masses[i].position;
+        Vec3 along;
+        vec3_sub(&p, &q, &along);
+        if (vec3_length(&along) > 0.0f) vec3_normalize(&along, &dir);  // coinciding masses keep the last direction
+        const Vec3 side = rope_cross_unit(&r, &dir);
+        Vec3 up;
+        vec3_cross(&dir, &side, &up);
+        vec3_normalize(&up, &up);
+        Matrix turn, place;
+        mat_identity(&turn);
+        turn.m[0] = dir.x, turn.m[1] = dir.y, turn.m[2] = dir.z;
+        turn.m[4] = side.x, turn.m[5] = side.y, turn.m[6] = side.z;
+        turn.m[8] = up.x, turn.m[9] = up.y, turn.m[10] = up.z;
+        mat_translate(&place, p.x, p.y, p.z);
+        mat_multiply(&turn, &place, &rope_cube->object_matrix);
+        q = p;
+        Matrix screen, normal, model_view;
+        camera_object_matrices(camera, &rope_cube->object_matrix, &screen, &normal);
+        mat_multiply(&rope_cube->object_matrix, &camera->view, &model_view);
+        mesh_transform(rope_cube, &model_view, &normal, MESH_PART_FACES);
+        mesh_light(rope_cube, &light, MESH_LIGHT_FLAT);
+        mesh_draw(rope_cube, camera, RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT, MESH_CLIP_NEAR);
+    }
+}
+
+void scene_springs_render(float t) {
+    if (!rope_cube) return;
+    const float B = clock_beat();
+    Camera camera = {};
+    camera.eye = springs_eye(B, t);
+    camera.target = Vec3{0.0f, 0.0f, 0.0f};
+    camera.near = 1.0f;
+    camera.far = 256.0f;
+    camera.fov = 45.0f;
+    camera.viewport_w = 640;
+    camera.viewport_h = 480;
+    camera_update(&camera);
+    clip_set_depth(1.0f, 256.0f);
+    clip_set_rect(0.0f, 0.0f, 640.0f, 480.0f);
+
+    float blend, pull;
+    int pin;
+    springs_pull(B, &blend, &pull, &pin);
+    // The middle masses are held only while a pull phase runs; otherwise they swing with the rope.
+    for (int i = 0; i < ROPE_COUNT; i++)
+        if (ropes[i]) ropes[i]->masses[ropes[i]->mass_count / 2].pinned = pin;
+    ropes_update(t - kSceneStart, blend, pull, pin);
+
+    rope_cube->texture = texture_get(ROPES_TEXTURE);
+    for (int i = 0; i < ROPE_COUNT; i++) rope_draw(ropes[i], &camera);
+}
