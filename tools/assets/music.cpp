@@ -102,7 +102,9 @@ const Chord* const PROG_OUTRO[4] = {&GM, &EB, &CM, &GM};
 
 // ---- Drums ----
 
-const SynthKick KICK_DEEP = {140.0f, 49.0f, 0.016f, 0.13f, 0.12f, 1.3f};
+// The intro's kick: a quick sweep and a short body put its energy in the lowest spectrum bin on
+// the beat and let it die away by the half beat, so the titles' bass reading pulses.
+const SynthKick KICK_DEEP = {120.0f, 49.0f, 0.010f, 0.10f, 0.12f, 1.3f};
 const SynthKick KICK_GROOVE = {165.0f, 49.0f, 0.013f, 0.105f, 0.3f, 1.6f};
 
 void kick(Mix* m, double beat, const SynthKick* k, float gain, float pump) {
