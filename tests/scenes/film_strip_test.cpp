@@ -180,12 +180,12 @@ struct Dancer : FilmStrip {
 };
 
 TEST_F(Dancer, StepsFourPosesPerBeatThroughTheGrid) {
-    auto pose = [&](float beat) { return at(beat); };  // low byte: column * 16 + row, faded
-    uint32_t first = pose(16.5f);
+    // the low byte holds column * 16 + row, faded like the rest
+    uint32_t first = at(16.5f);
     EXPECT_EQ(first, ref_pixel(0xFFFFFF00u, 0xFF000000u, 48, 0));       // cell (0, 0) at opacity 48
-    EXPECT_EQ(pose(16.75f), ref_pixel(0xFFFFFF10u, 0xFF000000u, 48, 0));  // (1, 0)
-    EXPECT_EQ(pose(18.5f), ref_pixel(0xFFFFFF02u, 0xFF000000u, 48, 0));   // frame 8: (0, 2)
-    EXPECT_EQ(pose(19.5f), first);                                         // 12 poses per 3 beats
+    EXPECT_EQ(at(16.75f), ref_pixel(0xFFFFFF10u, 0xFF000000u, 48, 0));  // (1, 0)
+    EXPECT_EQ(at(18.5f), ref_pixel(0xFFFFFF02u, 0xFF000000u, 48, 0));   // frame 8: (0, 2)
+    EXPECT_EQ(at(19.5f), first);                                         // 12 poses per 3 beats
     frame_clear(0xFF000000u);
     set_beat(16.4f);
     layer_dancer_render(0.0f);
