@@ -14,7 +14,7 @@ echo "== unit tests (address and undefined-behaviour sanitizers)"
 cmake -S "$here" -B "$here/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_SANITIZE=ON \
   -DQUILLET_BENCH=OFF -DQUILLET_DATASET=OFF >/dev/null
 cmake --build "$here/build-sanitize" -j"$jobs"
-ctest --test-dir "$here/build-sanitize" --output-on-failure -j"$jobs"
+ctest --test-dir "$here/build-sanitize" --output-on-failure -j"$jobs" --label-exclude heavy
 
 if ls "$here"/tests/fuzz/*.cpp >/dev/null 2>&1; then
   echo "== fuzz targets (short runs)"
