@@ -1,0 +1,210 @@
+// Field lattice, soft blobs and the marching-cubes polygoniser.
+#include "scenes/field.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+FieldLattice* lattice_create(int32_t n) {
+    if (n < 2 || n > 1024) return nullptr;
+    size_t points = (size_t)(n + 1) * (size_t)(n + 1) * (size_t)(n + 1);
+    size_t cells = (size_t)n * (size_t)n * (size_t)n;
+    // Header, points and cells in one block so a single free releases everything.
+    size_t header = (sizeof(FieldLattice) + 15) & ~(size_t)15;
+    size_t point_bytes = (points * sizeof(LatticePoint) + 15) & ~(size_t)15;
+    unsigned char* block =
+        (unsigned char*)calloc(1, header + point_bytes + cells * sizeof(LatticeCell));
+    if (!block) return nullptr;
+    FieldLattice* lattice = (FieldLattice*)block;
+    lattice->max_resolution = n;
+    lattice->resolution = n;
+    lattice->point_count = (int32_t)points;
+    lattice->points = (LatticePoint*)(block + header);
+    lattice->cell_count = (int32_t)cells;
+    lattice->cells = (LatticeCell*)(block + header + point_bytes);
+    lattice->light = Vec3{0.0f, 0.0f, 1.0f};
+    mat_identity(&lattice->object_matrix);
+    return lattice;
+}
+
+void lattice_free(FieldLattice* lattice) { free(lattice); }
+
+LatticePoint* lattice_point_at(FieldLattice* lattice, int32_t ix, int32_t iy, int32_t iz) {
+    int32_t n = lattice->resolution;
+    if (ix < 0 || iy < 0 || iz < 0 || ix > n || iy > n || iz > n) return nullptr;
+    return &lattice->points[(ix * (n + 1) + iy) * (n + 1) + iz];
+}
+
+void lattice_build(FieldLattice* lattice, float edge_length) {
+    int32_t n = lattice->resolution;
+    float inv_n = 1.0f / (float)n;
+    lattice->cell_size = edge_length / (float)n;
+    float half = edge_length / 2.0f;
+    for (int32_t ix = 0; ix <= n; ix++)
+        for (int32_t iy = 0; iy <= n; iy++)
+            for (int32_t iz = 0; iz <= n; iz++) {
+                LatticePoint* p = lattice_point_at(lattice, ix, iy, iz);
+                p->position.x = (float)ix * edge_length * inv_n - half;
+                p->position.y = (float)iy * edge_length * inv_n - half;
+                p->position.z = (float)iz * edge_length * inv_n - half;
+                p->normal = Vec3{0.0f, 0.0f, 0.0f};
+                p->value = 0.0f;
+                p->neighbours[0] = lattice_point_at(lattice, ix - 1, iy, iz);
+                p->neighbours[1] = lattice_point_at(lattice, ix + 1, iy, iz);
+                p->neighbours[2] = lattice_point_at(lattice, ix, iy - 1, iz);
+                p->neighbours[3] = lattice_point_at(lattice, ix, iy + 1, iz);
+                p->neighbours[4] = lattice_point_at(lattice, ix, iy, iz - 1);
+                p->neighbours[5] = lattice_point_at(lattice, ix, iy, iz + 1);
+            }
+    LatticeCell* cell = lattice->cells;
+    for (int32_t ix = 0; ix < n; ix++)
+        for (int32_t iy = 0; iy < n; iy++)
+            for (int32_t iz = 0; iz < n; iz++, cell++) {
+                cell->spare = nullptr;
+                for (int k = 0; k < 8; k++)
+                    cell->corners[k] = lattice_point_at(lattice, ix + field_corner_offsets[k][0],
+                                                        iy + field_corner_offsets[k][1],
+                                                        iz + field_corner_offsets[k][2]);
+            }
+}
+
+void lattice_set_resolution(FieldLattice* lattice, int32_t n, float edge_length) {
+    if (n <= 1) n = 2;
+    if (n > lattice->max_resolution) n = lattice->max_resolution;
+    if (n == lattice->resolution) return;
+    lattice->resolution = n;
+    lattice->point_count = (n + 1) * (n + 1) * (n + 1);
+    lattice->cell_count = n * n * n;
+    lattice_build(lattice, edge_length);
+}
+
+void lattice_scale_values(FieldLattice* lattice, float f) {
+    for (int32_t i = 0; i < lattice->point_count; i++) {
+        LatticePoint* p = &lattice->points[i];
+        p->value *= f;
+        p->normal.x *= f;
+        p->normal.y *= f;
+        p->normal.z *= f;
+    }
+    for (int32_t i = 0; i < lattice->cell_count; i++) lattice->cells[i].spare = nullptr;
+}
+
+// sign is +1 to add the blob, -1 to carve it away.
+static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float s, float radius,
+                               float sign) {
+    int32_t n = lattice->resolution;
+    float h = (float)n / 2.0f;
+    float inv = 1.0f / lattice->cell_size;
+    const float c[3] = {centre->x, centre->y, centre->z};
+    int32_t lo[3], hi[3];
+    for (int a = 0; a < 3; a++) {
+        float l = std::floor((c[a] - radius) * inv + h);
+        float u = std::ceil((c[a] + radius) * inv + h) + 1.0f;
+        // A non-finite or far-off centre must not turn into an out-of-range integer index.
+        if (!(l <= (float)n)) return;
+        if (!(u > 0.0f)) return;
+        lo[a] = l < 0.0f ? 0 : (int32_t)l;
+        hi[a] = u > (float)(n + 1) ? n + 1 : (int32_t)u;
+    }
+    float r_sq = radius * radius;
+    for (int32_t ix = lo[0]; ix < hi[0]; ix++)
+        for (int32_t iy = lo[1]; iy < hi[1]; iy++)
+            for (int32_t iz = lo[2]; iz < hi[2]; iz++) {
+                LatticePoint* p = &lattice->points[(ix * (n + 1) + iy) * (n + 1) + iz];
+                Vec3 d;
+                vec3_sub(&p->position, centre, &d);
+                float r = vec3_length(&d);
+                if (!(r < radius)) continue;
+                float f;
+                if (r < radius / 3.0f)
+                    f = s * (1.0f - 3.0f * r * r / r_sq);
+                else {
+                    float q = 1.0f - r / radius;
+                    f = 1.5f * s * q * q;
+                }
+                p->value += sign * f;
+                // At the centre the gradient is undefined; leave the normal as it is.
+                if (r > 0.0f) {
+                    float g = sign * (radius / (r * r));
+                    p->normal.x += d.x * g;
+                    p->normal.y += d.y * g;
+                    p->normal.z += d.z * g;
+                }
+            }
+}
+
+void lattice_add_blob(FieldLattice* lattice, const Vec3* centre, float strength, float radius) {
+    lattice_apply_blob(lattice, centre, strength, radius, 1.0f);
+}
+
+void lattice_subtract_blob(FieldLattice* lattice, const Vec3* centre, float strength,
+                           float radius) {
+    lattice_apply_blob(lattice, centre, strength, radius, -1.0f);
+}
+
+int32_t lattice_polygonise_cell(const FieldLattice* lattice, const LatticeCell* cell, float iso,
+                                const Matrix* screen, const Matrix* normal_matrix,
+                                MeshVertex* out) {
+    int index = 0;
+    for (int k = 0; k < 8; k++)
+        if (iso > cell->corners[k]->value) index |= 1 << k;
+    uint32_t mask = field_edge_table[index];
+    if (mask == 0) return 0;
+
+    MeshVertex edge_vertex[12];
+    Vec3 edge_normal[12];
+    for (int e = 0; e < 12; e++) {
+        if (!(mask & (1u << e))) continue;
+        const LatticePoint* a = cell->corners[field_edge_corners[e][0]];
+        const LatticePoint* b = cell->corners[field_edge_corners[e][1]];
+        float t = (iso - a->value) / (b->value - a->value);
+        Vec3 p, nrm, xyz;
+        vec3_lerp(&a->position, &b->position, t, &p);
+        vec3_lerp(&a->normal, &b->normal, t, &nrm);
+        MeshVertex* v = &edge_vertex[e];
+        v->px = p.x;
+        v->py = p.y;
+        v->pz = p.z;
+        float w = mat_transform_point_w(screen, &p, &xyz);
+        float factor = w == 0.0f ? 1.0f : 1.0f / w;
+        v->sx = xyz.x * factor;
+        v->sy = xyz.y * factor;
+        v->sz = xyz.z * factor;
+        v->rhw = w;
+        mat_rotate_vector(normal_matrix, &nrm, &edge_normal[e]);
+        vec3_normalize(&edge_normal[e], &edge_normal[e]);
+        v->u = v->env_u = (edge_normal[e].x + 1.0f) * 0.5f;
+        v->v = v->env_v = (1.0f - edge_normal[e].y) * 0.5f;
+        v->colour = 0;
+    }
+
+    int32_t count = 0;
+    const int8_t* row = field_triangle_table[index];
+    for (int i = 0; i < 15 && row[i] >= 0; i += 3) {
+        const int order[3] = {row[i], row[i + 2], row[i + 1]};  // reversed winding
+        for (int j = 0; j < 3; j++) {
+            int e = order[j];
+            out[count] = edge_vertex[e];
+            float d = vec3_dot(&edge_normal[e], &lattice->light);
+            if (d < 0.25f) d = 0.25f;
+            if (d > 1.0f) d = 1.0f;
+            uint32_t g = (uint32_t)(255.0f * d);
+            out[count].colour = g * 0x01010101u;
+            count++;
+        }
+    }
+    return count;
+}
+
+void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
+                        const Texture* texture, RenderMode mode) {
+    Matrix screen, normal_matrix;
+    camera_object_matrices(camera, &lattice->object_matrix, &screen, &normal_matrix);
+    vec3_normalize(&lattice->light, &lattice->light);
+    MeshVertex list[15];
+    for (int32_t i = 0; i < lattice->cell_count; i++) {
+        int32_t count =
+            lattice_polygonise_cell(lattice, &lattice->cells[i], iso, &screen, &normal_matrix, list);
+        if (count >= 3) polygon_draw_list(list, count, 0, 0xFFFFFF, texture, mode);
+    }
+}
