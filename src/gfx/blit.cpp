@@ -5,6 +5,7 @@
 // scalar pixel functions. All paths give the same bytes.
 #include "gfx/blit.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "gfx/display.h"
@@ -389,8 +390,9 @@ static void draw_span_sse2(const BlitSpan* span, uint32_t mode) {
 }
 #endif
 
-// The widest path this processor has, decided on first use; blit_use_path may lower it.
-static int blit_path = -1;
+// The widest path this processor has, decided on first use; blit_use_path may lower it. Atomic:
+// the loading screen's thread blits while the main thread's parts may too.
+static std::atomic<int> blit_path{-1};
 
 static int blit_best_path(void) {
 #if QUILLET_BLIT_AVX2
@@ -402,20 +404,30 @@ static int blit_best_path(void) {
 
 int blit_use_path(int path) {
     int best = blit_best_path();
-    blit_path = path < BLIT_PATH_SCALAR ? BLIT_PATH_SCALAR : path > best ? best : path;
-    return blit_path;
+    int chosen = path < BLIT_PATH_SCALAR ? BLIT_PATH_SCALAR : path > best ? best : path;
+    blit_path.store(chosen, std::memory_order_relaxed);
+    return chosen;
+}
+
+static int blit_current_path(void) {
+    int path = blit_path.load(std::memory_order_relaxed);
+    if (path < 0) {
+        path = blit_best_path();  // every thread that races here computes the same answer
+        blit_path.store(path, std::memory_order_relaxed);
+    }
+    return path;
 }
 
 void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode) {
     BlitSpan span;
     if (mode > 7 || !blit_clip(image, x, y, &span)) return;
     opacity &= 0xFFu;
-    if (blit_path < 0) blit_path = blit_best_path();
+    int path = blit_current_path();
 #if QUILLET_BLIT_AVX2
-    if (blit_path == BLIT_PATH_AVX2) return blit_span_avx2(&span, opacity, mode);
+    if (path == BLIT_PATH_AVX2) return blit_span_avx2(&span, opacity, mode);
 #endif
 #if QUILLET_BLIT_SSE2
-    if (blit_path == BLIT_PATH_SSE2) return blit_span_sse2(&span, opacity, mode);
+    if (path == BLIT_PATH_SSE2) return blit_span_sse2(&span, opacity, mode);
 #endif
     blit_span_scalar(&span, opacity, mode);
 }
@@ -423,12 +435,12 @@ void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mod
 void image_draw(const Image* image, int x, int y, uint32_t mode) {
     BlitSpan span;
     if (mode > 6 || !blit_clip(image, x, y, &span)) return;
-    if (blit_path < 0) blit_path = blit_best_path();
+    int path = blit_current_path();
 #if QUILLET_BLIT_AVX2
-    if (blit_path == BLIT_PATH_AVX2) return draw_span_avx2(&span, mode);
+    if (path == BLIT_PATH_AVX2) return draw_span_avx2(&span, mode);
 #endif
 #if QUILLET_BLIT_SSE2
-    if (blit_path == BLIT_PATH_SSE2) return draw_span_sse2(&span, mode);
+    if (path == BLIT_PATH_SSE2) return draw_span_sse2(&span, mode);
 #endif
     draw_span_scalar(&span, mode);
 }
