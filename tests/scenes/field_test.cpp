@@ -1,0 +1,273 @@
+// The field lattice: layout and links, resolution changes, blob shapes and bounds, the lookup
+// tables, and the polygoniser's per-cell output and drawing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "gfx/display.h"
+#include "render3d/camera.h"
+#include "scenes/field.h"
+
+namespace {
+
+struct Lattice : ::testing::Test {
+    FieldLattice* lattice = nullptr;
+    void SetUp() override {
+        lattice = lattice_create(8);
+        ASSERT_NE(lattice, nullptr);
+        lattice_build(lattice, 64.0f);
+    }
+    void TearDown() override { lattice_free(lattice); }
+    void set_all(float v) {
+        for (int32_t i = 0; i < lattice->point_count; i++) lattice->points[i].value = v;
+    }
+};
+
+TEST(LatticeCreate, RejectsTooSmallAndFreesNull) {
+    EXPECT_EQ(lattice_create(1), nullptr);
+    EXPECT_EQ(lattice_create(-5), nullptr);
+    lattice_free(nullptr);
+    FieldLattice* l = lattice_create(4);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->point_count, 125);
+    EXPECT_EQ(l->cell_count, 64);
+    EXPECT_EQ(l->light.z, 1.0f);
+    lattice_free(l);
+}
+
+TEST_F(Lattice, PointsAreCentredAndLinkedToTheirSixNeighbours) {
+    EXPECT_FLOAT_EQ(lattice->cell_size, 8.0f);
+    LatticePoint* p = lattice_point_at(lattice, 2, 3, 4);
+    EXPECT_EQ(p, &lattice->points[(2 * 9 + 3) * 9 + 4]);
+    EXPECT_FLOAT_EQ(p->position.x, -16.0f);
+    EXPECT_FLOAT_EQ(p->position.y, -8.0f);
+    EXPECT_FLOAT_EQ(p->position.z, 0.0f);
+    EXPECT_EQ(p->neighbours[0], lattice_point_at(lattice, 1, 3, 4));
+    EXPECT_EQ(p->neighbours[1], lattice_point_at(lattice, 3, 3, 4));
+    EXPECT_EQ(p->neighbours[2], lattice_point_at(lattice, 2, 2, 4));
+    EXPECT_EQ(p->neighbours[3], lattice_point_at(lattice, 2, 4, 4));
+    EXPECT_EQ(p->neighbours[4], lattice_point_at(lattice, 2, 3, 3));
+    EXPECT_EQ(p->neighbours[5], lattice_point_at(lattice, 2, 3, 5));
+    EXPECT_EQ(lattice_point_at(lattice, -1, 0, 0), nullptr);
+    EXPECT_EQ(lattice_point_at(lattice, 0, 9, 0), nullptr);
+    LatticePoint* corner = lattice_point_at(lattice, 8, 0, 8);
+    EXPECT_FLOAT_EQ(corner->position.x, 32.0f);
+    EXPECT_EQ(corner->neighbours[1], nullptr);
+    EXPECT_EQ(corner->neighbours[2], nullptr);
+    EXPECT_EQ(corner->neighbours[5], nullptr);
+    EXPECT_NE(corner->neighbours[0], nullptr);
+    // Cell (1, 2, 3) in cell order; its corners follow the fixed offset table.
+    const LatticeCell* cell = &lattice->cells[(1 * 8 + 2) * 8 + 3];
+    const int off[8][3] = {{0, 0, 0}, {0, 0, 1}, {0, 1, 1}, {0, 1, 0},
+                           {1, 0, 0}, {1, 0, 1}, {1, 1, 1}, {1, 1, 0}};
+    for (int k = 0; k < 8; k++)
+        EXPECT_EQ(cell->corners[k], lattice_point_at(lattice, 1 + off[k][0], 2 + off[k][1], 3 + off[k][2]))
+            << k;
+}
+
+TEST_F(Lattice, ResolutionIsClampedAndRebuildsOnlyOnChange) {
+    lattice_set_resolution(lattice, 0, 64.0f);
+    EXPECT_EQ(lattice->resolution, 2);
+    EXPECT_EQ(lattice->point_count, 27);
+    EXPECT_EQ(lattice->cell_count, 8);
+    EXPECT_FLOAT_EQ(lattice->cell_size, 32.0f);
+    EXPECT_EQ(lattice_point_at(lattice, 2, 2, 2), &lattice->points[26]);
+    EXPECT_EQ(lattice_point_at(lattice, 2, 2, 2)->neighbours[1], nullptr);
+    lattice_set_resolution(lattice, 1, 64.0f);
+    EXPECT_EQ(lattice->resolution, 2);
+    lattice_set_resolution(lattice, 40, 64.0f);
+    EXPECT_EQ(lattice->resolution, 8);
+    EXPECT_EQ(lattice->point_count, 729);
+    lattice->points[0].position.x = 123.0f;
+    lattice->points[0].value = 5.0f;
+    lattice_set_resolution(lattice, 8, 100.0f);  // same N: untouched
+    EXPECT_EQ(lattice->points[0].position.x, 123.0f);
+    EXPECT_EQ(lattice->points[0].value, 5.0f);
+    lattice_set_resolution(lattice, 6, 60.0f);
+    EXPECT_FLOAT_EQ(lattice->points[0].position.x, -30.0f);
+    EXPECT_EQ(lattice->points[0].value, 0.0f);
+}
+
+TEST_F(Lattice, BlobFollowsItsTwoPiecesAndStopsAtTheRadius) {
+    // Centre on the lattice point (0, 0, 0) at index 4: neighbours at 8, 16, 24 and 32 units.
+    Vec3 c{0.0f, 0.0f, 0.0f};
+    lattice_add_blob(lattice, &c, 3.0f, 24.0f);
+    LatticePoint* centre = lattice_point_at(lattice, 4, 4, 4);
+    EXPECT_FLOAT_EQ(centre->value, 3.0f);
+    EXPECT_TRUE(std::isfinite(centre->normal.x));  // the gradient is skipped at r = 0
+    EXPECT_EQ(centre->normal.x, 0.0f);
+    // r = 8 = R/3: the outer piece, 1.5 s (2/3)^2 = 2 s / 3.
+    LatticePoint* p8 = lattice_point_at(lattice, 5, 4, 4);
+    EXPECT_NEAR(p8->value, 2.0f, 1e-5f);
+    EXPECT_NEAR(p8->normal.x, 8.0f * 24.0f / 64.0f, 1e-5f);
+    EXPECT_EQ(p8->normal.y, 0.0f);
+    LatticePoint* p16 = lattice_point_at(lattice, 4, 2, 4);  // r = 16, below the centre
+    EXPECT_NEAR(p16->value, 1.5f * 3.0f / 9.0f, 1e-5f);
+    EXPECT_LT(p16->normal.y, 0.0f);
+    EXPECT_EQ(lattice_point_at(lattice, 4, 4, 7)->value, 0.0f);  // r = R exactly
+    EXPECT_EQ(lattice_point_at(lattice, 7, 7, 7)->value, 0.0f);
+    // Inner piece just inside R/3 meets the outer one.
+    FieldLattice* fine = lattice_create(8);
+    ASSERT_NE(fine, nullptr);
+    lattice_build(fine, 64.0f);
+    Vec3 near_third{-7.99f, 0.0f, 0.0f};  // r to point (4,4,4) is 7.99 < 8
+    lattice_add_blob(fine, &near_third, 3.0f, 24.0f);
+    EXPECT_NEAR(lattice_point_at(fine, 4, 4, 4)->value, 2.0f, 5e-3f);
+    lattice_free(fine);
+    // Subtracting the same blob restores the empty field.
+    lattice_subtract_blob(lattice, &c, 3.0f, 24.0f);
+    for (int32_t i = 0; i < lattice->point_count; i++) {
+        ASSERT_NEAR(lattice->points[i].value, 0.0f, 1e-6f);
+        ASSERT_NEAR(lattice->points[i].normal.x, 0.0f, 1e-6f);
+    }
+}
+
+TEST_F(Lattice, BlobsAtTheBorderOrOutsideStayInBounds) {
+    Vec3 far{500.0f, 0.0f, 0.0f};
+    lattice_add_blob(lattice, &far, 1.0f, 20.0f);
+    Vec3 below{0.0f, -500.0f, 0.0f};
+    lattice_add_blob(lattice, &below, 1.0f, 20.0f);
+    Vec3 nan{NAN, 0.0f, 0.0f};
+    lattice_add_blob(lattice, &nan, 1.0f, 20.0f);
+    for (int32_t i = 0; i < lattice->point_count; i++) ASSERT_EQ(lattice->points[i].value, 0.0f);
+    // A huge blob on a corner reaches every point inside its radius and only those.
+    Vec3 corner{32.0f, 32.0f, 32.0f};
+    lattice_add_blob(lattice, &corner, 1.0f, 60.0f);
+    for (int32_t i = 0; i < lattice->point_count; i++) {
+        const LatticePoint* p = &lattice->points[i];
+        Vec3 d{p->position.x - 32.0f, p->position.y - 32.0f, p->position.z - 32.0f};
+        ASSERT_EQ(p->value > 0.0f, vec3_length(&d) < 60.0f) << i;
+    }
+    lattice_scale_values(lattice, 0.5f);
+    EXPECT_FLOAT_EQ(lattice_point_at(lattice, 8, 8, 8)->value, 0.5f);
+    lattice->cells[3].spare = &lattice->points[0];
+    lattice_scale_values(lattice, 0.0f);
+    EXPECT_EQ(lattice->cells[3].spare, nullptr);
+    for (int32_t i = 0; i < lattice->point_count; i++) {
+        ASSERT_EQ(lattice->points[i].value, 0.0f);
+        ASSERT_EQ(lattice->points[i].normal.z, 0.0f);
+    }
+}
+
+TEST(FieldTables, EveryTriangleRowUsesExactlyItsCutEdges) {
+    EXPECT_EQ(field_edge_table[1], 0x109);
+    EXPECT_EQ(field_triangle_table[1][0], 0);
+    EXPECT_EQ(field_triangle_table[1][1], 8);
+    EXPECT_EQ(field_triangle_table[1][2], 3);
+    EXPECT_EQ(field_triangle_table[1][3], -1);
+    for (int i = 0; i < 256; i++) {
+        unsigned used = 0;
+        int n = 0;
+        while (n < 16 && field_triangle_table[i][n] >= 0) used |= 1u << field_triangle_table[i][n++];
+        ASSERT_LE(n, 15) << i;
+        ASSERT_EQ(n % 3, 0) << i;
+        ASSERT_EQ(used, field_edge_table[i]) << i;
+        // A cut edge has its two corners on opposite sides of the surface.
+        for (int e = 0; e < 12; e++) {
+            int a = (i >> field_edge_corners[e][0]) & 1, b = (i >> field_edge_corners[e][1]) & 1;
+            ASSERT_EQ((field_edge_table[i] >> e) & 1, (unsigned)(a != b)) << i << " " << e;
+        }
+    }
+}
+
+struct Cell : Lattice {
+    Matrix identity;
+    MeshVertex out[15];
+    LatticeCell* cell;
+    void SetUp() override {
+        Lattice::SetUp();
+        mat_identity(&identity);
+        cell = &lattice->cells[0];
+    }
+    void set_index(int index) {
+        for (int k = 0; k < 8; k++) cell->corners[k]->value = (index >> k) & 1 ? 0.0f : 1.0f;
+    }
+    int32_t run(float iso = 0.5f) {
+        return lattice_polygonise_cell(lattice, cell, iso, &identity, &identity, out);
+    }
+};
+
+TEST_F(Cell, UniformCellsEmitNothingAndCheckerboardsFourTriangles) {
+    set_all(1.0f);
+    EXPECT_EQ(run(), 0);
+    set_all(0.0f);
+    EXPECT_EQ(run(), 0);
+    set_all(0.5f);  // equal to iso is not below it
+    EXPECT_EQ(run(), 0);
+    set_index(85);
+    EXPECT_EQ(run(), 12);
+    set_index(170);
+    EXPECT_EQ(run(), 12);
+    set_index(1);
+    EXPECT_EQ(run(), 3);
+}
+
+TEST_F(Cell, VerticesLieOnTheCutEdgesWithReversedWinding) {
+    set_index(1);  // only corner 0 below: edges 0, 8, 3 emitted as 0, 3, 8
+    cell->corners[0]->value = 0.0f;
+    cell->corners[1]->value = 2.0f;  // edge 0 (corners 0-1, along +z) cut at a quarter
+    ASSERT_EQ(run(0.5f), 3);
+    const Vec3 p0 = cell->corners[0]->position;
+    EXPECT_FLOAT_EQ(out[0].px, p0.x);
+    EXPECT_FLOAT_EQ(out[0].pz, p0.z + 2.0f);
+    EXPECT_FLOAT_EQ(out[1].py, p0.y + 4.0f);  // edge 3 (corners 3-0, along y) at the midpoint
+    EXPECT_FLOAT_EQ(out[2].px, p0.x + 4.0f);  // edge 8 (corners 0-4, along x)
+    // Identity matrices: w = 1, so the screen position is the position itself and rhw holds w.
+    EXPECT_FLOAT_EQ(out[2].sx, out[2].px);
+    EXPECT_FLOAT_EQ(out[2].rhw, 1.0f);
+}
+
+TEST_F(Cell, ZeroWKeepsUndividedCoordinatesAndNormalsSetColourAndMapping) {
+    set_index(1);
+    Matrix flat = identity;
+    flat.m[15] = 0.0f;  // w = 0 everywhere
+    for (int k = 0; k < 8; k++) cell->corners[k]->normal = Vec3{0.0f, 0.0f, -3.0f};
+    ASSERT_EQ(lattice_polygonise_cell(lattice, cell, 0.5f, &flat, &identity, out), 3);
+    EXPECT_FLOAT_EQ(out[1].sy, out[1].py);
+    EXPECT_EQ(out[1].rhw, 0.0f);
+    EXPECT_EQ(out[0].colour, 63u * 0x01010101u);  // turned away from the light (0, 0, 1)
+    EXPECT_FLOAT_EQ(out[0].u, 0.5f);
+    EXPECT_FLOAT_EQ(out[0].env_v, 0.5f);
+    for (int k = 0; k < 8; k++) cell->corners[k]->normal = Vec3{0.0f, 0.0f, 2.0f};
+    ASSERT_EQ(run(), 3);
+    EXPECT_EQ(out[2].colour, 0xFFFFFFFFu);
+    for (int k = 0; k < 8; k++) cell->corners[k]->normal = Vec3{1.0f, 1.0f, 0.0f};
+    ASSERT_EQ(run(), 3);
+    EXPECT_EQ(out[0].colour, 63u * 0x01010101u);
+    EXPECT_NEAR(out[0].env_u, (1.0f + std::sqrt(0.5f)) * 0.5f, 1e-6f);
+    EXPECT_NEAR(out[0].v, (1.0f - std::sqrt(0.5f)) * 0.5f, 1e-6f);
+}
+
+TEST_F(Lattice, PolygoniserDrawsASphereInFrontOfTheCamera) {
+    ASSERT_EQ(display_open_offscreen(1), 0);
+    Camera camera{};
+    camera.eye = Vec3{0.0f, 0.0f, 120.0f};
+    camera.near = 1.0f;
+    camera.far = 256.0f;
+    camera.fov = 45.0f;
+    camera.viewport_w = 640;
+    camera.viewport_h = 480;
+    camera_update(&camera);
+    mat_identity(&lattice->object_matrix);
+    lattice->light = Vec3{0.0f, 0.0f, 4.0f};
+    Vec3 c{0.0f, 0.0f, 0.0f};
+    lattice_add_blob(lattice, &c, 2.0f, 28.0f);
+    frame_begin();
+    frame_clear(0xFF000000u);
+    lattice_polygonise(lattice, 1.0f, &camera, nullptr, RENDER_GOURAUD | RENDER_DEPTH);
+    EXPECT_FLOAT_EQ(lattice->light.z, 1.0f);
+    int lit = 0, centre = 0;
+    for (int y = 0; y < 480; y++)
+        for (int x = 0; x < 640; x++)
+            if (framebuffer.pixels[y * 640 + x] != 0xFF000000u) {
+                lit++;
+                if (x == 320 && y == 240) centre = 1;
+            }
+    EXPECT_TRUE(centre);
+    EXPECT_GT(lit, 2000);
+    EXPECT_LT(lit, 640 * 480 / 2);
+    display_close();
+}
+
+}  // namespace
