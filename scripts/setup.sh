@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   build-essential cmake pkg-config clang libclang-rt-14-dev
   libsdl1.2-compat-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
-  libmpg123-dev libkissfft-dev libmp3lame-dev libfreetype-dev
+  libmpg123-dev libkissfft-dev libmp3lame-dev libfreetype-dev libxxhash-dev
   fonts-liberation2 fonts-dejavu-core
   libgtest-dev libbenchmark-dev ffmpeg
 )

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The offline renderer on the real data set: deterministic frames, --from agreeing with a run from
-# the start for the stateless layers, the benchmark's table, a short video, and the error paths.
+# the start for the stateless layers, the benchmark's table, the digest and its check, a short video,
+# and the error paths.
 set -uo pipefail
 build=$1
 tool="$build/quillet-render"
@@ -23,6 +24,18 @@ grep -Eq '^intro +0-32 +[0-9]+ +[0-9.]+' "$work/bench.txt" || fail "no intro row
 grep -Eq '^voxel cubes +32-96 ' "$work/bench.txt" || fail "no voxel-cubes row"
 grep -q 'x real time' "$work/bench.txt" || fail "no real-time ratio"
 
+"$tool" --digest --fps 10 --to 4 >"$work/d1.txt" 2>/dev/null || fail "--digest failed"
+"$tool" --digest --fps 10 --to 4 >"$work/d2.txt" 2>/dev/null || fail "--digest failed the second time"
+cmp -s "$work/d1.txt" "$work/d2.txt" || fail "two digests of beats 0-4 differ"
+[ "$(grep -Ec '^[0-9]+ [0-9]+\.[0-9]{3} [0-9a-f]{16}$' "$work/d1.txt")" -eq 23 ] || fail "digest lines: $(head -3 "$work/d1.txt")"
+tail -1 "$work/d1.txt" | grep -Eq '^show [0-9a-f]{16}$' || fail "no closing show line"
+"$tool" --digest --fps 10 --to 4 --check "$work/d1.txt" >/dev/null 2>&1 || fail "--check rejects its own digest"
+awk 'NR == 5 { $3 = substr($3, 1, 15) (substr($3, 16) == "0" ? "1" : "0") } { print }' "$work/d1.txt" >"$work/d3.txt"
+"$tool" --digest --fps 10 --to 4 --check "$work/d3.txt" --out "$work/diff" >"$work/check.txt" 2>/dev/null
+[ $? -eq 1 ] || fail "a differing digest is not status 1"
+grep -q '^quillet-render: frame 4 (beat 0.700) differs' "$work/check.txt" || fail "no first differing frame: $(cat "$work/check.txt")"
+[ -s "$work/diff/frame-00004.png" ] || fail "the differing frame was not written"
+
 if command -v ffprobe >/dev/null; then
   "$tool" --video "$work/v.mp4" --fps 30 --from 0 --to 4 2>/dev/null || fail "--video failed"
   frames=$(ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$work/v.mp4")
@@ -39,5 +52,7 @@ fi
 touch "$work/file"
 "$tool" --frames 1 --out "$work/file" >/dev/null 2>&1; [ $? -eq 1 ] || fail "unwritable folder is not status 1"
 (cd "$work" && "$tool" --frames 1 --out "$work/y" >/dev/null 2>&1); [ $? -eq 1 ] || fail "missing data is not status 1"
+echo "no digest" >"$work/junk.digest"
+"$tool" --digest --check "$work/junk.digest" >/dev/null 2>&1; [ $? -eq 1 ] || fail "a malformed reference is not status 1"
 PATH=/nonexistent "$tool" --video "$work/w.mp4" --to 2 >/dev/null 2>&1; [ $? -eq 1 ] || fail "missing ffmpeg is not status 1"
 exit 0

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
+
+#include "gfx/display.h"
 
 #include "render/render.h"
 #include "runtime/clock.h"
@@ -51,6 +54,66 @@ TEST(RenderArgs, BadInputIsAUsageError) {
     EXPECT_EQ(parse({"--bench", "--fps", "0"}, &o), 2);
     EXPECT_EQ(parse({"--bench", "--fps", "sixty"}, &o), 2);
     EXPECT_EQ(parse({"--video"}, &o), 2);
+    EXPECT_EQ(parse({"--bench", "--check", "ref.digest"}, &o), 2);  // --check is for --digest only
+    EXPECT_EQ(parse({"--digest", "--check"}, &o), 2);
+}
+
+TEST(RenderArgs, DigestTakesTheBenchRangeAndAReference) {
+    RenderOptions o;
+    ASSERT_EQ(parse({"--digest", "--fps", "10", "--from", "32", "--to", "40"}, &o), 0);
+    EXPECT_EQ(o.mode, RENDER_TOOL_DIGEST);
+    EXPECT_EQ(o.fps, 10);
+    EXPECT_EQ(o.from_beat, 32);
+    EXPECT_EQ(o.to_beat, 40);
+    EXPECT_EQ(o.check_path, nullptr);
+    ASSERT_EQ(parse({"--digest", "--check", "ref.digest", "--out", "diff"}, &o), 0);
+    EXPECT_STREQ(o.check_path, "ref.digest");
+    EXPECT_STREQ(o.out_dir, "diff");
+}
+
+TEST(RenderDigest, OnePixelChangesTheFrameHash) {
+    std::vector<uint32_t> pixels((size_t)SCREEN_WIDTH * SCREEN_HEIGHT, 0xFF7F7F7Fu);
+    const int pitch = SCREEN_WIDTH * 4;
+    const uint64_t base = render_frame_hash(pixels.data(), pitch);
+    EXPECT_EQ(render_frame_hash(pixels.data(), pitch), base);
+    for (size_t at : {(size_t)0, (size_t)SCREEN_WIDTH * 240 + 320, pixels.size() - 1}) {
+        for (uint32_t bit : {0x00000001u, 0x80000000u}) {  // the lowest blue bit and the alpha byte count
+            pixels[at] ^= bit;
+            EXPECT_NE(render_frame_hash(pixels.data(), pitch), base) << at << " " << bit;
+            pixels[at] ^= bit;
+        }
+    }
+    // Two pixels swapped hold the same words in another order: still a different frame.
+    pixels[0] = 0xFF000000u;
+    uint64_t one = render_frame_hash(pixels.data(), pitch);
+    std::swap(pixels[0], pixels[1]);
+    EXPECT_NE(render_frame_hash(pixels.data(), pitch), one);
+}
+
+TEST(RenderDigest, PaddedRowsHashLikeContiguousOnes) {
+    const int padded = (SCREEN_WIDTH + 8) * 4;
+    std::vector<uint32_t> tight((size_t)SCREEN_WIDTH * SCREEN_HEIGHT), loose((size_t)(padded / 4) * SCREEN_HEIGHT, 0xDEADBEEFu);
+    for (int y = 0; y < SCREEN_HEIGHT; y++)
+        for (int x = 0; x < SCREEN_WIDTH; x++) {
+            uint32_t v = (uint32_t)(y * 7919 + x * 104729);
+            tight[(size_t)y * SCREEN_WIDTH + x] = v;
+            loose[(size_t)y * (padded / 4) + x] = v;
+        }
+    EXPECT_EQ(render_frame_hash(loose.data(), padded), render_frame_hash(tight.data(), SCREEN_WIDTH * 4));
+}
+
+TEST(RenderDigest, LineFormatIsExact) {
+    char line[128];
+    EXPECT_EQ(render_digest_line(line, sizeof line, 0, 0.0f, 0x1234abcdULL), 24);
+    EXPECT_STREQ(line, "0 0.000 000000001234abcd");
+    render_digest_line(line, sizeof line, 2479, 433.825f, 0xFEDCBA9876543210ULL);
+    EXPECT_STREQ(line, "2479 433.825 fedcba9876543210");
+    // The show line hashes the frame hashes in order.
+    std::vector<uint64_t> hashes = {1, 2, 3};
+    uint64_t forward = render_show_hash(hashes);
+    EXPECT_EQ(render_show_hash({1, 2, 3}), forward);
+    EXPECT_NE(render_show_hash({3, 2, 1}), forward);
+    EXPECT_NE(render_show_hash({1, 2}), forward);
 }
 
 TEST(RenderClock, FrameForBeatIsTheFirstFrameOfThatBeat) {

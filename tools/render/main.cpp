@@ -1,4 +1,4 @@
-// quillet-render: the show's frames as PNG files, as a video, or timed per section.
+// quillet-render: the show's frames as PNG files, as a video, timed per section, or hashed.
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,12 +14,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     // Output names are the caller's, taken from where the tool was started, not from the data folder.
-    std::string out_dir, video_path;
+    std::string out_dir, video_path, check_path;
     char cwd[4096];
     if (options.data_root && getcwd(cwd, sizeof cwd)) {
         auto absolute = [&](const char* name) { return name[0] == '/' ? std::string(name) : std::string(cwd) + "/" + name; };
         if (options.out_dir) options.out_dir = (out_dir = absolute(options.out_dir)).c_str();
         if (options.video_path) options.video_path = (video_path = absolute(options.video_path)).c_str();
+        if (options.check_path) options.check_path = (check_path = absolute(options.check_path)).c_str();
     }
     if (options.data_root && chdir(options.data_root) != 0) {
         printf("quillet-render: cannot enter the data folder \"%s\"\n", options.data_root);
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
     switch (options.mode) {
     case RENDER_TOOL_FRAMES: return render_frames(&options);
     case RENDER_TOOL_VIDEO: return render_video(&options);
+    case RENDER_TOOL_DIGEST: return render_digest(&options, stdout);
     default: return render_bench(&options, stdout);
     }
 }

@@ -2,6 +2,8 @@
 
 #include <png.h>
 #include <sys/stat.h>
+#define XXH_STATIC_LINKING_ONLY  // the streaming state on the stack
+#include <xxhash.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "gfx/display.h"
@@ -27,11 +30,14 @@ void render_print_usage(FILE* out) {
             "usage: quillet-render --frames BEAT[,BEAT...] --out DIR [--from BEAT] [--fps N] [--scale N]\n"
             "       quillet-render --video FILE.mp4 [--fps N] [--scale N] [--from BEAT] [--to BEAT]\n"
             "       quillet-render --bench [--fps N] [--from BEAT] [--to BEAT]\n"
+            "       quillet-render --digest [--fps N] [--from BEAT] [--to BEAT] [--check FILE [--out DIR]]\n"
             "Renders the show without a display or a sound device, from the data folder of the working\n"
             "directory (or of --data DIR). Beats run from 0 to %d; the clock steps 1/fps per frame.\n"
             "  --frames   one PNG per listed beat, written to DIR/beat-NNN.png\n"
             "  --video    H.264 video with the matching part of the track (needs ffmpeg)\n"
-            "  --bench    renders as fast as it can and prints frame times per section\n",
+            "  --bench    renders as fast as it can and prints frame times per section\n"
+            "  --digest   prints 'FRAME BEAT HASH' per frame, then 'show HASH' (XXH3, 64 bits); with\n"
+            "             --check, stops at the first frame that differs from FILE and writes it to DIR\n",
             SHOW_BEATS);
 }
 
@@ -64,6 +70,12 @@ int render_parse_args(int argc, char** argv, RenderOptions* o, FILE* err) {
             return 0;
         } else if (!strcmp(arg, "--bench")) {
             o->mode = RENDER_TOOL_BENCH;
+        } else if (!strcmp(arg, "--digest")) {
+            o->mode = RENDER_TOOL_DIGEST;
+        } else if (!strcmp(arg, "--check")) {
+            if (!need_value()) return 2;
+            o->check_path = value;
+            i++;
         } else if (!strcmp(arg, "--frames")) {
             if (!need_value()) return 2;
             o->mode = RENDER_TOOL_FRAMES;
@@ -110,7 +122,7 @@ int render_parse_args(int argc, char** argv, RenderOptions* o, FILE* err) {
         }
     }
     if (o->mode < 0) {
-        fprintf(err, "quillet-render: say what to render: --frames, --video or --bench (see --help)\n");
+        fprintf(err, "quillet-render: say what to render: --frames, --video, --bench or --digest (see --help)\n");
         return 2;
     }
     if (o->fps < 1 || o->fps > 1000) {
@@ -138,6 +150,10 @@ int render_parse_args(int argc, char** argv, RenderOptions* o, FILE* err) {
     if (o->to_beat <= o->from_beat && (to_given || o->mode != RENDER_TOOL_FRAMES)) {
         fprintf(err, "quillet-render: the range ends (beat %d) before it starts (beat %d)\n", o->to_beat,
                 o->from_beat);
+        return 2;
+    }
+    if (o->check_path && o->mode != RENDER_TOOL_DIGEST) {
+        fprintf(err, "quillet-render: --check goes with --digest\n");
         return 2;
     }
     if (o->mode == RENDER_TOOL_FRAMES && !o->out_dir) {
@@ -419,5 +435,122 @@ int render_bench(const RenderOptions* o, FILE* out) {
     double show_seconds = (double)total.frames / o->fps;
     fprintf(out, "rendered %.1f s of show at %d fps in %.1f s: %.2fx real time\n", show_seconds, o->fps, wall,
             wall > 0 ? show_seconds / wall : 0.0);
+    return 0;
+}
+
+uint64_t render_frame_hash(const uint32_t* pixels, int pitch) {
+    const size_t row_bytes = (size_t)SCREEN_WIDTH * 4;
+    if ((size_t)pitch == row_bytes) return XXH3_64bits(pixels, row_bytes * SCREEN_HEIGHT);
+    // Padded rows: the same hash as the contiguous case, fed one row at a time.
+    XXH3_state_t state;
+    XXH3_INITSTATE(&state);
+    XXH3_64bits_reset(&state);
+    for (int y = 0; y < SCREEN_HEIGHT; y++)
+        XXH3_64bits_update(&state, (const uint8_t*)pixels + (size_t)y * pitch, row_bytes);
+    return XXH3_64bits_digest(&state);
+}
+
+int render_digest_line(char* text, size_t size, int64_t frame, float beat, uint64_t hash) {
+    return snprintf(text, size, "%lld %.3f %016llx", (long long)frame, (double)beat, (unsigned long long)hash);
+}
+
+uint64_t render_show_hash(const std::vector<uint64_t>& frame_hashes) {
+    return XXH3_64bits(frame_hashes.data(), frame_hashes.size() * sizeof(uint64_t));
+}
+
+// A stored digest: its frame lines by frame number and its closing line.
+struct DigestReference {
+    std::map<int64_t, std::string> lines;
+    std::string show_line;
+};
+
+// 0 ok, 1 unreadable or not a digest (message printed).
+static int render_read_reference(const char* path, DigestReference* ref) {
+    FILE* file = fopen(path, "r");
+    if (!file) {
+        printf("quillet-render: cannot read the digest \"%s\"\n", path);
+        return 1;
+    }
+    char line[256];
+    int number = 0, status = 0;
+    while (status == 0 && fgets(line, sizeof line, file)) {
+        number++;
+        line[strcspn(line, "\r\n")] = 0;
+        long long frame;
+        char beat[32], hash[32];
+        char tail;
+        if (sscanf(line, "show %31s %c", hash, &tail) == 1 && strlen(hash) == 16 && ref->show_line.empty()) {
+            ref->show_line = line;
+        } else if (sscanf(line, "%lld %31s %31s %c", &frame, beat, hash, &tail) == 3 && frame >= 0 &&
+                   strlen(hash) == 16 && ref->show_line.empty() && !ref->lines.count(frame)) {
+            ref->lines[frame] = line;
+        } else {
+            printf("quillet-render: line %d of \"%s\" is not a digest line\n", number, path);
+            status = 1;
+        }
+    }
+    fclose(file);
+    if (status == 0 && ref->show_line.empty()) {
+        printf("quillet-render: \"%s\" has no closing 'show' line\n", path);
+        status = 1;
+    }
+    return status;
+}
+
+// Writes the frame now in the framebuffer as DIR/frame-NNNNN.png so the difference can be looked at.
+static void render_keep_frame(const RenderOptions* o, int64_t frame) {
+    if (!o->out_dir) return;
+    char path[4096];
+    snprintf(path, sizeof path, "%s/frame-%05lld.png", o->out_dir, (long long)frame);
+    if (render_make_folder(o->out_dir) == 0 && render_write_png(path, 1) == 0) printf("quillet-render: wrote %s\n", path);
+    else printf("quillet-render: cannot write \"%s\"\n", path);
+}
+
+int render_digest(const RenderOptions* o, FILE* out) {
+    DigestReference ref;
+    if (o->check_path && render_read_reference(o->check_path, &ref) != 0) return 1;
+    int64_t first = render_frame_for_beat(o->from_beat, o->fps);
+    int64_t end = render_frame_for_beat(o->to_beat, o->fps);
+    if (render_show_open() != 0) return 1;
+    std::vector<uint64_t> hashes;
+    hashes.reserve((size_t)(end - first));
+    auto start = std::chrono::steady_clock::now();
+    char line[128];
+    int status = 0;
+    for (int64_t frame = first; frame < end && status == 0; frame++) {
+        render_set_frame(frame, o->fps);
+        float beat = demo_clock.clock_beat;
+        show_frame();
+        uint64_t hash = render_frame_hash(framebuffer.pixels, framebuffer.pitch);
+        hashes.push_back(hash);
+        render_digest_line(line, sizeof line, frame, beat, hash);
+        fprintf(out, "%s\n", line);
+        if (o->check_path) {
+            auto expected = ref.lines.find(frame);
+            if (expected == ref.lines.end()) {
+                printf("quillet-render: frame %lld (beat %.3f) is not in \"%s\"\n", (long long)frame, (double)beat,
+                       o->check_path);
+                status = 1;
+            } else if (expected->second != line) {
+                printf("quillet-render: frame %lld (beat %.3f) differs: '%s', expected '%s'\n", (long long)frame,
+                       (double)beat, line, expected->second.c_str());
+                render_keep_frame(o, frame);
+                status = 1;
+            }
+        }
+        render_progress(frame - first + 1, end - first, render_seconds_since(start));
+    }
+    render_show_close();
+    if (status != 0) return status;
+    snprintf(line, sizeof line, "show %016llx", (unsigned long long)render_show_hash(hashes));
+    fprintf(out, "%s\n", line);
+    fflush(out);
+    // Every rendered frame matched. A part of the show has no closing line to compare with.
+    if (o->check_path && ref.lines.size() > hashes.size()) {
+        fprintf(stderr, "quillet-render: %zu of the reference's %zu frames checked\n", hashes.size(), ref.lines.size());
+    } else if (o->check_path && ref.show_line != line) {
+        printf("quillet-render: '%s' differs from the reference's '%s'\n", line, ref.show_line.c_str());
+        return 1;
+    }
     return 0;
 }

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-enum RenderMode_ { RENDER_TOOL_FRAMES, RENDER_TOOL_VIDEO, RENDER_TOOL_BENCH, RENDER_TOOL_HELP };
+enum RenderMode_ { RENDER_TOOL_FRAMES, RENDER_TOOL_VIDEO, RENDER_TOOL_BENCH, RENDER_TOOL_DIGEST, RENDER_TOOL_HELP };
 
 struct RenderOptions {
     int mode;                  // RENDER_TOOL_*
@@ -19,6 +19,7 @@ struct RenderOptions {
     int from_beat;             // --from, default 0
     int to_beat;               // --to, default 434 (exclusive end of the show)
     const char* data_root;     // --data: folder holding data/, default the working directory
+    const char* check_path;    // --check: a stored digest the --digest run must equal
 };
 
 // Parses the command line; 0 ok, 2 usage error (message written to err).
@@ -41,6 +42,18 @@ int render_write_png(const char* path, int scale);
 int render_frames(const RenderOptions* options);
 int render_video(const RenderOptions* options);
 int render_bench(const RenderOptions* options, FILE* out);
+// One line per frame, then the closing `show` line (see render_digest_line). With check_path the
+// lines are compared as they come: the first differing frame is reported, written as PNG to out_dir
+// (when given) and the run ends with status 1.
+int render_digest(const RenderOptions* options, FILE* out);
+
+// XXH3 64-bit hash of the 640 x 480 framebuffer's 32-bit words as they lie in memory, row after row.
+uint64_t render_frame_hash(const uint32_t* pixels, int pitch);
+// "FRAME BEAT HASH": frame number, beat with three decimals, 16 lower-case hex digits. Returns the
+// length written (snprintf's).
+int render_digest_line(char* text, size_t size, int64_t frame, float beat, uint64_t hash);
+// XXH3 64-bit hash of the frame hashes in order (as 64-bit words in memory): the `show` line's value.
+uint64_t render_show_hash(const std::vector<uint64_t>& frame_hashes);
 
 struct BenchSection {
     const char* name;
