@@ -316,6 +316,8 @@ template <uint32_t M, bool WIDE>
 static void fill_triangle(RasterTriangle* t, const Texture* texture) {
     using T = RasterMode<M>;
     if (triangle_setup(t)) return;
+    const DrawBand* band = draw_band;
+    if (!draw_band_touches(band, t->min_y, t->max_y)) return;
     const MeshVertex* v0 = t->vert0;
     const MeshVertex* v1 = t->vert1;
     const MeshVertex* v2 = t->vert2;
@@ -444,7 +446,8 @@ static void fill_triangle(RasterTriangle* t, const Texture* texture) {
 #endif
     for (int y = t->min_y; y <= t->max_y; y++) {
         int lo, hi;
-        bool any;
+        // Rows of other threads' bands are only stepped over, so every row keeps its values.
+        bool any = !band || band->owns[y];
 #if RASTER_HAVE_SSE2
         if (narrow) {
             uint32_t mask = 0;
@@ -457,7 +460,7 @@ static void fill_triangle(RasterTriangle* t, const Texture* texture) {
                 e2 = _mm_add_epi32(e2, edge_step4[2]);
             }
             mask &= (1u << width) - 1;
-            any = mask != 0;
+            any = any && mask != 0;
             if (any) {
                 lo = __builtin_ctz(mask);
                 hi = 31 - __builtin_clz(mask);
@@ -465,7 +468,7 @@ static void fill_triangle(RasterTriangle* t, const Texture* texture) {
             for (int k = 0; k < 3; k++) row_edge[k] = _mm_add_epi32(row_edge[k], edge_step_y[k]);
         } else
 #endif
-        {
+        if (any) {
             any = fill_row_span(e, esx, inv, width, &lo, &hi);
         }
         if (any) {

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include "gfx/display.h"
+#include "gfx/draw_queue.h"
 #include "raster/raster.h"
 
 // The map slots, read by the environment, bump-offset and dot3 fillers.

@@ -1,0 +1,158 @@
+// Drawing restricted to a thread's bands: every band's rows hold exactly the whole triangle's pixels
+// of those rows (framebuffer and both depth buffers), and the other rows are left alone.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "raster/raster_internal.h"
+#include "raster/raster_support.h"
+
+namespace {
+
+class Band : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(display_open_offscreen(1), 0); }
+    static void TearDownTestSuite() { display_close(); }
+};
+
+// Modes of every family and both walks (the narrow boxes take the packed-mask path).
+const uint32_t kModes[] = {0x0001, 0x0012, 0x0015, 0x0018, 0x0010, 0x0035, 0x0096, 0x0114,
+                           0x0C10, 0x1414, 0x2014, 0x4011, 0x4015};
+
+void fill_random_buffers(TestRandom* r) {
+    for (int i = 0; i < 640 * 480; i++) {
+        framebuffer.pixels[i] = test_random_u32(r);
+        uint32_t z = test_random_u32(r);
+        depth_buffer->values[i] = (int32_t)(z % 22000) - 500;
+        depth_buffer2->values[i] = (int32_t)((z >> 8) % 22000) - 500;
+    }
+}
+
+// Owned rows must equal the whole drawing's, the other rows the starting buffers'.
+void expect_band_rows(const RefBuffers& got, const RefBuffers& whole, const RefBuffers& start,
+                      const DrawBand& band, const char* what) {
+    for (int y = 0; y < SCREEN_HEIGHT; y++) {
+        const RefBuffers& want = band.owns[y] ? whole : start;
+        size_t at = (size_t)y * SCREEN_WIDTH, n = SCREEN_WIDTH;
+        ASSERT_EQ(memcmp(&got.frame[at], &want.frame[at], n * 4), 0) << what << " frame row " << y;
+        ASSERT_EQ(memcmp(&got.depth[at], &want.depth[at], n * 4), 0) << what << " depth row " << y;
+        ASSERT_EQ(memcmp(&got.shadow[at], &want.shadow[at], n * 4), 0) << what << " shadow row " << y;
+    }
+}
+
+// Draws the triangles whole, then band by band from the same start, for each split.
+void check_splits(TestRandom* r, const std::vector<MeshVertex>& verts, uint32_t mode,
+                  const Image* texture) {
+    fill_random_buffers(r);
+    RefBuffers start, whole, got;
+    ref_capture(&start);
+    polygon_draw_list(verts.data(), (int32_t)verts.size(), DOUBLE_SIDED, 0xFF90A0B0u, texture, mode);
+    ref_capture(&whole);
+    ASSERT_NE(whole.frame == start.frame && whole.shadow == start.shadow, true) << "nothing drawn";
+    const int splits[][2] = {{2, 16}, {3, 7}, {8, 1}, {4, 32}};
+    for (const auto& split : splits) {
+        RefBuffers merged = start;
+        for (int index = 0; index < split[0]; index++) {
+            DrawBand band;
+            draw_band_make(&band, index, split[0], split[1]);
+            ref_restore(&start);
+            draw_band = &band;
+            polygon_draw_list(verts.data(), (int32_t)verts.size(), DOUBLE_SIDED, 0xFF90A0B0u, texture,
+                              mode);
+            draw_band = nullptr;
+            ref_capture(&got);
+            expect_band_rows(got, whole, start, band, "band");
+            for (int y = 0; y < SCREEN_HEIGHT; y++) {
+                if (!band.owns[y]) continue;
+                size_t at = (size_t)y * SCREEN_WIDTH;
+                memcpy(&merged.frame[at], &got.frame[at], SCREEN_WIDTH * 4);
+                memcpy(&merged.depth[at], &got.depth[at], SCREEN_WIDTH * 4);
+                memcpy(&merged.shadow[at], &got.shadow[at], SCREEN_WIDTH * 4);
+            }
+        }
+        EXPECT_TRUE(merged.frame == whole.frame && merged.depth == whole.depth &&
+                    merged.shadow == whole.shadow)
+            << "mode " << std::hex << mode << " split " << std::dec << split[0] << "x" << split[1];
+    }
+}
+
+TEST_F(Band, MakeGivesEveryRowToExactlyOneWorker) {
+    for (int count : {1, 2, 3, 5, 8, 64}) {
+        for (int rows : {1, 8, 16, 100, 480}) {
+            std::vector<int> owners(SCREEN_HEIGHT, 0);
+            for (int index = 0; index < count; index++) {
+                DrawBand band;
+                draw_band_make(&band, index, count, rows);
+                for (int y = 0; y < SCREEN_HEIGHT; y++) {
+                    owners[y] += band.owns[y];
+                    if (band.owns[y]) {
+                        EXPECT_EQ((y / rows) % count, index);
+                    }
+                    int next = band.next[y];
+                    EXPECT_TRUE(next == SCREEN_HEIGHT || band.owns[next]);
+                    for (int k = y; k < next; k++) EXPECT_FALSE(band.owns[k]);
+                }
+            }
+            for (int y = 0; y < SCREEN_HEIGHT; y++) ASSERT_EQ(owners[y], 1) << count << " " << rows;
+        }
+    }
+}
+
+TEST_F(Band, RandomTrianglesSplitExactly) {
+    TestRandom r{0xB4D5EEDull};
+    Image* tex = test_image_random(&r, 64, 64, 1);
+    Image* env = test_image_random(&r, 128, 64, 0);
+    Image* bump = test_image_random(&r, 128, 128, 0);
+    raster_set_env_map(env);
+    raster_set_bump_map(bump);
+    for (uint32_t mode : kModes) {
+        std::vector<MeshVertex> verts;
+        for (int i = 0; i < 60; i++) {
+            // Small (narrow walk), medium and screen-crossing triangles, some past the screen edges.
+            float spread = i % 3 == 0 ? 6.0f : i % 3 == 1 ? 70.0f : 400.0f;
+            float cx = test_random_float(&r, -40, 680), cy = test_random_float(&r, -40, 520);
+            for (int k = 0; k < 3; k++)
+                verts.push_back(test_vertex(cx + test_random_float(&r, -spread, spread),
+                                            cy + test_random_float(&r, -spread, spread),
+                                            test_random_float(&r, 0.05f, 1.2f),
+                                            test_random_float(&r, -2, 2), test_random_float(&r, -2, 2),
+                                            test_random_float(&r, -0.5f, 1.5f),
+                                            test_random_float(&r, -0.5f, 1.5f), test_random_u32(&r)));
+        }
+        check_splits(&r, verts, mode, tex);
+        if (HasFatalFailure()) break;
+    }
+    raster_set_env_map(nullptr);
+    raster_set_bump_map(nullptr);
+    image_free(tex);
+    image_free(env);
+    image_free(bump);
+}
+
+// Boxes whose first or last row is the first or last row of a band, or one row either side, with
+// the 16-row bands of a two-way split; also one row tall and the screen's top and bottom rows.
+TEST_F(Band, BoxesOnBandEdgesSplitExactly) {
+    TestRandom r{0xED6Eull};
+    Image* tex = test_image_random(&r, 32, 32, 0);
+    for (uint32_t mode : {0x0001u, 0x0012u, 0x0014u, 0x0035u}) {
+        std::vector<MeshVertex> verts;
+        for (int top : {0, 15, 16, 17, 31, 32, 33, 463, 464}) {
+            for (float height : {0.6f, 1.0f, 15.0f, 16.0f, 17.0f, 33.0f}) {
+                float y0 = (float)top, y1 = y0 + height;
+                float x0 = 20.0f + (float)(top % 7) * 60.0f + height;
+                // A narrow one (packed path) and a wide one per pair.
+                for (float w : {9.0f, 140.0f}) {
+                    verts.push_back(test_vertex(x0, y0, 0.3f, 0, 0, 0, 0, 0xFF204080u));
+                    verts.push_back(test_vertex(x0 + w, y0 + height * 0.25f, 0.5f, 1, 0, 0, 0, 0xFFFFFFFFu));
+                    verts.push_back(test_vertex(x0 + w * 0.3f, y1, 0.7f, 0, 1, 0, 0, 0x80FF0000u));
+                }
+            }
+        }
+        check_splits(&r, verts, mode, tex);
+        if (HasFatalFailure()) break;
+    }
+    image_free(tex);
+}
+
+}  // namespace
