@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "gfx/display.h"
+#include "gfx/simd.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -390,32 +391,22 @@ static void draw_span_sse2(const BlitSpan* span, uint32_t mode) {
 }
 #endif
 
-// The widest path this processor has, decided on first use; blit_use_path may lower it. Atomic:
+// The routine set follows the program's SIMD level; blit_use_path may lower it further. Atomic:
 // the loading screen's thread blits while the main thread's parts may too.
-static std::atomic<int> blit_path{-1};
+static_assert((int)BLIT_PATH_SCALAR == (int)SIMD_SCALAR && (int)BLIT_PATH_SSE2 == (int)SIMD_SSE2 &&
+              (int)BLIT_PATH_AVX2 == (int)SIMD_AVX2);
+static std::atomic<int> blit_path{-1};  // -1: no lowering of its own
 
-static int blit_best_path(void) {
-#if QUILLET_BLIT_AVX2
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return BLIT_PATH_AVX2;
-#endif
-    return QUILLET_BLIT_SSE2 ? BLIT_PATH_SSE2 : BLIT_PATH_SCALAR;
+int blit_current_path(void) {
+    int path = blit_path.load(std::memory_order_relaxed);
+    int level = simd_level();
+    return path >= 0 && path < level ? path : level;
 }
 
 int blit_use_path(int path) {
-    int best = blit_best_path();
-    int chosen = path < BLIT_PATH_SCALAR ? BLIT_PATH_SCALAR : path > best ? best : path;
-    blit_path.store(chosen, std::memory_order_relaxed);
-    return chosen;
-}
-
-static int blit_current_path(void) {
-    int path = blit_path.load(std::memory_order_relaxed);
-    if (path < 0) {
-        path = blit_best_path();  // every thread that races here computes the same answer
-        blit_path.store(path, std::memory_order_relaxed);
-    }
-    return path;
+    int best = simd_best_level();
+    blit_path.store(path < BLIT_PATH_SCALAR ? BLIT_PATH_SCALAR : path > best ? best : path, std::memory_order_relaxed);
+    return blit_current_path();
 }
 
 void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode) {

@@ -21,8 +21,9 @@
 void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode);  // modes 0..7
 void image_draw(const Image* image, int x, int y, uint32_t mode);                    // modes 0..6
 
-// Which routines the two operations run: by default the widest the processor has. Every path gives
-// the same bytes; lowering it serves the tests and benchmarks. Returns the path now in use (a path
-// the processor lacks is lowered to the widest it has).
+// Which routines the two operations run: the program's SIMD level (gfx/simd.h), by default the widest
+// the processor has. Every path gives the same bytes; lowering it serves the tests and benchmarks.
+// Returns the path now in use (never above the SIMD level nor what the processor has).
 enum { BLIT_PATH_SCALAR = 0, BLIT_PATH_SSE2 = 1, BLIT_PATH_AVX2 = 2 };
 int blit_use_path(int path);
+int blit_current_path(void);  // the path image_blit and image_draw run now

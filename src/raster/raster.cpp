@@ -6,11 +6,14 @@
 // nothing rather than reading through a null or too small picture.
 #include <cstddef>
 
+#include "gfx/simd.h"
 #include "raster/raster_internal.h"
 
 const Texture* raster_env_map = nullptr;
 const Texture* raster_bump_map = nullptr;
 int raster_use_wide = 1;
+
+int raster_wide_active(void) { return raster_use_wide && simd_level() >= SIMD_SSE2; }
 
 void raster_set_env_map(const Texture* texture) { raster_env_map = texture; }
 void raster_set_bump_map(const Texture* texture) { raster_bump_map = texture; }
@@ -61,7 +64,7 @@ static RasterFiller raster_choose(RenderMode mode, const Texture* texture) {
                            raster_bump_map->height_shift < texture->height_shift))
             return nullptr;
     }
-    return raster_use_wide ? entry->filler : entry->filler_scalar;
+    return raster_wide_active() ? entry->filler : entry->filler_scalar;
 }
 
 void triangles_draw(RasterTriangle* triangles, int32_t count, const Texture* texture,

@@ -25,8 +25,10 @@ extern const RasterModeEntry raster_mode_table[];
 extern const int raster_mode_count;
 const RasterModeEntry* raster_mode_find(RenderMode mode);
 
-// Whether the drawing entries use the wide fillers (1, the default) or their portable twins (0).
+// Whether the drawing entries may use the wide fillers (1, the default) or only their portable twins
+// (0). The wide fillers run when this allows and the program's SIMD level is SSE2 or more.
 extern int raster_use_wide;
+int raster_wide_active(void);
 
 // Mip level of a triangle after a successful set-up, from its texture-to-screen area ratio.
 int mip_level_select(const RasterTriangle* triangle, const Texture* texture);

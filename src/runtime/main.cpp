@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "gfx/display.h"
+#include "gfx/simd.h"
 #include "runtime/clock.h"
 #include "runtime/loading.h"
 #include "runtime/music.h"
@@ -23,6 +24,7 @@ static int main_quit_requested(void) {
 }
 
 int main(void) {
+    if (simd_init_from_env("quillet", stderr) != 0) return 2;
     if (display_open(1) != 0) return 1;
     clock_reset();
     atexit(display_close);

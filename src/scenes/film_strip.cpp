@@ -7,6 +7,7 @@
 
 #include "gfx/display.h"
 #include "gfx/image.h"
+#include "gfx/simd.h"
 #include "runtime/clock.h"
 #include "scenes/film_strip_ops.h"
 #include "scenes/scenes.h"
@@ -139,13 +140,15 @@ void image_blit_double_scalar(const Image* image, int src_x, int src_y, int src_
 void image_blit_double(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
                        uint32_t mode) {
 #if FILM_STRIP_SSE2
-    DoubleSpan span;
-    if (!double_span(image, src_x, src_y, src_w, src_h, opacity, mode, &span)) return;
-    if (mode == 0) double_rows_sse2<0>(&span);
-    else double_rows_sse2<3>(&span);
-#else
-    image_blit_double_scalar(image, src_x, src_y, src_w, src_h, opacity, mode);
+    if (simd_level() >= SIMD_SSE2) {
+        DoubleSpan span;
+        if (!double_span(image, src_x, src_y, src_w, src_h, opacity, mode, &span)) return;
+        if (mode == 0) double_rows_sse2<0>(&span);
+        else double_rows_sse2<3>(&span);
+        return;
+    }
 #endif
+    image_blit_double_scalar(image, src_x, src_y, src_w, src_h, opacity, mode);
 }
 
 // ---- the layers ---------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "gfx/display.h"
+#include "gfx/simd.h"
 #include "runtime/clock.h"
 #include "scenes/pixelate_ops.h"
 #include "scenes/scenes.h"
@@ -83,7 +84,7 @@ static void pixelate_blocks(int shift, int alpha, int simd) {
     }
 }
 
-void pixelate(int shift, int alpha) { pixelate_blocks(shift, alpha, 1); }
+void pixelate(int shift, int alpha) { pixelate_blocks(shift, alpha, simd_level() >= SIMD_SSE2); }
 void pixelate_scalar(int shift, int alpha) { pixelate_blocks(shift, alpha, 0); }
 
 void layer_pixelate_render(float) {

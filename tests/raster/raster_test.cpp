@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "gfx/simd.h"
 #include "raster/raster_internal.h"
 #include "raster/raster_support.h"
 
@@ -432,3 +433,13 @@ TEST_F(Raster, PerspectiveSkipsPixelsWhereQIsZero) {
 }
 
 }  // namespace
+
+TEST(RasterWide, WideFillersFollowTheSimdLevel) {
+    simd_use_level(SIMD_SCALAR);
+    EXPECT_FALSE(raster_wide_active());
+    simd_use_level(SIMD_AVX2);
+    EXPECT_EQ(raster_wide_active(), simd_best_level() >= SIMD_SSE2);
+    raster_use_wide = 0;
+    EXPECT_FALSE(raster_wide_active());
+    raster_use_wide = 1;
+}

@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <string>
 
+#include "gfx/simd.h"
 #include "render/render.h"
 
 int main(int argc, char** argv) {
     RenderOptions options;
     if (render_parse_args(argc, argv, &options, stdout) != 0) return 2;
+    if (simd_init_from_env("quillet-render", stderr) != 0) return 2;
     if (options.mode == RENDER_TOOL_HELP) {
         render_print_usage(stdout);
         return 0;

@@ -16,6 +16,7 @@
 
 #include "gfx/display.h"
 #include "gfx/path.h"
+#include "gfx/simd.h"
 #include "render/render_music.h"
 #include "runtime/clock.h"
 #include "runtime/show.h"
@@ -512,6 +513,7 @@ int render_digest(const RenderOptions* o, FILE* out) {
     int64_t first = render_frame_for_beat(o->from_beat, o->fps);
     int64_t end = render_frame_for_beat(o->to_beat, o->fps);
     if (render_show_open() != 0) return 1;
+    fprintf(stderr, "quillet-render: SIMD routines at the %s level\n", simd_level_name(simd_level()));
     std::vector<uint64_t> hashes;
     hashes.reserve((size_t)(end - first));
     auto start = std::chrono::steady_clock::now();
