@@ -11,6 +11,7 @@ packages=(
   libmpg123-dev libkissfft-dev libmp3lame-dev libfreetype-dev libxxhash-dev
   fonts-liberation2 fonts-dejavu-core
   libgtest-dev libbenchmark-dev ffmpeg
+  xvfb openbox xdotool wmctrl  # a virtual X server and window manager for the live pacing test
 )
 
 missing=()

@@ -65,6 +65,8 @@ static void display_print_info(void) {
 }
 
 int display_open(int allocate_depth) {
+    // Presents wait for the vertical blank, so frames never tear; a value the user set wins.
+    setenv("SDL12COMPAT_SYNC_TO_VBLANK", "1", 0);
     if (SDL_Init(SDL_INIT_VIDEO) == -1) return 1;
     if (question_ask_yes_no("Fullscreen?", "Velmorian Quillet") == QUESTION_YES) {
         screen_surface = SDL_SetVideoMode(SCREEN_WIDTH, SCREEN_HEIGHT, 32, SDL_FULLSCREEN);

@@ -7,6 +7,7 @@
 #include "gfx/blit.h"
 #include "gfx/display.h"
 #include "gfx/text.h"
+#include "runtime/pacing.h"
 
 std::atomic<int> loading_active{0};
 
@@ -113,10 +114,13 @@ int loading_thread_main(void*) {
                SCREEN_WIDTH * sizeof(uint32_t));
     frame_present();
 
+    // Paced like the show, so the glow steps at the same speed on every machine that does not wait.
+    FramePacer pacer;
+    pacing_start(&pacer, pacing_settings.fps_cap, nullptr);
     for (int frame = 0; loading_active.load(); ++frame) {
         frame_begin();
         loading_draw_frame(snapshot, frame);
-        frame_present();
+        pacing_present(&pacer);
     }
 
     image_free(canvas);

@@ -3,6 +3,7 @@
 // SIGINT or SIGTERM).
 #include <SDL.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "gfx/display.h"
@@ -10,21 +11,49 @@
 #include "runtime/clock.h"
 #include "runtime/loading.h"
 #include "runtime/music.h"
+#include "runtime/pacing.h"
 #include "runtime/show.h"
 
 enum { KEY_ESCAPE = 27 };
 
-// Drains the event queue; 1 when the window was closed or the process was asked to end.
+// Intervals of the live show's frames, printed at the end when QUILLET_STATS=1.
+static PacingStats main_pacing_stats;
+
+// Drains the event queue; 1 when the window was closed or the process was asked to end. An Escape
+// press counts too: a tap shorter than one paced frame would not show in the key state.
 static int main_quit_requested(void) {
     SDL_Event event;
     int quit = 0;
     while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_ALLEVENTS) > 0)
-        if (event.type == SDL_QUIT) quit = 1;
+        if (event.type == SDL_QUIT || (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
+            quit = 1;
     return quit;
+}
+
+// Plays frames while the track plays, until Escape or a quit; each frame's clock comes from the
+// music position. Frames are paced where the display does not wait for its vertical blank.
+static void main_play(void) {
+    FramePacer pacer;
+    pacing_start(&pacer, pacing_settings.fps_cap, pacing_settings.stats ? &main_pacing_stats : nullptr);
+    while (music_is_playing()) {
+        SDL_PumpEvents();
+        const Uint8* keys = SDL_GetKeyState(nullptr);
+        if (keys[KEY_ESCAPE] || main_quit_requested()) break;
+        music_sync_clock();
+        show_draw_frame();
+        pacing_present(&pacer);
+    }
+    if (pacing_settings.stats) {
+        char line[160];
+        pacing_stats_format(&main_pacing_stats, line, sizeof line);
+        printf("%s\n", line);
+        fflush(stdout);
+    }
 }
 
 int main(void) {
     if (simd_init_from_env("quillet", stderr) != 0) return 2;
+    if (pacing_read_env("quillet", stderr) != 0) return 2;
     if (display_open(1) != 0) return 1;
     clock_reset();
     atexit(display_close);
@@ -46,13 +75,7 @@ int main(void) {
     SDL_Delay(500);
     music_play();
 
-    while (music_is_playing()) {
-        SDL_PumpEvents();
-        const Uint8* keys = SDL_GetKeyState(nullptr);
-        if (keys[KEY_ESCAPE] || main_quit_requested()) break;
-        music_sync_clock();
-        show_frame();
-    }
+    main_play();
     if (!music_is_playing()) SDL_Delay(4000);
     parts_free_all();
     music_close();

@@ -83,9 +83,13 @@ void timeline_run(void) {
     image_blit(texture_get(SCANLINES_TEXTURE), 0, 0, SCANLINES_OPACITY, 0);
 }
 
-void show_frame(void) {
+void show_draw_frame(void) {
     frame_begin();
     frame_clear(0xFF7F7F7F);
     timeline_run();
+}
+
+void show_frame(void) {
+    show_draw_frame();
     frame_present();
 }

@@ -32,3 +32,4 @@ void timeline_run_table(const TimelineEntry* table, int count, int beat, float s
 
 // One frame after the clock has been set: depth reset, grey clear, timeline, present.
 void show_frame(void);
+void show_draw_frame(void);  // the same without the present, for a caller that presents itself
