@@ -83,6 +83,13 @@ Image* image_new_mipmapped(int width, int height) {
 
 void image_free(Image* image) { free(image); }
 
+int image_size_allowed(const char* path, uint32_t width, uint32_t height) {
+    if (width <= IMAGE_MAX_SIDE && height <= IMAGE_MAX_SIDE && (uint64_t)width * height <= IMAGE_MAX_PIXELS)
+        return 1;
+    printf("texture \"%s\" is too large (%u x %u)\n", path, (unsigned)width, (unsigned)height);
+    return 0;
+}
+
 int image_build_mips(Image* image) {
     if (!image || image->width != image->height || image->level_count <= 0) return 1;
     for (int k = 1; k < image->level_count; k++) {

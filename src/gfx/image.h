@@ -4,13 +4,17 @@
 // then for mip-mapped images levels 1, 2, ... of side min(width, height) >> k. Releasing the record
 // releases everything. Masks and shifts are precomputed for the texture fillers.
 //
-// Loaders return null for a missing, unreadable, corrupt or truncated file and for sides above
-// IMAGE_MAX_SIDE, having released everything they acquired; they print nothing but the two texture
-// messages ("texture dimensions must be POW2 ...", "unable to build mipmaps for ...").
+// Loaders return null for a missing, unreadable, corrupt or truncated file, having released
+// everything they acquired; they print nothing but the two texture messages ("texture dimensions
+// must be POW2 ...", "unable to build mipmaps for ...") and, for a picture whose header asks for a
+// side above IMAGE_MAX_SIDE or more than IMAGE_MAX_PIXELS pixels, "texture \"%s\" is too large
+// (%u x %u)" before anything of its size is allocated: a few bytes must not cost gigabytes.
 #pragma once
 #include <cstdint>
 
 enum { IMAGE_MAX_LEVELS = 11, IMAGE_MAX_SIDE = 16384 };
+// 64 megapixels: far above any texture of the show, far below what a hostile header can claim.
+constexpr uint64_t IMAGE_MAX_PIXELS = uint64_t(64) << 20;
 
 struct Image {
     int width;
@@ -31,6 +35,8 @@ void image_free(Image* image);                       // null accepted
 int image_build_mips(Image* image);                  // 0 ok, 1 not square or no levels
 Image* image_load_jpeg(const char* path, uint32_t flags);  // flags != 0: mip-mapped
 Image* image_load_png(const char* path, uint32_t flags);   // alpha stored premultiplied
+// 1 when a loader may allocate a picture of this size; otherwise prints the "too large" line for path.
+int image_size_allowed(const char* path, uint32_t width, uint32_t height);
 
 // Slope map of the blue byte, wrapping at the edges: red holds B(x-1, y) - B(x+1, y), green
 // B(x, y-1) - B(x, y+1), each difference d stored as (d + 256) >> 1 (128 = flat); blue 0, alpha 255.

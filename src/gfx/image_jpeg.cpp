@@ -59,7 +59,8 @@ Image* image_load_jpeg(const char* path, uint32_t flags) {
     decoder.mem->max_memory_to_use = IMAGE_JPEG_WORK_MEMORY;
     jpeg_stdio_src(&decoder, file);
     jpeg_read_header(&decoder, TRUE);
-    if (decoder.image_width > IMAGE_MAX_SIDE || decoder.image_height > IMAGE_MAX_SIDE)
+    // Before the decoder sizes its buffers to the header's claim.
+    if (!image_size_allowed(path, decoder.image_width, decoder.image_height))
         image_jpeg_fail((j_common_ptr)&decoder);
     decoder.out_color_space = JCS_RGB;
     jpeg_start_decompress(&decoder);

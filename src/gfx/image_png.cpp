@@ -57,7 +57,7 @@ Image* image_load_png(const char* path, uint32_t flags) {
     png_uint_32 width = 0, height = 0;
     int depth = 0, colour = 0, interlace = 0;
     png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);
-    if (width > IMAGE_MAX_SIDE || height > IMAGE_MAX_SIDE) png_longjmp(png, 1);
+    if (!image_size_allowed(path, width, height)) png_longjmp(png, 1);
 
     if (colour == PNG_COLOR_TYPE_PALETTE && depth <= 8) png_set_palette_to_rgb(png);
     if (colour == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);

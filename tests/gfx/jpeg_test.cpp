@@ -120,4 +120,29 @@ TEST(JpegLoader, SidesAboveTheLimitAreRefused) {
     }
 }
 
+// A small file whose frame header claims a huge picture is refused from the header alone, with one
+// line, before the decoder or the loader allocate anything of that size.
+TEST(JpegLoader, HeadersClaimingMoreThanThePixelBudgetAreRefused) {
+    std::string path = test_scratch_path("bomb.jpg");
+    ASSERT_TRUE(test_write_jpeg(path, 8, 8, 3, gradient(8, 8, 3), 90, false));
+    std::vector<uint8_t> bytes = test_read_bytes(path);
+    size_t sof = 0;
+    for (size_t i = 2; i + 9 < bytes.size() && !sof; i++)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) sof = i;
+    ASSERT_NE(sof, 0u);
+    struct { unsigned width, height; } claims[] = {{16384, 16384}, {8192, 8193}};
+    for (auto c : claims) {
+        bytes[sof + 5] = (uint8_t)(c.height >> 8), bytes[sof + 6] = (uint8_t)c.height;
+        bytes[sof + 7] = (uint8_t)(c.width >> 8), bytes[sof + 8] = (uint8_t)c.width;
+        test_write_bytes(path, bytes);
+        testing::internal::CaptureStdout();
+        Image* image = image_load_jpeg(path.c_str(), 1);
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(image, nullptr);
+        EXPECT_EQ(out, "texture \"" + path + "\" is too large (" + std::to_string(c.width) + " x " +
+                           std::to_string(c.height) + ")\n");
+        image_free(image);
+    }
+}
+
 }  // namespace

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -262,6 +264,35 @@ TEST(PngLoader, SidesAboveTheLimitAreRefused) {
         ASSERT_TRUE(test_write_png(path, png));
         image = image_load_png(path.c_str(), 0);
         EXPECT_EQ(image != nullptr, side == IMAGE_MAX_SIDE);
+        image_free(image);
+    }
+}
+
+// The header's claim is checked before the row buffer or the image are allocated, so a few hundred
+// bytes cannot ask for gigabytes; one line says why.
+TEST(PngLoader, HeadersClaimingMoreThanThePixelBudgetAreRefused) {
+    TestPng png;
+    png.width = png.height = 4;
+    png.rows.assign(4 * 3 * 4, 0x55);
+    std::string path = test_scratch_path("bomb.png");
+    ASSERT_TRUE(test_write_png(path, png));
+    std::vector<uint8_t> bytes = test_read_bytes(path);
+    ASSERT_EQ(memcmp(&bytes[12], "IHDR", 4), 0);
+    struct { unsigned width, height; } claims[] = {{16384, 16384}, {8193, 8192}};
+    for (auto c : claims) {
+        for (int i = 0; i < 4; i++) {
+            bytes[16 + i] = (uint8_t)(c.width >> (24 - 8 * i));
+            bytes[20 + i] = (uint8_t)(c.height >> (24 - 8 * i));
+        }
+        uint32_t crc = (uint32_t)crc32(0, &bytes[12], 17);  // type and the 13 header bytes
+        for (int i = 0; i < 4; i++) bytes[29 + i] = (uint8_t)(crc >> (24 - 8 * i));
+        test_write_bytes(path, bytes);
+        testing::internal::CaptureStdout();
+        Image* image = image_load_png(path.c_str(), 0);
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(image, nullptr);
+        EXPECT_EQ(out, "texture \"" + path + "\" is too large (" + std::to_string(c.width) + " x " +
+                           std::to_string(c.height) + ")\n");
         image_free(image);
     }
 }
