@@ -280,12 +280,14 @@ struct LwReader {
     size_t limit;    // end of the chunk being read; reads beyond it fail
     int status;      // LWO_OK until a read fails
     size_t budget;   // bytes the load may still allocate
+    int field_short; // the failure is a field that did not fit in what was left of the limit
 };
 
 void lwo_reader_init(LwReader* r, const uint8_t* data, size_t size);
 
 // Primitive reads, big-endian. A read that would pass the reader's limit returns 0 (null for the
-// string) and sets status to LWO_END_OF_FILE; every later read fails the same way.
+// string), sets status to LWO_END_OF_FILE and field_short to 1; every later read fails the same way.
+// Inside a sub-chunk such a failure is forgiven (see lwo_walk_subchunks).
 uint8_t lwo_read_u1(LwReader* r);
 uint16_t lwo_read_u2(LwReader* r);
 uint32_t lwo_read_u4(LwReader* r);

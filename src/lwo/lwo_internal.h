@@ -32,9 +32,17 @@ inline float lwo_map_value(const LwVertexMap* map, uint32_t k, unsigned c) {
     return map->entry_values[size_t(k) * map->dimension + c];
 }
 
+// Stores a value just read only when the read succeeded: a field that did not fit keeps its default.
+template <typename T, typename V>
+inline void lwo_keep(const LwReader* r, T* field, V value) {
+    if (r->status == LWO_OK) *field = T(value);
+}
+
 // Walks the sub-chunks (ID4, U2 length, body, pad byte when odd) from the reader's position to end.
 // Each body is read by read(id, body_end) with the reader limited to it; afterwards the position is
-// set to the padded end whatever the body reader consumed. Stops at the first failure.
+// set to the padded end whatever the body reader consumed. Exporters write sub-chunks shorter than
+// their fields, so a field that does not fit in its body ends that body only: the fields not read
+// keep their defaults and the walk goes on. Headers that overrun, and other failures, stop it.
 template <typename F>
 int lwo_walk_subchunks(LwReader* r, size_t end, F&& read) {
     while (r->pos < end && r->status == LWO_OK) {
@@ -45,8 +53,13 @@ int lwo_walk_subchunks(LwReader* r, size_t end, F&& read) {
         if (length > end - r->pos) return r->status = LWO_END_OF_FILE;
         size_t body_end = r->pos + length;
         r->limit = body_end;
+        r->field_short = 0;
         int result = read(id, body_end);
         r->limit = end;
+        if (r->status == LWO_END_OF_FILE && r->field_short && (result == LWO_OK || result == LWO_END_OF_FILE)) {
+            r->status = result = LWO_OK;
+            r->field_short = 0;
+        }
         if (result != LWO_OK) {
             if (r->status == LWO_OK) r->status = result;
             return result;

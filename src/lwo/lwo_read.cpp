@@ -20,6 +20,7 @@ void lwo_reader_init(LwReader* r, const uint8_t* data, size_t size) {
     r->pos = 0;
     r->limit = size;
     r->status = LWO_OK;
+    r->field_short = 0;
     r->budget = LWO_BUDGET_BASE + (size < LWO_MAX_FILE_SIZE ? size : LWO_MAX_FILE_SIZE) * LWO_BUDGET_PER_BYTE;
 }
 
@@ -43,6 +44,7 @@ static const uint8_t* lwo_take(LwReader* r, size_t n) {
     if (r->status != LWO_OK) return nullptr;
     if (r->pos > r->limit || r->limit - r->pos < n) {
         r->status = LWO_END_OF_FILE;
+        r->field_short = 1;
         return nullptr;
     }
     const uint8_t* p = r->data + r->pos;
@@ -83,14 +85,11 @@ uint32_t lwo_read_vx(LwReader* r) {
 
 char* lwo_read_string(LwReader* r) {
     if (r->status != LWO_OK) return nullptr;
-    if (r->pos >= r->limit) {
-        r->status = LWO_END_OF_FILE;
-        return nullptr;
-    }
     const uint8_t* start = r->data + r->pos;
-    const uint8_t* nul = static_cast<const uint8_t*>(memchr(start, 0, r->limit - r->pos));
+    const uint8_t* nul = r->pos < r->limit ? static_cast<const uint8_t*>(memchr(start, 0, r->limit - r->pos)) : nullptr;
     if (!nul) {
         r->status = LWO_END_OF_FILE;
+        r->field_short = 1;
         return nullptr;
     }
     size_t length = size_t(nul - start);

@@ -16,8 +16,8 @@ static void lwo_replace_string(LwReader* r, char** field) {
 }
 
 static void lwo_read_value_envelope(LwReader* r, LwValueEnvelope* pair) {
-    pair->value = lwo_read_f4(r);
-    pair->envelope = int32_t(lwo_read_vx(r));
+    lwo_keep(r, &pair->value, lwo_read_f4(r));
+    lwo_keep(r, &pair->envelope, lwo_read_vx(r));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -183,18 +183,18 @@ int lwo_read_envl(LwReader* r, LwLayer* layer) {
     int result = lwo_walk_subchunks(r, r->limit, [&](uint32_t id, size_t) {
         switch (id) {
             case lwo_id("TYPE"):
-                envelope->user_format = lwo_read_u1(r);
-                envelope->envelope_type = lwo_read_u1(r);
+                lwo_keep(r, &envelope->user_format, lwo_read_u1(r));
+                lwo_keep(r, &envelope->envelope_type, lwo_read_u1(r));
                 break;
             case lwo_id("PRE "):
-                envelope->pre_behaviour = int16_t(lwo_read_u2(r));
+                lwo_keep(r, &envelope->pre_behaviour, lwo_read_u2(r));
                 break;
-            case lwo_id("POST"): envelope->post_behaviour = int16_t(lwo_read_u2(r)); break;
+            case lwo_id("POST"): lwo_keep(r, &envelope->post_behaviour, lwo_read_u2(r)); break;
             case lwo_id("KEY "): {
                 LwEnvelopeKey* key = static_cast<LwEnvelopeKey*>(lwo_alloc(r, sizeof(LwEnvelopeKey)));
                 if (!key) return r->status;
-                key->time = lwo_read_f4(r);
-                key->value = lwo_read_f4(r);
+                lwo_keep(r, &key->time, lwo_read_f4(r));
+                lwo_keep(r, &key->value, lwo_read_f4(r));
                 key->span_type = span_type;
                 memcpy(key->span_parameters, span, sizeof span);
                 if (last) last->next = key;
@@ -203,7 +203,9 @@ int lwo_read_envl(LwReader* r, LwLayer* layer) {
                 break;
             }
             case lwo_id("SPAN"): {
-                span_type = lwo_read_id4(r);
+                uint32_t type = lwo_read_id4(r);
+                if (r->status != LWO_OK) break;  // no type: the span before stays
+                span_type = type;
                 memset(span, 0, sizeof span);
                 int first = 0, count = 0;
                 switch (span_type) {
@@ -215,7 +217,7 @@ int lwo_read_envl(LwReader* r, LwLayer* layer) {
                     case lwo_id("STEP"): break;
                     default: return r->status == LWO_OK ? int(LWO_WRONG_ID) : r->status;
                 }
-                for (int i = 0; i < count; i++) span[first + i] = lwo_read_f4(r);
+                for (int i = 0; i < count; i++) lwo_keep(r, &span[first + i], lwo_read_f4(r));
                 if (last) {
                     last->span_type = span_type;
                     memcpy(last->span_parameters, span, sizeof span);
@@ -276,8 +278,8 @@ void lwo_free_surfaces(LwSurface* surface) {
 }
 
 static void lwo_read_vector_envelope(LwReader* r, float* v, int32_t* envelope) {
-    for (int i = 0; i < 3; i++) v[i] = lwo_read_f4(r);
-    *envelope = int32_t(lwo_read_vx(r));
+    for (int i = 0; i < 3; i++) lwo_keep(r, &v[i], lwo_read_f4(r));
+    lwo_keep(r, envelope, lwo_read_vx(r));
 }
 
 static int lwo_read_tmap(LwReader* r, LwTextureBlock* block, size_t end) {
@@ -295,10 +297,10 @@ static int lwo_read_tmap(LwReader* r, LwTextureBlock* block, size_t end) {
             case lwo_id("ROTA"): lwo_read_vector_envelope(r, t->rotation, &t->rotation_envelope); break;
             case lwo_id("OREF"): lwo_replace_string(r, &t->reference_object); break;
             case lwo_id("FALL"):
-                t->falloff_type = lwo_read_u2(r);
+                lwo_keep(r, &t->falloff_type, lwo_read_u2(r));
                 lwo_read_vector_envelope(r, t->falloff, &t->falloff_envelope);
                 break;
-            case lwo_id("CSYS"): t->coordinate_system = lwo_read_u2(r); break;
+            case lwo_id("CSYS"): lwo_keep(r, &t->coordinate_system, lwo_read_u2(r)); break;
             default: break;
         }
         return r->status;
@@ -309,34 +311,34 @@ static int lwo_read_imap(LwReader* r, LwTextureBlock* block, size_t end) {
     LwImageMap* m = block->image_map;
     return lwo_walk_subchunks(r, end, [&](uint32_t id, size_t body_end) {
         switch (id) {
-            case lwo_id("PROJ"): m->projection = lwo_read_u2(r); break;
-            case lwo_id("AXIS"): m->axis = lwo_read_u2(r); break;
-            case lwo_id("IMAG"): m->image = int32_t(lwo_read_vx(r)); break;
+            case lwo_id("PROJ"): lwo_keep(r, &m->projection, lwo_read_u2(r)); break;
+            case lwo_id("AXIS"): lwo_keep(r, &m->axis, lwo_read_u2(r)); break;
+            case lwo_id("IMAG"): lwo_keep(r, &m->image, lwo_read_vx(r)); break;
             case lwo_id("WRAP"):
-                m->wrap_w = lwo_read_u2(r);
-                m->wrap_h = lwo_read_u2(r);
+                lwo_keep(r, &m->wrap_w, lwo_read_u2(r));
+                lwo_keep(r, &m->wrap_h, lwo_read_u2(r));
                 break;
             case lwo_id("WRPW"):
-                m->wrap_w_amount = lwo_read_f4(r);
-                m->wrap_w_envelope = int32_t(lwo_read_vx(r));
+                lwo_keep(r, &m->wrap_w_amount, lwo_read_f4(r));
+                lwo_keep(r, &m->wrap_w_envelope, lwo_read_vx(r));
                 break;
             case lwo_id("WRPH"):
-                m->wrap_h_amount = lwo_read_f4(r);
-                m->wrap_h_envelope = int32_t(lwo_read_vx(r));
+                lwo_keep(r, &m->wrap_h_amount, lwo_read_f4(r));
+                lwo_keep(r, &m->wrap_h_envelope, lwo_read_vx(r));
                 break;
             case lwo_id("VMAP"): lwo_replace_string(r, &m->map_name); break;
             case lwo_id("AAST"):
-                m->antialias_flags = lwo_read_u2(r);
-                m->antialias_strength = lwo_read_f4(r);
+                lwo_keep(r, &m->antialias_flags, lwo_read_u2(r));
+                lwo_keep(r, &m->antialias_strength, lwo_read_f4(r));
                 break;
-            case lwo_id("PIXB"): m->pixel_blending = lwo_read_u2(r); break;
+            case lwo_id("PIXB"): lwo_keep(r, &m->pixel_blending, lwo_read_u2(r)); break;
             case lwo_id("STCK"):
-                m->sticky = lwo_read_u2(r);
-                m->sticky_time = lwo_read_f4(r);
+                lwo_keep(r, &m->sticky, lwo_read_u2(r));
+                lwo_keep(r, &m->sticky_time, lwo_read_f4(r));
                 break;
             case lwo_id("TAMP"):
-                m->texture_amplitude = lwo_read_f4(r);
-                m->texture_amplitude_envelope = int32_t(lwo_read_vx(r));
+                lwo_keep(r, &m->texture_amplitude, lwo_read_f4(r));
+                lwo_keep(r, &m->texture_amplitude_envelope, lwo_read_vx(r));
                 break;
             case lwo_id("TMAP"): return lwo_read_tmap(r, block, body_end);
             default: break;
@@ -349,7 +351,7 @@ static int lwo_read_proc(LwReader* r, LwTextureBlock* block, size_t end) {
     LwProcedural* p = block->procedural;
     return lwo_walk_subchunks(r, end, [&](uint32_t id, size_t body_end) {
         switch (id) {
-            case lwo_id("AXIS"): p->axis = lwo_read_u2(r); break;
+            case lwo_id("AXIS"): lwo_keep(r, &p->axis, lwo_read_u2(r)); break;
             case lwo_id("VALU"): {
                 // The record holds three values; further ones are left unread.
                 size_t count = lwo_remaining(r) / 4;
@@ -382,9 +384,9 @@ static int lwo_read_grad(LwReader* r, LwTextureBlock* block, size_t end) {
         switch (id) {
             case lwo_id("FNAM"): lwo_replace_string(r, &g->function_name); break;
             case lwo_id("INAM"): lwo_replace_string(r, &g->input_name); break;
-            case lwo_id("GRST"): g->range_start = lwo_read_f4(r); break;
-            case lwo_id("GREN"): g->range_end = lwo_read_f4(r); break;
-            case lwo_id("GRPT"): g->repeat = lwo_read_u2(r); break;
+            case lwo_id("GRST"): lwo_keep(r, &g->range_start, lwo_read_f4(r)); break;
+            case lwo_id("GREN"): lwo_keep(r, &g->range_end, lwo_read_f4(r)); break;
+            case lwo_id("GRPT"): lwo_keep(r, &g->repeat, lwo_read_u2(r)); break;
             case lwo_id("FKEY"): {
                 size_t count = lwo_remaining(r) / 8;
                 float* keys = static_cast<float*>(lwo_alloc(r, count * 2 * sizeof(float)));
@@ -432,14 +434,14 @@ static int lwo_read_blok(LwReader* r, LwSurface* surface, size_t end) {
     if (r->status != LWO_OK) return r->status;
     int result = lwo_walk_subchunks(r, header_end, [&](uint32_t id, size_t) {
         switch (id) {
-            case lwo_id("CHAN"): block->channel = lwo_read_id4(r); break;
-            case lwo_id("ENAB"): block->enabled = lwo_read_u2(r); break;
+            case lwo_id("CHAN"): lwo_keep(r, &block->channel, lwo_read_id4(r)); break;
+            case lwo_id("ENAB"): lwo_keep(r, &block->enabled, lwo_read_u2(r)); break;
             case lwo_id("OPAC"):
-                block->opacity_type = lwo_read_u2(r);
-                block->opacity = lwo_read_f4(r);
-                block->opacity_envelope = int32_t(lwo_read_vx(r));
+                lwo_keep(r, &block->opacity_type, lwo_read_u2(r));
+                lwo_keep(r, &block->opacity, lwo_read_f4(r));
+                lwo_keep(r, &block->opacity_envelope, lwo_read_vx(r));
                 break;
-            case lwo_id("AXIS"): block->block_axis = lwo_read_u2(r); break;
+            case lwo_id("AXIS"): lwo_keep(r, &block->block_axis, lwo_read_u2(r)); break;
             default: break;
         }
         return r->status;
@@ -496,31 +498,31 @@ int lwo_read_surf(LwReader* r, LwLayer* first) {
             case lwo_id("GLOS"): lwo_read_value_envelope(r, &s->glossiness); break;
             case lwo_id("SHRP"): lwo_read_value_envelope(r, &s->sharpness); break;
             case lwo_id("BUMP"): lwo_read_value_envelope(r, &s->bump); break;
-            case lwo_id("SIDE"): s->sidedness = lwo_read_u2(r); break;
-            case lwo_id("SMAN"): s->smoothing_angle = lwo_read_f4(r); break;
-            case lwo_id("RFOP"): s->reflection_options = lwo_read_u2(r); break;
-            case lwo_id("RIMG"): s->reflection_image = int32_t(lwo_read_vx(r)); break;
+            case lwo_id("SIDE"): lwo_keep(r, &s->sidedness, lwo_read_u2(r)); break;
+            case lwo_id("SMAN"): lwo_keep(r, &s->smoothing_angle, lwo_read_f4(r)); break;
+            case lwo_id("RFOP"): lwo_keep(r, &s->reflection_options, lwo_read_u2(r)); break;
+            case lwo_id("RIMG"): lwo_keep(r, &s->reflection_image, lwo_read_vx(r)); break;
             case lwo_id("RSAN"): lwo_read_value_envelope(r, &s->reflection_seam_angle); break;
             case lwo_id("RBLR"): lwo_read_value_envelope(r, &s->reflection_blur); break;
             case lwo_id("RIND"): lwo_read_value_envelope(r, &s->refractive_index); break;
-            case lwo_id("TROP"): s->transparency_options = lwo_read_u2(r); break;
-            case lwo_id("TIMG"): s->refraction_image = int32_t(lwo_read_vx(r)); break;
+            case lwo_id("TROP"): lwo_keep(r, &s->transparency_options, lwo_read_u2(r)); break;
+            case lwo_id("TIMG"): lwo_keep(r, &s->refraction_image, lwo_read_vx(r)); break;
             case lwo_id("TBLR"): lwo_read_value_envelope(r, &s->refraction_blur); break;
             case lwo_id("CLRH"): lwo_read_value_envelope(r, &s->colour_highlights); break;
             case lwo_id("CLRF"): lwo_read_value_envelope(r, &s->colour_filter); break;
             case lwo_id("ADTR"): lwo_read_value_envelope(r, &s->additive_transparency); break;
             case lwo_id("GLOW"):
-                s->glow_type = lwo_read_u2(r);
+                lwo_keep(r, &s->glow_type, lwo_read_u2(r));
                 lwo_read_value_envelope(r, &s->glow_intensity);
                 lwo_read_value_envelope(r, &s->glow_size);
                 break;
             case lwo_id("ALPH"):
-                s->alpha_mode = lwo_read_u2(r);
-                s->alpha_value = lwo_read_f4(r);
+                lwo_keep(r, &s->alpha_mode, lwo_read_u2(r));
+                lwo_keep(r, &s->alpha_value, lwo_read_f4(r));
                 break;
             case lwo_id("VCOL"):
                 lwo_read_value_envelope(r, &s->vertex_colour_intensity);
-                s->vertex_colour_map_type = lwo_read_id4(r);
+                lwo_keep(r, &s->vertex_colour_map_type, lwo_read_id4(r));
                 lwo_replace_string(r, &s->vertex_colour_map_name);
                 break;
             case lwo_id("BLOK"): return lwo_read_blok(r, s, body_end);

@@ -1,6 +1,9 @@
 // Surfaces, texture blocks, vertex maps, per-polygon maps, clips and envelopes.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include "lwo/lwo.h"
 #include "lwo/lwo_writer.h"
 
@@ -368,16 +371,146 @@ TEST(Surfaces, DefaultsAndEverySubChunkInItsField) {
     lwo_free(object);
 }
 
-TEST(Surfaces, SubChunkOverrunningItsSurfaceFails) {
+// Exporters write sub-chunks shorter than their fields (a 2-byte value under a float's id): each
+// body is read only within its declared length, fields that do not fit keep their defaults and the
+// rest of the surface, its blocks, the clip and the chunks after them are read as written.
+TEST(ShortSubChunks, FieldsThatDoNotFitKeepTheirDefaultsAndTheObjectLoads) {
     LwoWriter w;
     start(&w);
+    lwo_writer_chunk(&w, "CLIP");
+    lwo_writer_u4(&w, 7);
+    lwo_writer_sub(&w, "STIL");  // a name without its NUL: not a name
+    lwo_writer_u1(&w, 'x');
+    lwo_writer_end(&w);
+    lwo_writer_sub(&w, "STIL");
+    lwo_writer_string(&w, "images/wall.png");
+    lwo_writer_end(&w);
+    lwo_writer_end(&w);
     lwo_writer_chunk(&w, "SURF");
-    lwo_writer_string(&w, "s");
+    lwo_writer_string(&w, "short");
     lwo_writer_string(&w, "");
     lwo_writer_sub(&w, "COLR");
-    lwo_writer_f4(&w, 1.0f);  // twelve bytes and a VX short
+    lwo_writer_f4(&w, 0.5f);  // one colour of three, no envelope
+    lwo_writer_end(&w);
+    u2_sub(&w, "DIFF", 0x3F80);  // a 2-byte value where a float and an envelope belong
+    lwo_writer_sub(&w, "SPEC");
+    lwo_writer_f4(&w, 0.25f);  // the value without its envelope
+    lwo_writer_end(&w);
+    lwo_writer_sub(&w, "BLOK");
+    lwo_writer_sub(&w, "IMAP");
+    lwo_writer_string(&w, "\x80");
+    lwo_writer_sub(&w, "CHAN"), lwo_writer_u2(&w, 0x434F), lwo_writer_end(&w);
+    lwo_writer_sub(&w, "OPAC"), lwo_writer_u2(&w, 1), lwo_writer_f4(&w, 0.5f), lwo_writer_end(&w);
+    lwo_writer_end(&w);
+    lwo_writer_sub(&w, "TMAP");
+    lwo_writer_sub(&w, "CNTR");
+    lwo_writer_f4(&w, 4.0f), lwo_writer_f4(&w, 5.0f);
+    lwo_writer_end(&w);
+    lwo_writer_sub(&w, "SIZE");
+    for (int i = 0; i < 3; i++) lwo_writer_f4(&w, 2.0f);
+    lwo_writer_vx(&w, 3);
     lwo_writer_end(&w);
     lwo_writer_end(&w);
+    lwo_writer_sub(&w, "PROJ"), lwo_writer_u1(&w, 1), lwo_writer_end(&w);
+    u2_sub(&w, "AXIS", 1);
+    lwo_writer_sub(&w, "VMAP"), lwo_writer_string(&w, "uv"), lwo_writer_end(&w);
     lwo_writer_end(&w);
-    EXPECT_EQ(lwo_test_load(w.bytes), nullptr);
+    pair(&w, "TRAN", 0.5f, 4);
+    lwo_writer_end(&w);
+    lwo_writer_chunk(&w, "ENVL");
+    lwo_writer_vx(&w, 1);
+    envelope_key(&w, 0.0f, 1.0f);
+    envelope_span(&w, "HERM", 1);  // one parameter of two
+    lwo_writer_sub(&w, "SPAN"), lwo_writer_u2(&w, 0x4C49), lwo_writer_end(&w);  // half an id
+    envelope_key(&w, 1.0f, 2.0f);
+    lwo_writer_end(&w);
+    lwo_writer_chunk(&w, "SURF");  // the chunk after them
+    lwo_writer_string(&w, "next");
+    lwo_writer_string(&w, "");
+    pair(&w, "LUMI", 0.75f, 2);
+    lwo_writer_end(&w);
+    lwo_writer_end(&w);
+
+    LwLayer* object = lwo_test_load(w.bytes);
+    ASSERT_NE(object, nullptr);
+    ASSERT_NE(object->clips, nullptr);
+    EXPECT_EQ(object->clips->clip_index, 7u);
+    EXPECT_STREQ(object->clips->file_name, "wall.png");
+
+    const LwSurface* s = object->surfaces;
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->colour[0], 0.5f);
+    EXPECT_EQ(s->colour[1], 0.0f);
+    EXPECT_EQ(s->colour_envelope, 0);
+    EXPECT_EQ(s->diffuse.value, 0.0f);
+    EXPECT_EQ(s->diffuse.envelope, -1);
+    EXPECT_EQ(s->specularity.value, 0.25f);
+    EXPECT_EQ(s->specularity.envelope, -1);
+    EXPECT_EQ(s->transparency.value, 0.5f);
+    EXPECT_EQ(s->transparency.envelope, 4);
+
+    const LwTextureBlock* b = s->blocks;
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->channel, 0u);
+    EXPECT_EQ(b->opacity_type, 1);
+    EXPECT_EQ(b->opacity, 0.5f);
+    EXPECT_EQ(b->opacity_envelope, -1);
+    ASSERT_NE(b->transform, nullptr);
+    EXPECT_EQ(b->transform->centre[1], 5.0f);
+    EXPECT_EQ(b->transform->centre[2], 0.0f);
+    EXPECT_EQ(b->transform->centre_envelope, -1);
+    EXPECT_EQ(b->transform->size[2], 2.0f);
+    EXPECT_EQ(b->transform->size_envelope, 3);
+    ASSERT_NE(b->image_map, nullptr);
+    EXPECT_EQ(b->image_map->projection, 0);
+    EXPECT_EQ(b->image_map->axis, 1);
+    EXPECT_STREQ(b->image_map->map_name, "uv");
+
+    const LwEnvelope* e = object->envelopes;
+    ASSERT_NE(e, nullptr);
+    const LwEnvelopeKey* k = e->keys;
+    ASSERT_TRUE(k && k->next);
+    EXPECT_EQ(k->span_type, lwo_id("HERM"));
+    EXPECT_EQ(k->span_parameters[3], 1.0f);
+    EXPECT_EQ(k->span_parameters[4], 0.0f);
+    EXPECT_EQ(k->next->value, 2.0f);
+    EXPECT_EQ(k->next->span_type, lwo_id("HERM")) << "a span without its id changes nothing";
+
+    ASSERT_NE(s->next, nullptr);
+    EXPECT_STREQ(s->next->surface_name, "next");
+    EXPECT_EQ(s->next->luminosity.envelope, 2);
+    lwo_free(object);
+}
+
+// Lengths that disagree with the structure still fail: a sub-chunk whose declared length runs past
+// its surface or its block, and a chunk that runs past the file.
+TEST(ShortSubChunks, LengthsPastTheEnclosingChunkStillFail) {
+    for (int variant = 0; variant < 3; variant++) {
+        SCOPED_TRACE(variant);
+        LwoWriter w;
+        start(&w);
+        lwo_writer_chunk(&w, "SURF");
+        lwo_writer_string(&w, "s");
+        lwo_writer_string(&w, "");
+        lwo_writer_sub(&w, "BLOK");
+        lwo_writer_sub(&w, "IMAP");
+        lwo_writer_string(&w, "\x80");
+        lwo_writer_end(&w);
+        u2_sub(&w, "PROJ", 5);
+        lwo_writer_end(&w);
+        lwo_writer_end(&w);
+        lwo_writer_end(&w);
+        std::vector<uint8_t> bytes = w.bytes;
+        size_t surf = 0;
+        for (size_t i = 0; i + 4 <= bytes.size(); i++)
+            if (memcmp(&bytes[i], "SURF", 4) == 0) surf = i;
+        auto grow_u2 = [&](const char* id) {
+            for (size_t i = surf; i + 6 <= bytes.size(); i++)
+                if (memcmp(&bytes[i], id, 4) == 0) { bytes[i + 5] += 40; return; }
+        };
+        if (variant == 0) grow_u2("BLOK");        // past the surface
+        else if (variant == 1) grow_u2("PROJ");   // past the block
+        else bytes[surf + 7] += 40;               // the surface past the file
+        EXPECT_EQ(lwo_test_load(bytes), nullptr);
+    }
 }
