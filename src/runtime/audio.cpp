@@ -7,6 +7,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -153,22 +154,78 @@ static AudioStream* audio_decode(mpg123_handle* handle) {
     return stream;
 }
 
-AudioStream* audio_stream_open(const char* path) {
-    if (!path) return nullptr;
-    char resolved[4096];
-    if (path_resolve(path, resolved, sizeof resolved) != 0) return nullptr;
+// The decoder reads the track from memory: one decode path for files and for bytes handed over.
+struct AudioMemory {
+    const uint8_t* data;
+    size_t size;
+    size_t pos;
+};
+
+static mpg123_ssize_t audio_memory_read(void* handle, void* out, size_t count) {
+    AudioMemory* m = (AudioMemory*)handle;
+    size_t left = m->size - m->pos;
+    if (count > left) count = left;
+    if (count) memcpy(out, m->data + m->pos, count);
+    m->pos += count;
+    return (mpg123_ssize_t)count;
+}
+
+static off_t audio_memory_seek(void* handle, off_t offset, int whence) {
+    AudioMemory* m = (AudioMemory*)handle;
+    int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? (int64_t)m->pos : (int64_t)m->size;
+    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return -1;
+    int64_t target = base + (int64_t)offset;
+    if (target < 0 || target > (int64_t)m->size) return -1;
+    m->pos = (size_t)target;
+    return (off_t)target;
+}
+
+AudioStream* audio_stream_open_memory(const uint8_t* data, size_t size) {
+    if (!data || size == 0) return nullptr;
     static std::once_flag library_ready;
     std::call_once(library_ready, [] { mpg123_init(); });
     int error = 0;
     mpg123_handle* handle = mpg123_new(nullptr, &error);
     if (!handle) return nullptr;
     mpg123_param(handle, MPG123_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    AudioMemory memory = {data, size, 0};
     AudioStream* stream = nullptr;
-    if (mpg123_open(handle, resolved) == MPG123_OK) {
+    if (mpg123_replace_reader_handle(handle, audio_memory_read, audio_memory_seek, nullptr) == MPG123_OK &&
+        mpg123_open_handle(handle, &memory) == MPG123_OK) {
         stream = audio_decode(handle);
         mpg123_close(handle);
     }
     mpg123_delete(handle);
+    return stream;
+}
+
+AudioStream* audio_stream_open(const char* path) {
+    if (!path) return nullptr;
+    FILE* file = path_fopen(path, "rb");
+    if (!file) return nullptr;
+    uint8_t* data = nullptr;
+    size_t size = 0, capacity = 0;
+    int failed = 0;
+    for (;;) {
+        if (size == capacity) {
+            if (capacity >= AUDIO_MAX_FILE_SIZE) { failed = 1; break; }
+            size_t grown = capacity ? capacity * 2 : (size_t)1 << 20;
+            if (grown > AUDIO_MAX_FILE_SIZE) grown = AUDIO_MAX_FILE_SIZE;
+            uint8_t* p = (uint8_t*)realloc(data, grown);
+            if (!p) { failed = 1; break; }
+            data = p;
+            capacity = grown;
+        }
+        size_t n = fread(data + size, 1, capacity - size, file);
+        size += n;
+        if (n == 0) {
+            failed = ferror(file) != 0;
+            break;
+        }
+    }
+    fclose(file);
+    AudioStream* stream = failed ? nullptr : audio_stream_open_memory(data, size);
+    free(data);
     return stream;
 }
 

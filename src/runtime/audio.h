@@ -26,6 +26,8 @@
 
 constexpr int AUDIO_SPECTRUM_SIZE = 512;
 constexpr int AUDIO_FFT_SIZE = 1024;
+// 256 MB: hours of any MP3 bit rate; a bigger "track" is not one.
+constexpr size_t AUDIO_MAX_FILE_SIZE = size_t(256) << 20;
 
 // A decoded track: one allocation, the samples after the header.
 struct AudioStream {
@@ -42,9 +44,12 @@ void audio_start(void);        // lets the device run (silence until a stream pl
 void audio_stop(void);         // stops the playing stream and pauses the device
 void audio_shutdown(void);     // closes the device; harmless when it is not open
 
-// Decodes a whole MP3 file (the name is opened with path_resolve). Null for a missing, empty,
-// truncated (when the file says its length) or non-MPEG file; nothing is printed.
+// Decodes a whole MP3 file (the name is opened with path_fopen). Null for a missing, empty,
+// truncated (when the file says its length), non-MPEG or larger than AUDIO_MAX_FILE_SIZE file;
+// nothing is printed.
 AudioStream* audio_stream_open(const char* path);
+// The same decode from bytes in memory (the file's whole content); the bytes are not kept.
+AudioStream* audio_stream_open_memory(const uint8_t* data, size_t size);
 // A stream made from samples already in memory (copied); null for bad arguments.
 AudioStream* audio_stream_from_pcm(const int16_t* samples, int64_t frames, int rate, int channels);
 void audio_stream_free(AudioStream* stream);  // stops it first when it is playing
