@@ -86,7 +86,7 @@ void image_free(Image* image) { free(image); }
 int image_size_allowed(const char* path, uint32_t width, uint32_t height) {
     if (width <= IMAGE_MAX_SIDE && height <= IMAGE_MAX_SIDE && (uint64_t)width * height <= IMAGE_MAX_PIXELS)
         return 1;
-    printf("texture \"%s\" is too large (%u x %u)\n", path, (unsigned)width, (unsigned)height);
+    fprintf(stderr, "texture: %s: too large (%u x %u), refused\n", path, (unsigned)width, (unsigned)height);
     return 0;
 }
 

@@ -6,9 +6,10 @@
 //
 // Loaders return null for a missing, unreadable, corrupt or truncated file, having released
 // everything they acquired; they print nothing but the two texture messages ("texture dimensions
-// must be POW2 ...", "unable to build mipmaps for ...") and, for a picture whose header asks for a
-// side above IMAGE_MAX_SIDE or more than IMAGE_MAX_PIXELS pixels, "texture \"%s\" is too large
-// (%u x %u)" before anything of its size is allocated: a few bytes must not cost gigabytes.
+// must be POW2 ...", "unable to build mipmaps for ...") on standard output. A picture whose header
+// asks for a side above IMAGE_MAX_SIDE or more than IMAGE_MAX_PIXELS pixels is refused before
+// anything of its size is allocated (a few bytes must not cost gigabytes), with one line on
+// standard error: "texture: PATH: too large (W x H), refused".
 #pragma once
 #include <cstdint>
 
@@ -35,7 +36,7 @@ void image_free(Image* image);                       // null accepted
 int image_build_mips(Image* image);                  // 0 ok, 1 not square or no levels
 Image* image_load_jpeg(const char* path, uint32_t flags);  // flags != 0: mip-mapped
 Image* image_load_png(const char* path, uint32_t flags);   // alpha stored premultiplied
-// 1 when a loader may allocate a picture of this size; otherwise prints the "too large" line for path.
+// 1 when a loader may allocate a picture of this size; otherwise prints the "too large" line.
 int image_size_allowed(const char* path, uint32_t width, uint32_t height);
 
 // Slope map of the blue byte, wrapping at the edges: red holds B(x-1, y) - B(x+1, y), green

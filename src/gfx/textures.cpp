@@ -2,6 +2,7 @@
 // initialises, plus the generated ramp in the slot after them. Slot numbers are the textures'
 // names for the rest of the program.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "gfx/image.h"
@@ -78,6 +79,8 @@ int textures_load_list(const TextureListRow* rows, int count) {
         Image* image = texture_load_file(rows[i].name, rows[i].flags);
         texture_table.textures[i] = image;
         if (!image) {
+            // The loaders stay silent about missing and damaged files; the user needs the name.
+            fprintf(stderr, "texture: %s: missing or not a readable picture\n", rows[i].name);
             textures_free();
             return 1;
         }

@@ -21,7 +21,11 @@ int music_open(const char* path, float bpm, float start_seconds) {
     audio_start();
     audio_stream_free(music_stream);  // a second open replaces the track
     music_stream = audio_stream_open(path);
-    if (!music_stream) return 1;
+    if (!music_stream) {
+        // Nothing on standard output, as the show always did; the user still learns which file.
+        fprintf(stderr, "music: %s: missing or not a readable MP3 track\n", path);
+        return 1;
+    }
     music_start_offset = start_seconds;
     return 0;
 }

@@ -135,12 +135,12 @@ TEST(JpegLoader, HeadersClaimingMoreThanThePixelBudgetAreRefused) {
         bytes[sof + 5] = (uint8_t)(c.height >> 8), bytes[sof + 6] = (uint8_t)c.height;
         bytes[sof + 7] = (uint8_t)(c.width >> 8), bytes[sof + 8] = (uint8_t)c.width;
         test_write_bytes(path, bytes);
-        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         Image* image = image_load_jpeg(path.c_str(), 1);
-        std::string out = testing::internal::GetCapturedStdout();
+        std::string out = testing::internal::GetCapturedStderr();
         EXPECT_EQ(image, nullptr);
-        EXPECT_EQ(out, "texture \"" + path + "\" is too large (" + std::to_string(c.width) + " x " +
-                           std::to_string(c.height) + ")\n");
+        EXPECT_EQ(out, "texture: " + path + ": too large (" + std::to_string(c.width) + " x " +
+                           std::to_string(c.height) + "), refused\n");
         image_free(image);
     }
 }

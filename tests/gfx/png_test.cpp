@@ -287,12 +287,12 @@ TEST(PngLoader, HeadersClaimingMoreThanThePixelBudgetAreRefused) {
         uint32_t crc = (uint32_t)crc32(0, &bytes[12], 17);  // type and the 13 header bytes
         for (int i = 0; i < 4; i++) bytes[29 + i] = (uint8_t)(crc >> (24 - 8 * i));
         test_write_bytes(path, bytes);
-        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         Image* image = image_load_png(path.c_str(), 0);
-        std::string out = testing::internal::GetCapturedStdout();
+        std::string out = testing::internal::GetCapturedStderr();
         EXPECT_EQ(image, nullptr);
-        EXPECT_EQ(out, "texture \"" + path + "\" is too large (" + std::to_string(c.width) + " x " +
-                           std::to_string(c.height) + ")\n");
+        EXPECT_EQ(out, "texture: " + path + ": too large (" + std::to_string(c.width) + " x " +
+                           std::to_string(c.height) + "), refused\n");
         image_free(image);
     }
 }

@@ -75,12 +75,18 @@ TEST(TextureList, AFailedRowReleasesEverythingLoadedBefore) {
     write_rgb_png(odd, 3, 2, 1);
     const TextureListRow missing[] = {row(png, 0), row(png, 0), row(test_scratch_path("gone.png"), 0)};
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(textures_load_list(missing, 3), 1);
     const TextureListRow unknown[] = {row(png, 0), row(test_scratch_path("ok.bmp"), 0)};
     EXPECT_EQ(textures_load_list(unknown, 2), 1);
     const TextureListRow not_pow2[] = {row(png, 0), row(odd, 1)};
     EXPECT_EQ(textures_load_list(not_pow2, 2), 1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "texture dimensions must be POW2 (3 x 2\n");
+    // Standard output keeps the show's own lines; each failed row is named once on standard error.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "texture: " + test_scratch_path("gone.png") + ": missing or not a readable picture\n"
+              "texture: " + test_scratch_path("ok.bmp") + ": missing or not a readable picture\n"
+              "texture: " + odd + ": missing or not a readable picture\n");
     for (int i = 0; i < 4; i++) EXPECT_EQ(texture_get(i), nullptr);
 }
 
