@@ -38,6 +38,7 @@ Image* image_load_jpeg(const char* path, uint32_t flags);  // flags != 0: mip-ma
 Image* image_load_png(const char* path, uint32_t flags);   // alpha stored premultiplied
 // 1 when a loader may allocate a picture of this size; otherwise prints the "too large" line.
 int image_size_allowed(const char* path, uint32_t width, uint32_t height);
+extern int image_report_failures;  // 0 silences that line (fuzzing)
 
 // Slope map of the blue byte, wrapping at the edges: red holds B(x-1, y) - B(x+1, y), green
 // B(x, y-1) - B(x, y+1), each difference d stored as (d + 256) >> 1 (128 = flat); blue 0, alpha 255.

@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
         fuzz_jpeg_write_seeds((*argv)[2]);
         exit(0);
     }
+    image_report_failures = 0;
     snprintf(fuzz_jpeg_path, sizeof fuzz_jpeg_path, "/tmp/quillet-fuzz-jpeg-%d.jpg", (int)getpid());
     return 0;
 }

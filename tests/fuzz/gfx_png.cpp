@@ -51,6 +51,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
         fuzz_png_write_seeds((*argv)[2]);
         exit(0);
     }
+    image_report_failures = 0;
     snprintf(fuzz_png_path, sizeof fuzz_png_path, "/tmp/quillet-fuzz-png-%d.png", (int)getpid());
     return 0;
 }
