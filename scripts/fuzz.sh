@@ -1,20 +1,50 @@
 #!/usr/bin/env bash
-# fuzz.sh BUILD_DIR SECONDS: runs every fuzz target of BUILD_DIR for SECONDS each, on the seed corpus
-# that the target writes itself (each target accepts --write-seeds DIR). A finding fails the run; its
-# input is kept in BUILD_DIR/findings/.
+# fuzz.sh BUILD_DIR SECONDS [NAME...]: runs every fuzz target of BUILD_DIR (or the named ones, e.g.
+# gfx_png) for SECONDS each. A run starts from the committed corpus tests/fuzz/corpus/NAME, which
+# the long runs left behind, and from the seeds the target writes itself (--write-seeds DIR); what it
+# finds new stays in BUILD_DIR/corpus/fuzz_NAME, so a later run in the same folder goes on from
+# there. A finding fails the run; its input is kept in BUILD_DIR/findings/.
+#
+# fuzz.sh --minimise BUILD_DIR [NAME...]: merges BUILD_DIR/corpus/fuzz_NAME into the committed
+# corpus, keeping only the inputs that add coverage (run it after a long run, then commit).
 set -uo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+minimise=0
+if [ "${1:-}" = "--minimise" ]; then minimise=1; shift; fi
 build=$1
-seconds=${2:-20}
+shift
+seconds=20
+if [ "$minimise" -eq 0 ]; then seconds=${1:-20}; shift || true; fi
+
+targets=()
+if [ $# -gt 0 ]; then
+  for name in "$@"; do targets+=("$build/fuzz_$name"); done
+else
+  for target in "$build"/fuzz_*; do [ -x "$target" ] && [ -f "$target" ] && targets+=("$target"); done
+fi
+
 mkdir -p "$build/findings"
-for target in "$build"/fuzz_*; do
-  [ -x "$target" ] || continue
+for target in "${targets[@]}"; do
+  [ -x "$target" ] || { echo "fuzz: $target is not built"; exit 1; }
   name=$(basename "$target")
+  committed="$here/tests/fuzz/corpus/${name#fuzz_}"
   corpus="$build/corpus/$name"
-  mkdir -p "$corpus"
+  mkdir -p "$corpus" "$committed"
+  if [ "$minimise" -eq 1 ]; then
+    merged=$(mktemp -d)
+    "$target" -merge=1 -rss_limit_mb=2048 "$merged" "$committed" "$corpus" >"$build/$name.merge.log" 2>&1 ||
+      { echo "fuzz: merging $name failed (see $build/$name.merge.log)"; rm -rf "$merged"; exit 1; }
+    rm -f "$committed"/*
+    cp "$merged"/* "$committed"/
+    rm -rf "$merged"
+    echo "fuzz: $name corpus $(ls "$committed" | wc -l) files, $(du -sk "$committed" | cut -f1) KB"
+    continue
+  fi
   "$target" --write-seeds "$corpus" >/dev/null || { echo "fuzz: $name could not write its seeds"; exit 1; }
   echo "fuzz: $name for ${seconds}s"
+  # New inputs go to the first folder; the committed corpus is only read.
   "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$build/findings/$name-" "$corpus" >"$build/$name.log" 2>&1
+    -artifact_prefix="$build/findings/$name-" "$corpus" "$committed" >"$build/$name.log" 2>&1
   status=$?
   grep -E 'stat::number_of_executed_units|stat::peak_rss_mb' "$build/$name.log"
   if [ "$status" -ne 0 ]; then

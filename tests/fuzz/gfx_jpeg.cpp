@@ -35,7 +35,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
         exit(0);
     }
     image_report_failures = 0;
-    snprintf(fuzz_jpeg_path, sizeof fuzz_jpeg_path, "/tmp/quillet-fuzz-jpeg-%d.jpg", (int)getpid());
+    // The scratch file lives in memory when it can: the loader is fed through a file per input.
+    const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    snprintf(fuzz_jpeg_path, sizeof fuzz_jpeg_path, "%s/quillet-fuzz-jpeg-%d.jpg", dir, (int)getpid());
     return 0;
 }
 

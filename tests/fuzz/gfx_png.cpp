@@ -52,7 +52,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
         exit(0);
     }
     image_report_failures = 0;
-    snprintf(fuzz_png_path, sizeof fuzz_png_path, "/tmp/quillet-fuzz-png-%d.png", (int)getpid());
+    // The scratch file lives in memory when it can: the loader is fed through a file per input.
+    const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    snprintf(fuzz_png_path, sizeof fuzz_png_path, "%s/quillet-fuzz-png-%d.png", dir, (int)getpid());
     return 0;
 }
 
