@@ -8,6 +8,7 @@
 #include "render3d/clip.h"
 #include "runtime/clock.h"
 #include "scenes/cube_ops.h"
+#include "scenes/scene_math.h"
 #include "scenes/scenes.h"
 
 Mesh* cube_mesh = nullptr;
@@ -16,7 +17,6 @@ FieldLattice* cube_lattice = nullptr;
 float blob_paths[15][4];
 int blob_paths_ready = 0;
 
-static const float CUBE_PI = 3.14159265358979f;
 static const int32_t CUBE_BATCH_VERTICES = 4096;
 static const int32_t CUBE_BATCH_TRIANGLES = 2048;
 
@@ -24,9 +24,6 @@ static const int32_t CUBE_BATCH_TRIANGLES = 2048;
 // the cube mesh (its four vertices follow that one).
 static const int32_t cube_face_triangle[6] = {0, 10, 2, 6, 8, 4};
 static const int32_t cube_face_vertex[6] = {0, 20, 4, 12, 16, 8};
-
-static float cube_frac(float x) { return x - std::floor(x); }
-static float cube_pow4(float x) { return x * x * x * x; }
 
 void scene_cube_free(void) {
     mesh_free(cube_mesh);
@@ -72,16 +69,16 @@ Vec3 cube_eye(float beat, float t) {
                     std::cos(t / 4.0f) * r};
     }
     s = beat / 2.0f;
-    float k = 1.0f - cube_pow4(1.0f - cube_frac(s));
+    float k = 1.0f - pow4(1.0f - frac(s));
     if (b < 80)
         s = s + k;
     else
         s = s - (beat - 80.0f) - k;
     if (beat >= 92.0f) {
-        s = -0.25f * s + CUBE_PI / 2.0f;
+        s = -0.25f * s + kPi / 2.0f;
         r = 208.0f - (beat - 92.0f) * 32.0f;
     } else {
-        r = (std::fabs(std::sin(s * CUBE_PI / 2.0f)) * 0.4f + 0.6f) * 208.0f;
+        r = (std::fabs(std::sin(s * kPi / 2.0f)) * 0.4f + 0.6f) * 208.0f;
     }
     return Vec3{std::sin(s) * r, std::sin(s + 0.39f) * 128.0f, std::cos(s) * r};
 }
@@ -112,7 +109,7 @@ void field_slabs(FieldLattice* lattice, float x) {
         LatticePoint* p = &lattice->points[i];
         float sum = slab_term(&na, &p->position) + slab_term(&nb, &p->position) +
                     slab_term(&nc, &p->position) + slab_term(&nd, &p->position);
-        p->value = cube_pow4(sum) * 2.75f;
+        p->value = pow4(sum) * 2.75f;
     }
 }
 
@@ -126,10 +123,10 @@ void field_metaballs(FieldLattice* lattice, float x) {
     }
     const float beat = clock_beat();
     const int b = clock_beat_index();
-    const float f = cube_frac(beat);
-    float q = (b & 7) < 4 ? (float)b + cube_pow4(f) : (float)b + f;
+    const float f = frac(beat);
+    float q = (b & 7) < 4 ? (float)b + pow4(f) : (float)b + f;
     q = q * 0.39f;
-    const float k = 1.0f - cube_pow4(f) * 0.25f;
+    const float k = 1.0f - pow4(f) * 0.25f;
     const float pulse = f * f + 1.0f;
     float g = x * 0.125f;
     for (int i = 0; i < 15; i++) {
@@ -149,7 +146,7 @@ void field_metaballs(FieldLattice* lattice, float x) {
 
 static void field_noise_common(FieldLattice* lattice, float x, int fractal) {
     const float beat = clock_beat();
-    const float a = 1.0f / (128.0f - (std::sin(beat * CUBE_PI / 4.0f) * 0.5f + 0.5f) * 64.0f);
+    const float a = 1.0f / (128.0f - (std::sin(beat * kPi / 4.0f) * 0.5f + 0.5f) * 64.0f);
     const float xs = x * 0.125f;
     for (int32_t i = 0; i < lattice->point_count; i++) {
         LatticePoint* p = &lattice->points[i];
@@ -277,7 +274,7 @@ void scene_cube_render(float t) {
     case CUBE_FIELD_SLABS: field_slabs(cube_lattice, beat); break;
     default: {
         float s = beat / 2.0f;
-        field_slabs(cube_lattice, s + 1.0f - cube_pow4(1.0f - cube_frac(s)) - 8.0f);
+        field_slabs(cube_lattice, s + 1.0f - pow4(1.0f - frac(s)) - 8.0f);
         break;
     }
     }

@@ -8,9 +8,8 @@
 #include "raster/raster.h"
 #include "runtime/clock.h"
 #include "runtime/music.h"
+#include "scenes/scene_math.h"
 #include "scenes/scenes.h"
-
-static constexpr float kPi = 3.14159265358979323846f;
 
 static const Image* title_images[4];
 static const Image* tv_images[3];

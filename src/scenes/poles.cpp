@@ -9,9 +9,9 @@
 #include "render3d/clip.h"
 #include "runtime/clock.h"
 #include "scenes/poles_cloth.h"
+#include "scenes/scene_math.h"
 #include "scenes/scenes.h"
 
-static const float kPi = 3.14159265358979f;
 enum { CLOTH_TEXTURE = 8, WOOD_TEXTURE = 4, GLASS_TEXTURE = 6, POLES_SETTLE_ROUNDS = 512,
        RELEASE_BEAT = 416 };
 static const RenderMode kClothMode = RENDER_BILINEAR | RENDER_DEPTH | RENDER_TEXTURE;
@@ -91,11 +91,9 @@ void cloth_env_uv(Mesh* mesh) {
     }
 }
 
-static float frac(float x) { return x - std::floor(x); }
-
 void poles_camera(Camera* camera, float beat, float t) {
     const int b = (int)beat;
-    const float p = frac(beat / 2.0f), p4 = p * p * p * p;
+    const float p4 = pow4(frac(beat / 2.0f));
     *camera = Camera{};
     camera->eye = Vec3{0.0f, std::sin(t / 2.0f) * 40.0f, 72.0f};
     camera->target = Vec3{0.0f, 0.0f, 0.0f};

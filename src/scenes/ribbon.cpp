@@ -9,6 +9,7 @@
 #include "render3d/clip.h"
 #include "runtime/clock.h"
 #include "scenes/ribbon_ops.h"
+#include "scenes/scene_math.h"
 #include "scenes/scenes.h"
 
 Mesh* bump_sphere = nullptr;
@@ -23,12 +24,8 @@ enum {
     TEX_BUMPMAP = 10,
     TEX_RIBBON = 32,
 };
-static const float kPi = 3.14159265358979f;
 static const RenderMode kSphereMode = RENDER_DOT3 | RENDER_ENVMAP | RENDER_DEPTH | RENDER_TEXTURE;
 static const RenderMode kGlowMode = RENDER_ADD | RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT;
-
-static float frac(float x) { return x - std::floor(x); }
-static float pow4(float x) { return x * x * x * x; }
 
 int scene_ribbon_init(void) {
     scene_ribbon_free();

@@ -4,11 +4,7 @@
 #include <cmath>
 
 #include "procedural/noise.h"
-
-static const float kPi = 3.14159265358979f;
-
-static float frac(float x) { return x - std::floor(x); }
-static float pow4(float x) { return x * x * x * x; }
+#include "scenes/scene_math.h"
 
 void deform_twist(Mesh* mesh, const Deformer* record) {
     const float length = record->params[0], angle = record->params[1];

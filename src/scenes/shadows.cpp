@@ -8,6 +8,7 @@
 #include "procedural/noise.h"
 #include "render3d/clip.h"
 #include "runtime/clock.h"
+#include "scenes/scene_math.h"
 #include "scenes/scenes.h"
 #include "scenes/shadows_knot.h"
 
@@ -36,9 +37,6 @@ void scene_shadows_free(void) {
     knot_mesh = nullptr;
     sphere_mesh = nullptr;
 }
-
-static float frac(float x) { return x - std::floor(x); }
-static float pow4(float x) { return x * x * x * x; }
 
 static void shadows_camera(Camera* camera) {
     camera->near = 1.0f;

@@ -1,11 +1,10 @@
 // The knot tube, its cameras, the light-projected shadow coordinates and the highlight.
+#include "scenes/scene_math.h"
 #include "scenes/shadows_knot.h"
 
 #include <cmath>
 
 #include "render3d/clip.h"
-
-static const float kPi = 3.14159265358979f;
 
 Vec3 knot_point(float a, float p, float q, float t) {
     float r = (std::sin(q * t) + 2.0f) * 0.5f * a;
@@ -153,9 +152,6 @@ void mesh_add_specular(Mesh* mesh, const Vec3* light, int exponent, int model) {
         }
     }
 }
-
-static float frac(float x) { return x - std::floor(x); }
-static float pow4(float x) { return x * x * x * x; }
 
 KnotShape shadows_knot_shape(float beat) {
     const int b = (int)beat;

@@ -1,4 +1,5 @@
 // The ray-cast sphere grid of the opening beats, drawn additively over the title images.
+#include "scenes/scene_math.h"
 #include "scenes/sphere_grid.h"
 
 #include <cmath>
@@ -6,8 +7,6 @@
 
 #include "runtime/clock.h"
 #include "scenes/scenes.h"
-
-static constexpr float kPi = 3.14159265358979323846f;
 
 static ScreenGrid* sphere_grid;
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <utility>
 
-namespace {
+#include "scenes/scene_math.h"
 
-const float PI_F = 3.14159265358979f;
+namespace {
 
 LwoSurface surface_make(const char* name, const char* image, int projection, int axis, float size) {
     LwoSurface s;
@@ -103,14 +103,14 @@ void build_latlong_sphere(LwoModel* m, float radius, int stacks, int slices) {
     const float seam = 1e-6f, nudge = radius * 1e-4f;
     int top = (int)m->points.size() / 3;
     for (int j = 0; j < slices; j++) {
-        float theta = PI_F + 2.0f * PI_F * (j + 0.5f) / slices;
+        float theta = kPi + 2.0f * kPi * (j + 0.5f) / slices;
         lwo_add_point(m, nudge * std::sin(theta), radius, nudge * std::cos(theta));
     }
     int rings = (int)m->points.size() / 3;
     for (int r = 1; r < stacks; r++) {
-        float phi = PI_F * r / stacks;
+        float phi = kPi * r / stacks;
         for (int j = 0; j <= slices; j++) {
-            float theta = PI_F + 2.0f * PI_F * j / slices;
+            float theta = kPi + 2.0f * kPi * j / slices;
             float x = radius * std::sin(phi) * std::sin(theta), z = radius * std::sin(phi) * std::cos(theta);
             if (j == 0) x = -seam;       // just past the seam: u near 0
             if (j == slices) x = seam;   // just before it: u near 1
@@ -119,7 +119,7 @@ void build_latlong_sphere(LwoModel* m, float radius, int stacks, int slices) {
     }
     int bottom = (int)m->points.size() / 3;
     for (int j = 0; j < slices; j++) {
-        float theta = PI_F + 2.0f * PI_F * (j + 0.5f) / slices;
+        float theta = kPi + 2.0f * kPi * (j + 0.5f) / slices;
         lwo_add_point(m, nudge * std::sin(theta), -radius, nudge * std::cos(theta));
     }
     auto ring = [&](int r, int j) { return rings + (r - 1) * (slices + 1) + j; };
@@ -199,7 +199,7 @@ void build_ribbon(LwoModel* m) {
     m->uv_name = "ribbon_uv";
     const int segments = 256;
     for (int i = 0; i <= segments; i++) {
-        float a = 2.0f * PI_F * (i % segments) / segments;
+        float a = 2.0f * kPi * (i % segments) / segments;
         float x = 2.0f * std::cos(a), z = 2.0f * std::sin(a), y = 0.3f * std::sin(2.0f * a);
         int lo = lwo_add_point(m, x, y - 0.075f, z);
         int hi = lwo_add_point(m, x, y + 0.075f, z);
@@ -210,7 +210,7 @@ void build_ribbon(LwoModel* m) {
     for (int i = 0; i < segments; i++) {
         int a = i * 2, b = (i + 1) * 2;
         float want[3];
-        float mid = 2.0f * PI_F * (i + 0.5f) / segments;
+        float mid = 2.0f * kPi * (i + 0.5f) / segments;
         want[0] = std::cos(mid);
         want[1] = 0.0f;
         want[2] = std::sin(mid);
@@ -242,9 +242,9 @@ void build_sky(LwoModel* m) {
     const int rings = 16, segments = 32;
     const float r = 56.0f;
     for (int k = 0; k < rings; k++) {
-        float phi = 0.5f * PI_F * k / rings;
+        float phi = 0.5f * kPi * k / rings;
         for (int j = 0; j <= segments; j++) {
-            float a = 2.0f * PI_F * (j % segments) / segments;
+            float a = 2.0f * kPi * (j % segments) / segments;
             int p = lwo_add_point(m, r * std::cos(phi) * std::cos(a), r * std::sin(phi), r * std::cos(phi) * std::sin(a));
             m->uvs.push_back({p, 2.0f * j / segments, (float)k / rings});
         }
@@ -280,7 +280,7 @@ void build_cylinders(LwoModel* m, float radius, int uv) {
         const int seam_side = 3;
         int split_seam = !uv && cx == 0.0f && cz == 0.0f;
         for (int j = 0; j < pole_sides; j++) {
-            float a = 2.0f * PI_F * j / pole_sides;
+            float a = 2.0f * kPi * j / pole_sides;
             float x = cx + radius * std::cos(a), z = cz + radius * std::sin(a);
             if (split_seam && j == seam_side) x = 1e-6f;  // u near 1, for the side before it
             int lo = lwo_add_point(m, x, pole_bottom, z);
@@ -302,7 +302,7 @@ void build_cylinders(LwoModel* m, float radius, int uv) {
                 hi0 = seam_lo + 1;
             }
             int lo1 = first + ((j + 1) % pole_sides) * 2, hi1 = lo1 + 1;
-            float mid = 2.0f * PI_F * (j + 0.5f) / pole_sides;
+            float mid = 2.0f * kPi * (j + 0.5f) / pole_sides;
             float want[3] = {std::cos(mid), 0.0f, std::sin(mid)};
             int poly = add_facing(m, {lo0, lo1, hi1, hi0}, want, 0);
             if (uv && j == pole_sides - 1) {
@@ -312,7 +312,7 @@ void build_cylinders(LwoModel* m, float radius, int uv) {
         }
         std::vector<int> cap;
         for (int j = 0; j < pole_sides; j++) {
-            float a = 2.0f * PI_F * j / pole_sides;
+            float a = 2.0f * kPi * j / pole_sides;
             int p = lwo_add_point(m, cx + radius * std::cos(a), pole_top, cz + radius * std::sin(a));
             if (uv) m->uvs.push_back({p, 0.5f + 0.5f * std::cos(a), 0.5f + 0.5f * std::sin(a)});
             cap.push_back(p);

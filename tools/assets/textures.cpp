@@ -9,13 +9,10 @@
 
 #include "assets/image_files.h"
 #include "assets/pattern.h"
+#include "scenes/scene_math.h"
 
 namespace {
 
-const float PI_F = 3.14159265358979f;
-const float TAU_F = 6.28318530717959f;
-
-inline float fracf(float v) { return v - std::floor(v); }
 inline Colour grey(float v, float a = 1.0f) { return Colour{v, v, v, a}; }
 inline Colour scale(Colour c, float k) { return Colour{c.r * k, c.g * k, c.b * k, c.a}; }
 inline Colour add(Colour a, Colour b) { return Colour{a.r + b.r, a.g + b.g, a.b + b.b, a.a}; }
@@ -133,10 +130,10 @@ Canvas* paint_corkscrew(const TextureSpec* spec) {
     canvas_shade(c, [&](int x, int y) {
         float dx = x + 0.5f - 128.0f, dy = y + 0.5f - 128.0f;
         float r = std::sqrt(dx * dx + dy * dy), a = std::atan2(dy, dx);
-        float phase = r / 18.0f - a / TAU_F * 2.0f;  // two interleaved arms
-        float s = std::sin(phase * TAU_F);
+        float phase = r / 18.0f - a / kTwoPi * 2.0f;  // two interleaved arms
+        float s = std::sin(phase * kTwoPi);
         // The derivative along the radius gives a raised, lit look to each turn.
-        float lit = 0.5f + 0.5f * std::cos(phase * TAU_F + 0.9f);
+        float lit = 0.5f + 0.5f * std::cos(phase * kTwoPi + 0.9f);
         float band = smoothstepf(-0.2f, 0.6f, s);
         float fade = 1.0f - smoothstepf(100.0f, 127.0f, r);
         float v = 0.12f + band * (0.35f + 0.5f * lit) * fade + 0.05f * fade;
@@ -155,12 +152,12 @@ Canvas* paint_wood(const TextureSpec* spec) {
         float u = (x + 0.5f) / 256.0f, v = (y + 0.5f) / 256.0f;
         // Rings run down the picture (along the fibres); their spacing wanders with a warp.
         float warp = pattern_fbm2(u * 2.0f, v * 2.0f, 3, 2, 2, 0.4f, 41) * 0.7f +
-                     0.04f * std::sin(TAU_F * (v * 3.0f + u));
+                     0.04f * std::sin(kTwoPi * (v * 3.0f + u));
         // One knot: the rings bulge around it (distances wrap, so the picture still tiles).
         float kx = wrap_delta(x + 0.5f - 170.0f, 256.0f), ky = wrap_delta(y + 0.5f - 90.0f, 256.0f);
         float kr2 = (kx * kx) / (14.0f * 14.0f) + (ky * ky) / (30.0f * 30.0f);
         warp += 0.35f * std::exp(-kr2 * 0.5f) * (kx > 0.0f ? 1.0f : -1.0f) * (1.0f - std::exp(-kr2 * 4.0f));
-        float ring = fracf(u * 5.0f + warp);
+        float ring = frac(u * 5.0f + warp);
         // Late wood: a band that darkens gradually and ends sharply.
         float late = smoothstepf(0.35f, 0.85f, ring) * (1.0f - smoothstepf(0.88f, 0.98f, ring));
         float fibre = pattern_fbm2(u * 64.0f, v * 2.0f, 3, 64, 2, 0.6f, 43);
@@ -338,7 +335,7 @@ Canvas* paint_invenv(const TextureSpec* spec) {
         float r = std::fmin(1.0f, std::sqrt(dx * dx + dy * dy));
         float a = std::atan2(dy, dx);
         // Streaks: angular noise, stronger towards the rim; the angle wraps with period 12.
-        float streak = pattern_fbm2(a / TAU_F * 12.0f, r * 3.0f, 3, 12, 0, 0.5f, 81);
+        float streak = pattern_fbm2(a / kTwoPi * 12.0f, r * 3.0f, 3, 12, 0, 0.5f, 81);
         float t = std::pow(r, 1.6f) * 4.0f + streak * 0.6f * r;
         t = std::fmax(0.0f, std::fmin(3.999f, t));
         int i = (int)t;
@@ -359,7 +356,7 @@ Canvas* paint_brushed_metal(const TextureSpec* spec) {
         float u = (x + 0.5f) / 256.0f, v = (y + 0.5f) / 256.0f;
         float streak = pattern_fbm2(u * 2.0f, v * 96.0f, 4, 2, 96, 0.6f, 91);
         float fine = pattern_noise2(u * 16.0f, v * 256.0f, 16, 256, 93);
-        float sheen = 0.5f + 0.5f * std::cos(TAU_F * (u + 0.15f * std::sin(TAU_F * v)));
+        float sheen = 0.5f + 0.5f * std::cos(kTwoPi * (u + 0.15f * std::sin(kTwoPi * v)));
         float val = 0.56f + 0.1f * streak + 0.04f * fine + 0.1f * sheen;
         return clamp_colour(colour_rgb(val * 0.97f, val * 0.99f, val * 1.03f));
     });
@@ -372,7 +369,7 @@ Canvas* paint_gloss_metal(const TextureSpec* spec) {
     canvas_shade(c, [&](int x, int y) {
         float u = (x + 0.5f) / 256.0f, v = (y + 0.5f) / 256.0f;
         // Chrome: a sharp reflected horizon with sky above and dark ground below, gently bent.
-        float bend = v + 0.08f * std::sin(TAU_F * u) + 0.02f * pattern_fbm2(u * 4.0f, v * 4.0f, 3, 4, 4, 0.5f, 95);
+        float bend = v + 0.08f * std::sin(kTwoPi * u) + 0.02f * pattern_fbm2(u * 4.0f, v * 4.0f, 3, 4, 4, 0.5f, 95);
         float val;
         if (bend < 0.45f) val = 0.55f + 0.4f * (bend / 0.45f);
         else val = 0.12f + 0.3f * (bend - 0.45f);
@@ -390,16 +387,16 @@ float plate_height(float x, float y) {
     // panel in from the picture's edges, so the wrap runs through flat plate.
     x += 32.0f;
     y += 32.0f;
-    float px = fracf(x / 64.0f) * 64.0f, py = fracf(y / 64.0f) * 64.0f;
+    float px = frac(x / 64.0f) * 64.0f, py = frac(y / 64.0f) * 64.0f;
     float ex = std::fmin(px, 64.0f - px), ey = std::fmin(py, 64.0f - py);
     float e = std::fmin(ex, ey);
     float h = 0.0f;
     // Rounded groove: smooth profiles keep the normals clean through the JPEG compression.
-    if (e < 4.0f) h = -1.4f * (0.5f + 0.5f * std::cos(PI_F * e / 4.0f));
+    if (e < 4.0f) h = -1.4f * (0.5f + 0.5f * std::cos(kPi * e / 4.0f));
     // Rivets every 16 pixels along each seam, 7 pixels in from it.
     const float rivet_radius = 5.5f;
     float best = 1e9f;
-    float sx = fracf(x / 16.0f) * 16.0f - 8.0f, sy = fracf(y / 16.0f) * 16.0f - 8.0f;
+    float sx = frac(x / 16.0f) * 16.0f - 8.0f, sy = frac(y / 16.0f) * 16.0f - 8.0f;
     float rx[2] = {9.0f, 55.0f}, dist;
     for (int k = 0; k < 2; k++) {
         dist = std::sqrt((px - rx[k]) * (px - rx[k]) + sy * sy);  // rows along vertical seams
@@ -461,7 +458,7 @@ Canvas* paint_grain(const TextureSpec* spec) {
         float streak = pattern_fbm2(u * 48.0f, v * 2.0f, 3, 48, 2, 0.55f, 131);
         float line = (pattern_hash(x, 0, 133) & 15) == 0 ? -0.5f : 0.0f;  // occasional dark columns
         float speck = pattern_noise2(u * 128.0f, v * 128.0f, 128, 128, 137);
-        float val = 0.8f + 0.22f * streak + 0.08f * speck + line * (0.6f + 0.4f * std::sin(v * TAU_F * 3.0f));
+        float val = 0.8f + 0.22f * streak + 0.08f * speck + line * (0.6f + 0.4f * std::sin(v * kTwoPi * 3.0f));
         return grey(std::fmax(140.0f / 255.0f, std::fmin(1.0f, val)));
     });
     return c;
@@ -516,8 +513,8 @@ Canvas* paint_cube_bg(const TextureSpec* spec) {
             float wx = (fx - 320.0f) * depth / f;
             float ddepth = depth / (fy - horizon), dwx = depth / f;
             const float cell = 24.0f;
-            float gx = std::fabs(fracf(wx / cell + 0.5f) - 0.5f) * cell / dwx;
-            float gz = std::fabs(fracf(depth / cell + 0.5f) - 0.5f) * cell / std::fmax(ddepth, 1e-3f);
+            float gx = std::fabs(frac(wx / cell + 0.5f) - 0.5f) * cell / dwx;
+            float gz = std::fabs(frac(depth / cell + 0.5f) - 0.5f) * cell / std::fmax(ddepth, 1e-3f);
             float line = std::fmax(1.0f - smoothstepf(0.0f, 1.2f, gx), 1.0f - smoothstepf(0.0f, 1.2f, gz));
             // Far lines crowd together: fade them before they turn into a flat band.
             float fade = std::exp(-depth / 700.0f) * smoothstepf(0.0f, 2.5f, cell / std::fmax(ddepth, 1e-3f));
@@ -596,12 +593,12 @@ Canvas* paint_ribbon(const TextureSpec* spec) {
                              colour_rgb(0.35f, 0.8f, 1.0f), colour_rgb(1.0f, 0.8f, 0.3f)};
     canvas_shade(c, [&](int x, int y) {
         float u = (x + 0.5f) / spec->width * 3.0f;  // three colour cycles per repeat
-        float t = fracf(u) * 3.0f;
+        float t = frac(u) * 3.0f;
         int i = (int)t;
         if (i > 2) i = 2;
         Colour col = colour_mix(stops[i], stops[i + 1], t - i);
-        float across = std::sin(PI_F * (y + 0.5f) / spec->height);
-        float stripe = 0.82f + 0.18f * std::cos(TAU_F * (x + 0.5f) / 4.0f);
+        float across = std::sin(kPi * (y + 0.5f) / spec->height);
+        float stripe = 0.82f + 0.18f * std::cos(kTwoPi * (x + 0.5f) / 4.0f);
         float core = std::pow(across, 0.7f) * stripe + 0.5f * std::pow(across, 12.0f);
         col = scale(col, core);
         col.a = 1.0f;

@@ -7,13 +7,10 @@
 #include "assets/pattern.h"
 #include "assets/text.h"
 #include "assets/textures.h"
+#include "scenes/scene_math.h"
 
 namespace {
 
-const float PI_F = 3.14159265358979f;
-const float TAU_F = 6.28318530717959f;
-
-inline float fracf(float v) { return v - std::floor(v); }
 inline Colour grey(float v, float a = 1.0f) { return Colour{v, v, v, a}; }
 inline Colour scale(Colour c, float k) { return Colour{c.r * k, c.g * k, c.b * k, c.a}; }
 
@@ -182,7 +179,7 @@ Colour screen_test_card(float u, float v) {
     // Grey field with a grid, a centre circle, a grey-step row and a colour row.
     float x = u * 2.0f - 1.0f, y = v * 2.0f - 1.0f;
     Colour col = grey(0.45f);
-    float gx = std::fabs(fracf(u * 8.0f + 0.5f) - 0.5f), gy = std::fabs(fracf(v * 6.0f + 0.5f) - 0.5f);
+    float gx = std::fabs(frac(u * 8.0f + 0.5f) - 0.5f), gy = std::fabs(frac(v * 6.0f + 0.5f) - 0.5f);
     if (gx < 0.05f || gy < 0.06f) col = grey(0.92f);
     float r = std::sqrt(x * x * 1.35f + y * y);
     if (r < 0.62f) {
@@ -253,7 +250,7 @@ Canvas* paint_tv(const TextureSpec* spec) {
         Colour col = kind == 0 ? screen_static((float)x, (float)y, 217) : (kind == 1 ? screen_bars(u, v) : screen_test_card(u, v));
         float du = u - 0.5f, dv = v - 0.5f;
         float vig = 1.0f - 0.9f * std::pow(du * du + dv * dv, 1.5f) * 2.2f;
-        float scan = 0.88f + 0.12f * std::sin((y + 0.5f) * PI_F);
+        float scan = 0.88f + 0.12f * std::sin((y + 0.5f) * kPi);
         col = scale(col, clamp01(vig) * scan);
         // Reflection on the glass.
         float glare = std::exp(-std::pow((u + v * 0.6f - 0.45f) / 0.12f, 2.0f)) * 0.18f * (v < 0.5f ? 1.0f : 0.3f);
@@ -548,7 +545,6 @@ Canvas* paint_creature(const TextureSpec* spec) {
 
 // ---- dancer: 12 poses of a loop in a 4 x 3 sheet -------------------------------------------------
 
-
 Canvas* paint_dancers(const TextureSpec* spec) {
     Canvas* c = canvas_new(spec->width, spec->height);
     if (!c) return nullptr;
@@ -559,7 +555,7 @@ Canvas* paint_dancers(const TextureSpec* spec) {
         return nullptr;
     }
     for (int f = 0; f < 12; f++) {
-        float p = TAU_F * f / 12.0f;  // one loop over the sheet
+        float p = kTwoPi * f / 12.0f;  // one loop over the sheet
         float s = std::sin(p), s2 = std::sin(2 * p), co = std::cos(p);
         // Skeleton in cell coordinates (y down); the hips bounce twice per loop.
         float hx = 160.0f + 10.0f * s, hy = 128.0f + 6.0f * std::fabs(s2);
@@ -720,17 +716,17 @@ Canvas* paint_filmstrip(const TextureSpec* spec) {
                 lum = 0.38f + 0.12f * depth;
                 // Waves travel towards the viewer, one wavelength per loop.
                 float rows = 3.0f + 18.0f * depth;
-                float w = std::sin(TAU_F * (rows - phase) + std::sin(fx / (14.0f + 30.0f * depth) + TAU_F * phase) * 1.4f +
+                float w = std::sin(kTwoPi * (rows - phase) + std::sin(fx / (14.0f + 30.0f * depth) + kTwoPi * phase) * 1.4f +
                                    2.5f * pattern_noise2(fx / 24.0f, rows, 0, 0, 405));
                 lum += (0.1f + 0.15f * depth) * smoothstepf(0.5f, 1.0f, w);
                 float path = std::exp(-std::pow((fx - 210.0f) / (8.0f + depth * 50.0f), 2.0f));
                 lum += 0.35f * path * smoothstepf(0.0f, 1.0f, w * 0.5f + 0.5f);
                 // A small boat rocking on the horizon.
-                float bob = 1.5f * std::sin(TAU_F * phase);
+                float bob = 1.5f * std::sin(kTwoPi * phase);
                 float hull = sdf_round_box(fx, fy, 90.0f, horizon + 3.0f + bob, 12.0f, 2.5f, 2.0f);
                 if (hull < 0.5f) lum = 0.15f;
             }
-            float sail[6] = {88.0f, horizon - 20.0f + 1.5f * std::sin(TAU_F * phase), 88.0f, horizon + 0.5f, 100.0f, horizon};
+            float sail[6] = {88.0f, horizon - 20.0f + 1.5f * std::sin(kTwoPi * phase), 88.0f, horizon + 0.5f, 100.0f, horizon};
             if (sdf_polygon(fx, fy, sail, 3) < 0.0f) lum = 0.3f;
             float vx = (fx - 160.0f) / 126.0f, vy = (fy - 120.0f) / 106.0f;
             lum *= 1.0f - 0.35f * std::pow(std::fmin(1.0f, (vx * vx + vy * vy) * 0.5f), 1.5f);
