@@ -47,7 +47,7 @@ const TimelineEntry timeline[TIMELINE_COUNT] = {
     {layer_film_damage_render, 0, 434},
 };
 
-enum { SCANLINES_TEXTURE = 12, SCANLINES_OPACITY = 196 };
+enum { SCANLINES_OPACITY = 196 };
 
 int parts_init_table(const PartEntry* table, int count) {
     for (int i = 0; i < count; i++) {
@@ -80,7 +80,7 @@ void timeline_run_table(const TimelineEntry* table, int count, int beat, float s
 
 void timeline_run(void) {
     timeline_run_table(timeline, TIMELINE_COUNT, clock_beat_index(), (float)demo_clock.clock_seconds);
-    image_blit(texture_get(SCANLINES_TEXTURE), 0, 0, SCANLINES_OPACITY, 0);
+    image_blit(texture_get(TEXTURE_SCANLINES), 0, 0, SCANLINES_OPACITY, 0);
 }
 
 void show_draw_frame(void) {

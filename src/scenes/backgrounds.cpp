@@ -14,7 +14,7 @@ enum { BACKGROUND_BUMP, BACKGROUND_CUBE, BACKGROUND_META, BACKGROUND_SHADOWS, BA
 static Image* backgrounds[BACKGROUND_COUNT];
 
 int layer_backgrounds_init(void) {
-    for (int i = 0; i < BACKGROUND_COUNT; i++) backgrounds[i] = texture_get(14 + i);
+    for (int i = 0; i < BACKGROUND_COUNT; i++) backgrounds[i] = texture_get(TEXTURE_BUMP_BG + i);
     return 0;
 }
 

@@ -46,7 +46,7 @@ int scene_cube_init(void) {
         return 1;
     }
     lattice_build(cube_lattice, 128.0f);
-    cube_mesh->texture = texture_get(2);
+    cube_mesh->texture = texture_get(TEXTURE_CUBE_SHADOW);
     cube_batch->flags = 0;
     cube_batch->texture = cube_mesh->texture;
     return 0;

@@ -50,7 +50,7 @@ void film_hair_spawn(FilmHair* hair) {
 }
 
 int layer_film_damage_init(void) {
-    grain_image = texture_get(13);
+    grain_image = texture_get(TEXTURE_GRAIN);
     for (int i = 0; i < FILM_SCRATCH_COUNT; i++) {
         FilmScratch* s = &film_scratches[i];
         s->x = (rand() % 640) * 16;

@@ -154,8 +154,8 @@ void image_blit_double(const Image* image, int src_x, int src_y, int src_w, int 
 // ---- the layers ---------------------------------------------------------------------------------
 
 int layer_film_strip_init(void) {
-    film_strip_image = texture_get(19);
-    dancer_image = texture_get(20);
+    film_strip_image = texture_get(TEXTURE_FILMSTRIP);
+    dancer_image = texture_get(TEXTURE_DANCING);
     return 0;
 }
 

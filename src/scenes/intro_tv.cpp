@@ -56,8 +56,8 @@ float intro_tv_bass_level(void) { return bass_level; }
 void intro_tv_set_bass_level(float level) { bass_level = level; }
 
 int scene_intro_tv_init(void) {
-    for (int i = 0; i < 4; i++) title_images[i] = texture_get(21 + i);
-    for (int i = 0; i < 3; i++) tv_images[i] = texture_get(25 + i);
+    for (int i = 0; i < 4; i++) title_images[i] = texture_get(TEXTURE_SWIM_FOR_YOUR_LIVES + i);
+    for (int i = 0; i < 3; i++) tv_images[i] = texture_get(TEXTURE_TV_1 + i);
     bass_level = 0.0f;
     return 0;
 }
@@ -82,7 +82,7 @@ void scene_intro_tv_render(float) {
     if (!std::isfinite(bass_level)) bass_level = 0.0f;
     const uint32_t p = intro_opacity_byte(bass_level * 2048.0f);
 
-    if (beat >= 16.5f) image_blit(texture_get(12), 0, 0, beat < 32.0f ? p : 255u, 0);
+    if (beat >= 16.5f) image_blit(texture_get(TEXTURE_SCANLINES), 0, 0, beat < 32.0f ? p : 255u, 0);
 
     if (beat > 16.5f) {
         float f = beat - 16.5f;

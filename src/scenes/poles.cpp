@@ -12,8 +12,7 @@
 #include "scenes/scene_math.h"
 #include "scenes/scenes.h"
 
-enum { CLOTH_TEXTURE = 8, WOOD_TEXTURE = 4, GLASS_TEXTURE = 6, POLES_SETTLE_ROUNDS = 512,
-       RELEASE_BEAT = 416 };
+enum { POLES_SETTLE_ROUNDS = 512, RELEASE_BEAT = 416 };
 static const RenderMode kClothMode = RENDER_BILINEAR | RENDER_DEPTH | RENDER_TEXTURE;
 static const RenderMode kWoodMode = RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT;
 static const RenderMode kGlassMode = RENDER_ADD | RENDER_DEPTH | RENDER_TEXTURE;
@@ -229,7 +228,7 @@ void scene_poles_render(float t) {
 
     Matrix screen, normal, model_view;
     cloth_mesh->flags = MESH_DOUBLE_SIDED;
-    cloth_mesh->texture = texture_get(CLOTH_TEXTURE);
+    cloth_mesh->texture = texture_get(TEXTURE_INVENV);
     mat_identity(&cloth_mesh->object_matrix);
     camera_object_matrices(&camera, &cloth_mesh->object_matrix, &screen, &normal);
     mat_multiply(&cloth_mesh->object_matrix, &camera.view, &model_view);
@@ -237,7 +236,7 @@ void scene_poles_render(float t) {
     cloth_env_uv(cloth_mesh);
     mesh_draw(cloth_mesh, &camera, kClothMode, MESH_CLIP_NONE);
 
-    Texture* wood = texture_get(WOOD_TEXTURE);
+    Texture* wood = texture_get(TEXTURE_WOOD);
     poles_mesh->texture = wood;
     poles_mesh->object_matrix = pole_matrix;
     poles_draw_lit(poles_mesh, &camera, kWoodMode);
@@ -250,7 +249,7 @@ void scene_poles_render(float t) {
         poles_draw_lit(pole_cube, &camera, kWoodMode);
     }
     poles_glass->flags = MESH_DOUBLE_SIDED;
-    poles_glass->texture = texture_get(GLASS_TEXTURE);
+    poles_glass->texture = texture_get(TEXTURE_ENVI_GRAY);
     poles_glass->object_matrix = pole_matrix;
     poles_draw_lit(poles_glass, &camera, kGlassMode);
 }

@@ -17,13 +17,6 @@ Mesh* ribbon = nullptr;
 Mesh* sparks = nullptr;
 Vec3 spark_right, spark_up;
 
-enum {
-    TEX_POINTLIGHT = 0,
-    TEX_PARTICLE = 7,
-    TEX_METAL = 9,
-    TEX_BUMPMAP = 10,
-    TEX_RIBBON = 32,
-};
 static const RenderMode kSphereMode = RENDER_DOT3 | RENDER_ENVMAP | RENDER_DEPTH | RENDER_TEXTURE;
 static const RenderMode kGlowMode = RENDER_ADD | RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT;
 
@@ -47,7 +40,7 @@ int scene_ribbon_init(void) {
     }
     mesh_env_uv(bump_sphere);
     ribbon->flags = MESH_DOUBLE_SIDED;
-    ribbon->texture = texture_get(TEX_RIBBON);
+    ribbon->texture = texture_get(TEXTURE_RIBBON);
     return 0;
 }
 
@@ -112,9 +105,9 @@ void scene_ribbon_render(float t) {
     mesh_transform(bump_sphere, &screen, &normal, MESH_PART_NORMALS | MESH_PART_TANGENTS);
     light_reflect_uv(bump_sphere, &light);
     mesh_light(bump_sphere, &light, MESH_LIGHT_TANGENT);
-    bump_sphere->texture = texture_get(TEX_METAL);
-    raster_set_env_map(texture_get(TEX_POINTLIGHT));
-    raster_set_bump_map(texture_get(TEX_BUMPMAP));
+    bump_sphere->texture = texture_get(TEXTURE_METAL);
+    raster_set_env_map(texture_get(TEXTURE_POINTLIGHT));
+    raster_set_bump_map(texture_get(TEXTURE_BUMPMAP));
     mesh_draw(bump_sphere, &camera, kSphereMode, MESH_CLIP_PROJECTED);
     bump_sphere->flags &= ~MESH_PROJECTIVE;
 
@@ -134,7 +127,7 @@ void scene_ribbon_render(float t) {
     ribbon->flags &= ~MESH_PROJECTIVE;
 
     if ((B >= 328.0f && B < 352.0f) || (B >= 368.0f && B < 385.0f)) {
-        sparks->texture = texture_get(TEX_PARTICLE);
+        sparks->texture = texture_get(TEXTURE_PARTICLE);
         sparks->object_matrix = bump_sphere->object_matrix;
         camera_object_matrices(&camera, &sparks->object_matrix, &screen, &normal);
         Matrix model_view;

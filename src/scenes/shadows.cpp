@@ -15,7 +15,7 @@
 Mesh* knot_mesh = nullptr;
 Mesh* sphere_mesh = nullptr;
 
-enum { KNOT_RINGS = 256, KNOT_SIDES = 3, SHADOWS_TEXTURE = 4 };
+enum { KNOT_RINGS = 256, KNOT_SIDES = 3 };
 static const float kKnotP = 5.0f, kKnotQ = 4.0f;
 static const RenderMode kShadowedTexture = RENDER_SHADOW | RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT;
 
@@ -89,7 +89,7 @@ void scene_shadows_render(float t) {
     // Eye pass.
     Vec3 light_dir = {0.0f, 0.5f, 1.0f};
     vec3_normalize(&light_dir, &light_dir);
-    Texture* wood = texture_get(SHADOWS_TEXTURE);
+    Texture* wood = texture_get(TEXTURE_WOOD);
     shadows_camera(&eye);
 
     knot_mesh->flags |= MESH_PROJECTIVE;

@@ -160,7 +160,7 @@ void scene_sphere_grid_render(float) {
     Vec3 origin, angles;
     sphere_grid_view(clock_beat(), &origin, &angles);
     grid_reset(sphere_grid);
-    sphere_grid->grid_texture = texture_get(1);
+    sphere_grid->grid_texture = texture_get(TEXTURE_CIRCLE_PARTICLE);
     grid_trace_sphere(sphere_grid, &origin, &angles, 512.0f, 180.0f);
     grid_draw(sphere_grid, RENDER_ADD | RENDER_TEXTURE | RENDER_GOURAUD);
 }

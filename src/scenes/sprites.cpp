@@ -22,7 +22,9 @@ enum {
     SPRITE_COUNT
 };
 
-static const int sprite_slots[SPRITE_COUNT] = {34, 36, 35, 30, 31, 28, 29, 37, 38};
+static const int sprite_slots[SPRITE_COUNT] = {
+    TEXTURE_MUSIC_BRASK, TEXTURE_CODE_MERRIT, TEXTURE_GRAPHICS_TOLVAN, TEXTURE_SKEKSIS_LEFT,
+    TEXTURE_SKEKSIS_RIGHT, TEXTURE_BIRD_LEFT, TEXTURE_BIRD_RIGHT, TEXTURE_END_CRED_1, TEXTURE_END_CRED_2};
 static Image* sprites[SPRITE_COUNT];
 
 int layer_sprites_init(void) {

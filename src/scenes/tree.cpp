@@ -16,9 +16,6 @@
 
 namespace {
 
-const int TREE_WOOD_TEXTURE = 4;
-const int TREE_PHOTO_TEXTURE = 5;
-const int TREE_SMOKE_TEXTURE = 33;
 const float TREE_PI2 = 6.283185f;
 const RenderMode TREE_SOLID_MODE = RENDER_DEPTH | RENDER_TEXTURE | RENDER_GOURAUD;  // 22
 const RenderMode TREE_SKY_MODE = RENDER_ALPHA | RENDER_DEPTH | RENDER_TEXTURE;      // 8212
@@ -134,7 +131,7 @@ void tree_draw(const Camera* camera, SplineTube* branch, float x) {
     Mesh* m = branch->mesh;
     mat_translate(&m->object_matrix, -4.0f, 0.0f, 0.0f);
     m->flags |= MESH_PROJECTIVE;
-    m->texture = texture_get(TREE_WOOD_TEXTURE);
+    m->texture = texture_get(TEXTURE_WOOD);
     Matrix screen, normal;
     camera_object_matrices(camera, &m->object_matrix, &screen, &normal);
     mesh_transform(m, &screen, &normal, MESH_PART_NORMALS);
@@ -480,7 +477,7 @@ void scene_tree_render(float) {
     Vec3 light = {0.0f, 0.0f, 1.0f};
     Matrix screen, normal, model_view;
     mat_identity(&sky_plane->object_matrix);
-    sky_plane->texture = texture_get(TREE_WOOD_TEXTURE);
+    sky_plane->texture = texture_get(TEXTURE_WOOD);
     camera_object_matrices(&camera, &sky_plane->object_matrix, &screen, &normal);
     mat_multiply(&sky_plane->object_matrix, &camera.view, &model_view);
     mesh_transform(sky_plane, &model_view, &normal, MESH_PART_NORMALS);
@@ -492,7 +489,7 @@ void scene_tree_render(float) {
     for (int i = 0; i < sky_dome->vertex_count; i++)
         sky_dome->vertices[i].u = sky_dome->vertices[i].env_u + c * 0.05f;
     sky_dome->flags = 0;
-    sky_dome->texture = texture_get(TREE_SMOKE_TEXTURE);
+    sky_dome->texture = texture_get(TEXTURE_SMOKE);
     mat_identity(&sky_dome->object_matrix);
     camera_object_matrices(&camera, &sky_dome->object_matrix, &screen, &normal);
     mat_multiply(&sky_dome->object_matrix, &camera.view, &model_view);
@@ -501,6 +498,6 @@ void scene_tree_render(float) {
 
     greeting_draw(&camera, c / 4.0f);
 
-    Texture* photo = texture_get(TREE_PHOTO_TEXTURE);
+    Texture* photo = texture_get(TEXTURE_PUNKY_BREWSTER);
     if (photo) image_blit(photo, 0, 0, 64, 0);
 }

@@ -199,7 +199,7 @@ struct SpringsData : ::testing::Test {
 TEST_F(SpringsData, StraightRopeThroughTheCentreIsStillDrawn) {
     // A space diagonal at rest: its first mass, the point before it and the origin are in a line.
     ASSERT_EQ(rope_specs[24].masses, 64);
-    rope_cube->texture = texture_get(2);
+    rope_cube->texture = texture_get(TEXTURE_CUBE_SHADOW);
     Camera camera = rope_camera(Vec3{0, 0, 72});
     frame_begin();
     frame_clear(0xFF000000u);
