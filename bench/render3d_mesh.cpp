@@ -7,7 +7,6 @@
 
 #include "gfx/display.h"
 #include "gfx/image.h"
-#include "render3d/clip.h"
 #include "render3d/mesh.h"
 
 namespace {
@@ -50,12 +49,7 @@ Mesh* bench_sphere(void) {
 Camera bench_camera(void) {
     Camera c = {};
     c.eye = Vec3{0, 0, -3.7f};
-    c.near = 1;
-    c.far = 96;
-    c.fov = 45;
-    c.viewport_w = 640;
-    c.viewport_h = 480;
-    camera_update(&c);
+    camera_set_screen(&c, 1, 96);
     return c;
 }
 
@@ -63,8 +57,6 @@ enum { DRAW_NONE, DRAW_DIRECT, DRAW_CLIPPED };
 
 void run(benchmark::State& state, RenderMode mode, int light_model, int draw) {
     if (!framebuffer.pixels) display_open_offscreen(1);
-    clip_set_depth(1, 96);
-    clip_set_rect(0, 0, 640, 480);
     Mesh* mesh = bench_sphere();
     Camera cam = bench_camera();
     Vec3 light = {0.2f, 0.5f, 1.0f};
@@ -75,8 +67,7 @@ void run(benchmark::State& state, RenderMode mode, int light_model, int draw) {
         mat_rotate_euler(&mesh->object_matrix, angle, 0.3f, 0);
         angle += 0.01f;
         Matrix screen, model_view;
-        camera_object_matrices(&cam, &mesh->object_matrix, &screen, &mesh->normal_matrix);
-        mat_multiply(&mesh->object_matrix, &cam.view, &model_view);
+        camera_object_matrices(&cam, &mesh->object_matrix, &screen, &mesh->normal_matrix, &model_view);
         mesh_transform(mesh, &model_view, &mesh->normal_matrix,
                        light_model == MESH_LIGHT_FLAT ? MESH_PART_FACES : MESH_PART_NORMALS);
         mesh_light(mesh, &light, light_model);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "render3d/clip.h"
 #include "render3d/mesh.h"
 
 void camera_update(Camera* camera) {
@@ -14,6 +15,19 @@ void camera_update(Camera* camera) {
     mat_perspective(&camera->projection, aspect, camera->fov, camera->fov, camera->near, camera->far);
     mat_viewport(&camera->viewport, (float)camera->viewport_x, (float)camera->viewport_y, w, h);
     mat_multiply(&camera->projection, &camera->viewport, &camera->screen);
+}
+
+void camera_set_screen(Camera* camera, float near, float far) {
+    camera->near = near;
+    camera->far = far;
+    camera->fov = 45.0f;
+    camera->viewport_x = 0;
+    camera->viewport_y = 0;
+    camera->viewport_w = 640;
+    camera->viewport_h = 480;
+    camera_update(camera);
+    clip_set_depth(near, far);
+    clip_set_rect(0.0f, 0.0f, 640.0f, 480.0f);
 }
 
 void camera_orbit(Camera* camera, float polar, float azimuth, float radius, const Vec3* centre) {
@@ -28,12 +42,13 @@ void camera_orbit(Camera* camera, float polar, float azimuth, float radius, cons
 }
 
 void camera_object_matrices(const Camera* camera, const Matrix* object, Matrix* out_screen,
-                            Matrix* out_normal) {
+                            Matrix* out_normal, Matrix* out_model_view) {
     Matrix model_view, inverse;
     mat_multiply(object, &camera->view, &model_view);
     mat_multiply(&model_view, &camera->screen, out_screen);
     mat_invert(&model_view, &inverse);
     mat_transpose(&inverse, out_normal);
+    if (out_model_view) *out_model_view = model_view;
 }
 
 void camera_view_dir_in_object(const Camera* camera, const Matrix* object, Vec3* out) {

@@ -23,11 +23,16 @@ struct Camera {
 // Rebuilds view, forward, projection, viewport and screen. The aspect is always the larger viewport
 // side over the smaller one.
 void camera_update(Camera* camera);
+// The full-screen camera every scene uses: field of view 45, viewport 0, 0, 640, 480 and the given
+// depth range, then camera_update; the clip state is set to match (clip_set_depth(near, far) and
+// clip_set_rect(0, 0, 640, 480)). Eye and target are the caller's.
+void camera_set_screen(Camera* camera, float near, float far);
 // Eye on a sphere: (cos b sin a r, sin b sin a r, cos a r) for polar a and azimuth b, target the
 // origin; a non-null centre moves both. Does not call camera_update.
 void camera_orbit(Camera* camera, float polar, float azimuth, float radius, const Vec3* centre);
-// For one object: out_screen = object * view * screen, out_normal = transpose(invert(object * view)).
+// For one object: out_screen = object * view * screen, out_normal = transpose(invert(object * view)),
+// and when out_model_view is not null the model-view matrix object * view itself.
 void camera_object_matrices(const Camera* camera, const Matrix* object, Matrix* out_screen,
-                            Matrix* out_normal);
+                            Matrix* out_normal, Matrix* out_model_view = nullptr);
 // The view-space +Z axis in object space, unit length (zero when object * view is singular).
 void camera_view_dir_in_object(const Camera* camera, const Matrix* object, Vec3* out);

@@ -5,7 +5,6 @@
 #include "gfx/image.h"
 #include "lwo/lwo_mesh.h"
 #include "procedural/noise.h"
-#include "render3d/clip.h"
 #include "runtime/clock.h"
 #include "scenes/cube_ops.h"
 #include "scenes/scene_math.h"
@@ -251,16 +250,7 @@ void scene_cube_render(float t) {
     Camera camera{};
     camera.eye = cube_eye(beat, t);
     camera.target = Vec3{0.0f, 0.0f, 0.0f};
-    camera.near = 1.0f;
-    camera.far = 256.0f;
-    camera.fov = 45.0f;
-    camera.viewport_x = 0;
-    camera.viewport_y = 0;
-    camera.viewport_w = 640;
-    camera.viewport_h = 480;
-    camera_update(&camera);
-    clip_set_depth(1.0f, 256.0f);
-    clip_set_rect(0.0f, 0.0f, 640.0f, 480.0f);
+    camera_set_screen(&camera, 1.0f, 256.0f);
 
     lattice_set_resolution(cube_lattice, 16 - 4, 128.0f);
     lattice_scale_values(cube_lattice, 0.0f);

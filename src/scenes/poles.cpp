@@ -6,7 +6,6 @@
 #include "gfx/image.h"
 #include "lwo/lwo_mesh.h"
 #include "procedural/noise.h"
-#include "render3d/clip.h"
 #include "runtime/clock.h"
 #include "scenes/poles_cloth.h"
 #include "scenes/scene_math.h"
@@ -108,12 +107,7 @@ void poles_camera(Camera* camera, float beat, float t) {
             camera->target.y += m;
         }
     }
-    camera->near = 1.0f;
-    camera->far = 80.0f;
-    camera->fov = 45.0f;
-    camera->viewport_w = 640;
-    camera->viewport_h = 480;
-    camera_update(camera);
+    camera_set_screen(camera, 1.0f, 80.0f);
 }
 
 int scene_poles_init(void) {
@@ -203,8 +197,7 @@ void scene_poles_free(void) {
 static void poles_draw_lit(Mesh* mesh, const Camera* camera, RenderMode mode) {
     Matrix screen, normal, model_view;
     Vec3 light = {0.0f, 0.0f, 1.0f};
-    camera_object_matrices(camera, &mesh->object_matrix, &screen, &normal);
-    mat_multiply(&mesh->object_matrix, &camera->view, &model_view);
+    camera_object_matrices(camera, &mesh->object_matrix, &screen, &normal, &model_view);
     mesh_transform(mesh, &model_view, &normal, MESH_PART_FACES);
     mesh_light(mesh, &light, MESH_LIGHT_FLAT);
     mesh_draw(mesh, camera, mode, MESH_CLIP_NONE);
@@ -215,8 +208,6 @@ void scene_poles_render(float t) {
     const float B = clock_beat();
     Camera camera;
     poles_camera(&camera, B, t);
-    clip_set_depth(1.0f, 80.0f);
-    clip_set_rect(0.0f, 0.0f, 640.0f, 480.0f);
 
     const double delta = demo_clock.clock_delta;
     cloth->time_step = delta > 0.0 ? (float)delta : 1.0f / 60.0f;
@@ -230,8 +221,7 @@ void scene_poles_render(float t) {
     cloth_mesh->flags = MESH_DOUBLE_SIDED;
     cloth_mesh->texture = texture_get(TEXTURE_INVENV);
     mat_identity(&cloth_mesh->object_matrix);
-    camera_object_matrices(&camera, &cloth_mesh->object_matrix, &screen, &normal);
-    mat_multiply(&cloth_mesh->object_matrix, &camera.view, &model_view);
+    camera_object_matrices(&camera, &cloth_mesh->object_matrix, &screen, &normal, &model_view);
     mesh_transform(cloth_mesh, &model_view, &normal, MESH_PART_NORMALS);
     cloth_env_uv(cloth_mesh);
     mesh_draw(cloth_mesh, &camera, kClothMode, MESH_CLIP_NONE);

@@ -6,7 +6,6 @@
 #include "gfx/image.h"
 #include "lwo/lwo_mesh.h"
 #include "procedural/noise.h"
-#include "render3d/clip.h"
 #include "runtime/clock.h"
 #include "scenes/ribbon_ops.h"
 #include "scenes/scene_math.h"
@@ -91,8 +90,6 @@ void scene_ribbon_render(float t) {
 
     Camera camera = {};
     ribbon_camera(&camera, t, B, b);
-    clip_set_depth(1.0f, 128.0f);
-    clip_set_rect(0.0f, 0.0f, 640.0f, 480.0f);
 
     Matrix screen, normal;
     mat_rotate_euler(&bump_sphere->object_matrix, s, 0.8f * s + 0.39f, 0.82f * s + 0.78f);
@@ -129,9 +126,8 @@ void scene_ribbon_render(float t) {
     if ((B >= 328.0f && B < 352.0f) || (B >= 368.0f && B < 385.0f)) {
         sparks->texture = texture_get(TEXTURE_PARTICLE);
         sparks->object_matrix = bump_sphere->object_matrix;
-        camera_object_matrices(&camera, &sparks->object_matrix, &screen, &normal);
         Matrix model_view;
-        mat_multiply(&sparks->object_matrix, &camera.view, &model_view);
+        camera_object_matrices(&camera, &sparks->object_matrix, &screen, &normal, &model_view);
         spark_right = {model_view.m[0], model_view.m[4], model_view.m[8]};
         spark_up = {model_view.m[1], model_view.m[5], model_view.m[9]};
         sparks_emit(bump_sphere, sparks, B, &light);

@@ -85,14 +85,7 @@ void ribbon_camera(Camera* camera, float t, float B, int b) {
         camera->eye.y -= u;
         camera->target.y -= u;
     }
-    camera->near = 1.0f;
-    camera->far = 128.0f;
-    camera->fov = 45.0f;
-    camera->viewport_x = 0;
-    camera->viewport_y = 0;
-    camera->viewport_w = 640;
-    camera->viewport_h = 480;
-    camera_update(camera);
+    camera_set_screen(camera, 1.0f, 128.0f);
 }
 
 float sparks_offset(float B) {

@@ -6,7 +6,6 @@
 #include "gfx/image.h"
 #include "lwo/lwo_mesh.h"
 #include "procedural/noise.h"
-#include "render3d/clip.h"
 #include "runtime/clock.h"
 #include "scenes/scene_math.h"
 #include "scenes/scenes.h"
@@ -38,19 +37,6 @@ void scene_shadows_free(void) {
     sphere_mesh = nullptr;
 }
 
-static void shadows_camera(Camera* camera) {
-    camera->near = 1.0f;
-    camera->far = 96.0f;
-    camera->fov = 45.0f;
-    camera->viewport_x = 0;
-    camera->viewport_y = 0;
-    camera->viewport_w = 640;
-    camera->viewport_h = 480;
-    camera_update(camera);
-    clip_set_depth(1.0f, 96.0f);
-    clip_set_rect(0.0f, 0.0f, 640.0f, 480.0f);
-}
-
 void scene_shadows_render(float t) {
     if (!knot_mesh || !sphere_mesh) return;
     const float B = clock_beat();
@@ -78,7 +64,7 @@ void scene_shadows_render(float t) {
 
     Matrix screen, normal;
     // Shadow pass: the knot's depths from the light; both sides, so thin parts still cast.
-    shadows_camera(&light);
+    camera_set_screen(&light, 1.0f, 96.0f);
     knot_mesh->object_matrix = knot_rotation;
     camera_object_matrices(&light, &knot_mesh->object_matrix, &screen, &normal);
     knot_mesh->flags |= MESH_DOUBLE_SIDED | MESH_PROJECTIVE;
@@ -90,7 +76,7 @@ void scene_shadows_render(float t) {
     Vec3 light_dir = {0.0f, 0.5f, 1.0f};
     vec3_normalize(&light_dir, &light_dir);
     Texture* wood = texture_get(TEXTURE_WOOD);
-    shadows_camera(&eye);
+    camera_set_screen(&eye, 1.0f, 96.0f);
 
     knot_mesh->flags |= MESH_PROJECTIVE;
     knot_mesh->object_matrix = knot_rotation;
@@ -105,8 +91,7 @@ void scene_shadows_render(float t) {
 
     Matrix model_view;
     sphere_mesh->object_matrix = sphere_rotation;
-    camera_object_matrices(&eye, &sphere_mesh->object_matrix, &screen, &normal);
-    mat_multiply(&sphere_mesh->object_matrix, &eye.view, &model_view);
+    camera_object_matrices(&eye, &sphere_mesh->object_matrix, &screen, &normal, &model_view);
     mesh_transform(sphere_mesh, &model_view, &normal, MESH_PART_FACES);
     mesh_light(sphere_mesh, &light_dir, MESH_LIGHT_FLAT);
     mesh_add_specular(sphere_mesh, &light_dir, 16, 0);

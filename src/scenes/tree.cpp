@@ -9,7 +9,6 @@
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "lwo/lwo_mesh.h"
-#include "render3d/clip.h"
 #include "runtime/clock.h"
 #include "scenes/scenes.h"
 #include "scenes/tree_ops.h"
@@ -456,11 +455,6 @@ void scene_tree_render(float) {
     float c = clock_beat() - 160.0f;
 
     Camera camera = {};
-    camera.near = 2.0f;
-    camera.far = 64.0f;
-    camera.fov = 45.0f;
-    camera.viewport_w = 640;
-    camera.viewport_h = 480;
     float radius = 32.0f;
     if (c < 4.0f) radius = 32.0f - (4.0f - c) * 2.0f;
     else if (c >= 16.0f && c < 20.0f) radius = 32.0f - (c - 16.0f) * 4.0f;
@@ -468,9 +462,7 @@ void scene_tree_render(float) {
     Vec3 centre = {0.0f, -10.0f, 0.0f};
     camera_orbit(&camera, c / 6.0f, 0.0f, radius, &centre);
     camera.eye.y -= 8.0f;
-    camera_update(&camera);
-    clip_set_depth(2.0f, 64.0f);
-    clip_set_rect(0.0f, 0.0f, 640.0f, 480.0f);
+    camera_set_screen(&camera, 2.0f, 64.0f);
 
     tree_set_pulse(c);
 
@@ -478,8 +470,7 @@ void scene_tree_render(float) {
     Matrix screen, normal, model_view;
     mat_identity(&sky_plane->object_matrix);
     sky_plane->texture = texture_get(TEXTURE_WOOD);
-    camera_object_matrices(&camera, &sky_plane->object_matrix, &screen, &normal);
-    mat_multiply(&sky_plane->object_matrix, &camera.view, &model_view);
+    camera_object_matrices(&camera, &sky_plane->object_matrix, &screen, &normal, &model_view);
     mesh_transform(sky_plane, &model_view, &normal, MESH_PART_NORMALS);
     mesh_light(sky_plane, &light, MESH_LIGHT_GOURAUD);
     mesh_draw(sky_plane, &camera, TREE_SOLID_MODE, MESH_CLIP_NEAR);
@@ -491,8 +482,7 @@ void scene_tree_render(float) {
     sky_dome->flags = 0;
     sky_dome->texture = texture_get(TEXTURE_SMOKE);
     mat_identity(&sky_dome->object_matrix);
-    camera_object_matrices(&camera, &sky_dome->object_matrix, &screen, &normal);
-    mat_multiply(&sky_dome->object_matrix, &camera.view, &model_view);
+    camera_object_matrices(&camera, &sky_dome->object_matrix, &screen, &normal, &model_view);
     mesh_transform(sky_dome, &model_view, &normal, 0);
     mesh_draw_clipped(sky_dome, &camera, TREE_SKY_MODE);
 

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
+#include "render3d/clip.h"
 #include "render3d/mesh.h"
 
 namespace {
@@ -89,6 +91,35 @@ TEST(CameraSetup, ObjectMatricesAndViewDirection) {
     EXPECT_NEAR(vec3_length(&dir), 1.0f, 1e-5);
     // View +Z is world +Z here; in the turned object's frame it is -X.
     EXPECT_NEAR(dir.x, -1.0f, 1e-5);
+    // The model-view handed back is object * view to the bit, as scenes used to recompute it.
+    Matrix model_view, expected;
+    camera_object_matrices(&c, &turn, &screen, &normal, &model_view);
+    mat_multiply(&turn, &c.view, &expected);
+    EXPECT_EQ(std::memcmp(&model_view, &expected, sizeof expected), 0);
+}
+
+TEST(CameraSetup, FullScreenHelperFillsTheCameraAndTheClipState) {
+    Camera c = {};
+    c.eye = Vec3{0, 0, -5};
+    c.viewport_x = 7;
+    camera_set_screen(&c, 2, 64);
+    Camera by_hand = default_camera();
+    by_hand.near = 2;
+    by_hand.far = 64;
+    camera_update(&by_hand);
+    EXPECT_EQ(c.viewport_x, 0);
+    EXPECT_EQ(std::memcmp(&c, &by_hand, sizeof c), 0);
+    // The clip plane follows the near distance and the rectangle is the whole screen.
+    MeshVertex in[3] = {}, out[CLIP_BUFFER_SIZE];
+    in[0].sz = -1.5f;
+    in[1].sz = -3.0f;
+    in[2].sz = -3.0f;
+    in[2].sx = 1.0f;
+    EXPECT_EQ(clip_polygon_near(in, 3, out, CLIP_BUFFER_SIZE), 4);
+    in[0].sx = 700.0f;
+    in[0].sz = -3.0f;
+    EXPECT_EQ(clip_polygon_right(in, 3, out, CLIP_BUFFER_SIZE), 4);
+    clip_set_depth(1, 96);
 }
 
 TEST(Transform, AffineKeepsWAndProjectiveDivides) {

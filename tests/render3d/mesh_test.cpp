@@ -50,8 +50,7 @@ Camera make_camera(Vec3 eye, Vec3 target, float near_z, float fov) {
 // The way a scene prepares a mesh: matrices, transform, flat light.
 void prepare(Mesh* m, const Camera* c, bool projective) {
     Matrix screen_m, model_view;
-    camera_object_matrices(c, &m->object_matrix, &screen_m, &m->normal_matrix);
-    mat_multiply(&m->object_matrix, &c->view, &model_view);
+    camera_object_matrices(c, &m->object_matrix, &screen_m, &m->normal_matrix, &model_view);
     if (projective) m->flags |= MESH_PROJECTIVE;
     else m->flags &= ~MESH_PROJECTIVE;
     mesh_transform(m, projective ? &screen_m : &model_view, &m->normal_matrix,

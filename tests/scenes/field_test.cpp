@@ -243,12 +243,7 @@ TEST_F(Lattice, PolygoniserDrawsASphereInFrontOfTheCamera) {
     ASSERT_EQ(display_open_offscreen(1), 0);
     Camera camera{};
     camera.eye = Vec3{0.0f, 0.0f, 120.0f};
-    camera.near = 1.0f;
-    camera.far = 256.0f;
-    camera.fov = 45.0f;
-    camera.viewport_w = 640;
-    camera.viewport_h = 480;
-    camera_update(&camera);
+    camera_set_screen(&camera, 1.0f, 256.0f);
     mat_identity(&lattice->object_matrix);
     lattice->light = Vec3{0.0f, 0.0f, 4.0f};
     Vec3 c{0.0f, 0.0f, 0.0f};

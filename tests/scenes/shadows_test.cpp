@@ -81,12 +81,7 @@ TEST(KnotTube, RingsSitOnThePreviousCurvePointAtTheirRadius) {
 Camera light_camera() {
     Camera c = {};
     orbit_eye(&c, 40, 0.3f);
-    c.near = 1;
-    c.far = 96;
-    c.fov = 45;
-    c.viewport_w = 640;
-    c.viewport_h = 480;
-    camera_update(&c);
+    camera_set_screen(&c, 1, 96);
     return c;
 }
 

@@ -163,14 +163,7 @@ TEST_F(Ropes, StaySoundOverTheWholeSection) {
 Camera rope_camera(Vec3 eye) {
     Camera c = {};
     c.eye = eye;
-    c.near = 1;
-    c.far = 256;
-    c.fov = 45;
-    c.viewport_w = 640;
-    c.viewport_h = 480;
-    camera_update(&c);
-    clip_set_depth(1, 256);
-    clip_set_rect(0, 0, 640, 480);
+    camera_set_screen(&c, 1, 256);
     return c;
 }
 
