@@ -1,10 +1,11 @@
 // The knot tube, its cameras, the light-projected shadow coordinates and the highlight.
-#include "scenes/scene_math.h"
 #include "scenes/shadows_knot.h"
 
 #include <cmath>
 
 #include "render3d/clip.h"
+#include "render3d/tube.h"
+#include "scenes/scene_math.h"
 
 Vec3 knot_point(float a, float p, float q, float t) {
     float r = (std::sin(q * t) + 2.0f) * 0.5f * a;
@@ -53,39 +54,24 @@ void knot_tube_shape(Mesh* mesh, int rings, int sides, float p, float q, float s
     const float m = 2.0f * kPi / (float)rings;
     Vec3 prev = knot_point(scale, p, q, (float)(rings - 1) * m);
     Vec3 cur = knot_point(scale, p, q, 0.0f);
-    Vec3 tangent, sum, up;
-    vec3_sub(&cur, &prev, &tangent);
-    vec3_normalize(&tangent, &tangent);
-    vec3_add(&cur, &prev, &sum);
-    vec3_normalize(&sum, &sum);
-    vec3_cross(&tangent, &sum, &up);
-    // The frame is carried from ring to ring so the tube does not twist where the curve turns.
+    TubeFrame frame;
+    tube_frame_start(&frame, &prev, &cur);
     for (int k = 0; k < rings; k++) {
         const float o = (float)k * m;
         cur = knot_point(scale, p, q, o);
-        Vec3 side, up2;
-        vec3_sub(&cur, &prev, &tangent);
-        vec3_normalize(&tangent, &tangent);
-        vec3_cross(&up, &tangent, &side);
-        vec3_normalize(&side, &side);
-        vec3_cross(&tangent, &side, &up2);
-        vec3_normalize(&up2, &up2);
+        tube_frame_turn(&frame, &prev, &cur);
         const float rho = (std::sin((phase + o) * frequency) * 0.5f + 0.5f) * amplitude + radius;
         for (int j = 0; j < sides; j++) {
             const float phi = (float)j * 2.0f * kPi / (float)sides;
             const float cs = std::cos(phi), sn = std::sin(phi);
-            Vec3 a, b, pos;
-            vec3_scale(&side, (cs - sn) * rho, &a);
-            vec3_scale(&up2, (sn + cs) * rho, &b);
-            vec3_add(&a, &b, &pos);
-            vec3_add(&pos, &prev, &pos);  // centred on the previous curve point
+            // Centred on the previous curve point.
+            const Vec3 pos = tube_frame_point(&frame, (cs - sn) * rho, (sn + cs) * rho, &prev);
             MeshVertex* v = &mesh->vertices[k * sides + j];
             v->px = pos.x;
             v->py = pos.y;
             v->pz = pos.z;
         }
         prev = cur;
-        up = up2;
     }
     mesh_compute_normals(mesh);
 }

@@ -9,6 +9,7 @@
 #include "gfx/image.h"
 #include "gfx/text.h"
 #include "lwo/lwo_mesh.h"
+#include "render3d/tube.h"
 #include "runtime/clock.h"
 #include "scenes/scenes.h"
 #include "scenes/tree_ops.h"
@@ -293,21 +294,19 @@ void spline_tube_build(SplineTube* tube, const Envelope* growth, float x) {
 
     Vec3 c0 = spline_tube_point(tube, tube->t_start);
     Vec3 c1 = spline_tube_point(tube, tube->t_start + delta);
-    Vec3 prev, step, t, side_axis, up;
+    Vec3 prev, step;
     vec3_sub(&c1, &c0, &step);
     vec3_sub(&c0, &step, &prev);
-    vec3_sub(&c0, &prev, &t);
-    vec3_normalize(&t, &t);
-    vec3_add(&c0, &prev, &side_axis);
-    vec3_normalize(&side_axis, &side_axis);
-    vec3_cross(&t, &side_axis, &up);
-    if (vec3_length(&up) < 1e-6f) {
+    TubeFrame frame;
+    tube_frame_start(&frame, &prev, &c0);
+    if (vec3_length(&frame.carried) < 1e-6f) {
         // The start lies on a line through the origin along the tangent: any normal will do, or
         // the whole tube would collapse to its centre line.
+        const Vec3 t = frame.tangent;
         Vec3 axis = std::fabs(t.x) < 0.9f ? Vec3{1.0f, 0.0f, 0.0f} : Vec3{0.0f, 0.0f, 1.0f};
-        vec3_cross(&t, &axis, &up);
+        vec3_cross(&t, &axis, &frame.carried);
     }
-    vec3_normalize(&up, &up);
+    vec3_normalize(&frame.carried, &frame.carried);
 
     MeshVertex* verts = tube->mesh->vertices;
     for (int k = 0; k < n; k++) {
@@ -315,27 +314,20 @@ void spline_tube_build(SplineTube* tube, const Envelope* growth, float x) {
         float w = (1.0f - v) + (growth ? envelope_eval(growth, tube->t_start + v) : 0.0f);
         float p = k == n - 1 ? x : tube->t_start + v;
         Vec3 centre = spline_tube_point(tube, p);
-        Vec3 side, up2;
-        vec3_sub(&centre, &prev, &t);
-        vec3_normalize(&t, &t);
-        vec3_cross(&up, &t, &side);
-        vec3_normalize(&side, &side);
-        vec3_cross(&t, &side, &up2);
-        vec3_normalize(&up2, &up2);
+        tube_frame_turn(&frame, &prev, &centre);
         for (int j = 0; j < s; j++) {
             MeshVertex* mv = &verts[k * s + j];
             *mv = MeshVertex{};
-            float a = tube->profile[j].x * w, b = tube->profile[j].y * w;
-            mv->px = side.x * a + up2.x * b + centre.x;
-            mv->py = side.y * a + up2.y * b + centre.y;
-            mv->pz = side.z * a + up2.z * b + centre.z;
+            const Vec3 pos =
+                tube_frame_point(&frame, tube->profile[j].x * w, tube->profile[j].y * w, &centre);
+            mv->px = pos.x;
+            mv->py = pos.y;
+            mv->pz = pos.z;
             mv->u = (float)j / (float)s * tube->u_scale;
             mv->v = (float)k / (float)total * tube->v_scale;
             mv->colour = 0xFFFFFFFFu;
         }
         prev = centre;
-        // A ring that turned straight back leaves up at zero; keep the old one rather than lose it.
-        if (vec3_length(&up2) > 0.0f) up = up2;
     }
     tube->rings_built = n;
     MeshTriangle* tri = tube->mesh->triangles;
