@@ -289,7 +289,7 @@ struct AudioDevice {
     AudioStream* stream;      // the stream being played (or last played), null for none
     int playing;              // 1 from audio_play until the end is heard or audio_stop
     int finished;             // every frame of the stream has been handed over
-    int64_t base;             // stream frame where playback (or the last seek) began
+    int64_t base;             // stream frame where playback began
     int64_t device_frames;    // device frames produced since base
     int64_t next;             // next stream frame to hand over
     int64_t frozen;           // position after a stop
@@ -421,12 +421,6 @@ void audio_play(AudioStream* stream, int64_t start_bytes) {
         audio_device.playing = 1;
     }
     SDL_PauseAudio(0);
-}
-
-void audio_seek_bytes(AudioStream* stream, int64_t bytes) {
-    if (!stream || audio_device.stream != stream) return;
-    std::lock_guard<std::mutex> guard(audio_device.lock);
-    audio_place(&audio_device, stream, bytes);
 }
 
 // Ends a stream whose last frame has been heard; the caller holds the lock.

@@ -61,8 +61,6 @@ int64_t audio_seconds_to_bytes(const AudioStream* stream, double seconds);  // n
 // Plays the stream from the given byte position (rounded down to a frame, clamped to the length);
 // whatever played before stops. The device must be open; it is started if it is not running.
 void audio_play(AudioStream* stream, int64_t start_bytes);
-// Moves the playing position (same rounding); the smooth position restarts there.
-void audio_seek_bytes(AudioStream* stream, int64_t bytes);
 // 1 while the stream plays: from audio_play until the smooth position reaches its end (so the last
 // buffer has been heard) or audio_stop; 0 otherwise.
 int audio_is_playing(AudioStream* stream);
