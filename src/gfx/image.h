@@ -40,6 +40,15 @@ Image* image_load_png(const char* path, uint32_t flags);   // alpha stored premu
 int image_size_allowed(const char* path, uint32_t width, uint32_t height);
 extern int image_report_failures;  // 0 silences that line (fuzzing)
 
+// PNG writers (8-bit samples). image_write_png_rows writes channels 3 (RGB) or 4 (RGBA, straight
+// alpha) from row(y, context), which returns width * channels bytes of row y, top row first.
+// image_write_png writes 0xAARRGGBB pixels, rows stride pixels apart, as RGB (alpha dropped).
+// Both return 0 on success, 1 when the file cannot be created, encoded or closed; they print nothing.
+typedef const uint8_t* (*ImagePngRow)(int y, void* context);
+int image_write_png_rows(const char* path, int width, int height, int channels, ImagePngRow row,
+                         void* context);
+int image_write_png(const char* path, const uint32_t* pixels, int width, int height, int stride);
+
 // Slope map of the blue byte, wrapping at the edges: red holds B(x-1, y) - B(x+1, y), green
 // B(x, y-1) - B(x, y+1), each difference d stored as (d + 256) >> 1 (128 = flat); blue 0, alpha 255.
 // A new image without levels, or null on no memory.

@@ -5,7 +5,8 @@
 #include <cstdio>
 
 #include <jpeglib.h>
-#include <png.h>
+
+#include "gfx/image.h"
 
 static inline uint8_t to_byte(float v) {
     if (!(v > 0.0f)) return 0;
@@ -36,30 +37,19 @@ void canvas_to_bytes(const Canvas* canvas, int channels, std::vector<uint8_t>* o
     }
 }
 
+struct PngBytes {
+    const uint8_t* bytes;
+    size_t row_bytes;
+};
+
+static const uint8_t* assets_png_row(int y, void* context) {
+    const PngBytes* b = (const PngBytes*)context;
+    return b->bytes + (size_t)y * b->row_bytes;
+}
+
 int png_write(const char* path, int width, int height, int channels, const uint8_t* bytes) {
-    FILE* f = fopen(path, "wb");
-    if (!f) {
-        fprintf(stderr, "quillet-assets: cannot write %s\n", path);
-        return 1;
-    }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, info ? &info : nullptr);
-        fclose(f);
-        fprintf(stderr, "quillet-assets: PNG encoding failed for %s\n", path);
-        return 1;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8,
-                 channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 6);
-    png_write_info(png, info);
-    for (int y = 0; y < height; y++) png_write_row(png, (png_const_bytep)&bytes[(size_t)y * width * channels]);
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    if (fclose(f) != 0) {
+    PngBytes rows = {bytes, (size_t)width * channels};
+    if (image_write_png_rows(path, width, height, channels, assets_png_row, &rows) != 0) {
         fprintf(stderr, "quillet-assets: cannot write %s\n", path);
         return 1;
     }
