@@ -1,4 +1,4 @@
-// Pictures to look at: with QUILLET_RASTER_PICTURES set to a directory, writes every drawn mode in a
+// Pictures to look at: with QUILLET_PNG_DIR set to a directory, writes every drawn mode in a
 // grid and a perspective floor as PNG files there. Without it the scenes are still drawn, and checked
 // only for having drawn something in every cell.
 #include <gtest/gtest.h>
@@ -33,10 +33,7 @@ Image* checker(int side, int mipmapped) {
 }
 
 void save(const char* name) {
-    const char* dir = getenv("QUILLET_RASTER_PICTURES");
-    if (!dir) return;
-    std::string path = std::string(dir) + "/" + name;
-    EXPECT_EQ(test_write_png(path.c_str(), framebuffer.pixels, 640, 480), 0) << path;
+    EXPECT_EQ(test_save_png(name, framebuffer.pixels, 640, 480, 640), 0) << name;
 }
 
 TEST(Pictures, EveryModeInAGrid) {

@@ -3,8 +3,6 @@
 // computed channel by channel from its description. Slow on purpose; shares nothing with src/raster.
 #include "raster/raster_support.h"
 
-#include <png.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -398,19 +396,6 @@ void ref_restore(const RefBuffers* b) {
     memcpy(depth_buffer2->values, b->shadow.data(), 640 * 480 * 4);
 }
 
-uint32_t test_random_u32(TestRandom* r) {
-    r->state = r->state * 6364136223846793005ull + 1442695040888963407ull;
-    return (uint32_t)(r->state >> 32);
-}
-
-float test_random_float(TestRandom* r, float lo, float hi) {
-    return lo + (hi - lo) * (float)(test_random_u32(r) >> 8) * (1.0f / 16777216.0f);
-}
-
-int test_random_int(TestRandom* r, int lo, int hi) {
-    return lo + (int)(test_random_u32(r) % (uint32_t)(hi - lo + 1));
-}
-
 Image* test_image_random(TestRandom* r, int width, int height, int mipmapped) {
     Image* img = mipmapped ? image_new_mipmapped(width, height) : image_new(width, height);
     if (!img) return nullptr;
@@ -427,36 +412,6 @@ Image* test_image_filled(int width, int height, uint32_t texel) {
     if (!img) return nullptr;
     for (int i = 0; i < width * height; i++) img->pixels[i] = texel;
     return img;
-}
-
-int test_write_png(const char* path, const uint32_t* pixels, int width, int height) {
-    FILE* f = fopen(path, "wb");
-    if (!f) return 1;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        fclose(f);
-        return 1;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<unsigned char> row((size_t)width * 3);
-    for (int y = 0; y < height; y++) {
-        for (int x = 0; x < width; x++) {
-            uint32_t p = pixels[y * width + x];
-            row[x * 3] = (unsigned char)(p >> 16);
-            row[x * 3 + 1] = (unsigned char)(p >> 8);
-            row[x * 3 + 2] = (unsigned char)p;
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
-    return 0;
 }
 
 MeshVertex test_vertex(float sx, float sy, float sz, float u, float v, float env_u, float env_v,

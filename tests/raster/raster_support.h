@@ -1,5 +1,5 @@
 // Test support for the rasterizer: a slow per-pixel reference rasterizer written independently of
-// the real fillers, random scenes, picture helpers and a PNG writer for looking at results.
+// the real fillers, random scenes and picture helpers.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -7,6 +7,7 @@
 #include "gfx/display.h"
 #include "gfx/image.h"
 #include "raster/raster.h"
+#include "support/test_support.h"
 
 // Everything the rasterizer reads besides the triangle: the three buffers and the two map slots.
 struct RefBuffers {
@@ -28,21 +29,10 @@ int ref_setup_box(const MeshVertex* v0, const MeshVertex* v1, const MeshVertex* 
 void ref_capture(RefBuffers* b);
 void ref_restore(const RefBuffers* b);
 
-// Small deterministic generator.
-struct TestRandom {
-    uint64_t state;
-};
-uint32_t test_random_u32(TestRandom* r);
-float test_random_float(TestRandom* r, float lo, float hi);  // uniform in [lo, hi)
-int test_random_int(TestRandom* r, int lo, int hi);          // uniform in [lo, hi]
-
 // An image of random texels (with every mip level random when levels exist).
 Image* test_image_random(TestRandom* r, int width, int height, int mipmapped);
 // An image filled with one texel value.
 Image* test_image_filled(int width, int height, uint32_t texel);
-
-// Writes 640 x 480 0xAARRGGBB pixels as an RGB PNG; 0 on success.
-int test_write_png(const char* path, const uint32_t* pixels, int width, int height);
 
 // A vertex with the fields the rasterizer reads.
 MeshVertex test_vertex(float sx, float sy, float sz, float u = 0, float v = 0, float env_u = 0,

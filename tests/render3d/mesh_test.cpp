@@ -208,7 +208,7 @@ TEST_F(MeshDraw, CubeCoversThePredictedSilhouetteOnEveryPath) {
             ASSERT_TRUE(guarded_intact(&screen));
             char name[64];
             std::snprintf(name, sizeof name, "cube_%04x_path%d.png", mode, path);
-            maybe_write_png(name, px);
+            test_save_png(name, px, 640, 480, 640);
         }
     }
     mesh_free(cube);
@@ -376,7 +376,7 @@ TEST_F(MeshDraw, NearClippedPathsAgreeWhenThePlaneCutsTheCube) {
     }
     EXPECT_GT(covered, 20000);
     EXPECT_LT(differ, covered / 100);
-    maybe_write_png("cube_near_cut.png", images[1].data());
+    test_save_png("cube_near_cut.png", images[1].data(), 640, 480, 640);
     // Every drawn depth lies behind the plane: the cut leaves nothing nearer than -near.
     Matrix proj = cam.projection;
     float w = 1.5f;

@@ -1,7 +1,5 @@
 #include "render3d_support.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -144,36 +142,4 @@ std::vector<uint8_t> reference_silhouette(const Camera* camera, const Matrix* ob
         }
     }
     return out;
-}
-
-void maybe_write_png(const char* name, const uint32_t* pixels) {
-    const char* dir = std::getenv("QUILLET_PNG_DIR");
-    if (!dir) return;
-    std::string path = std::string(dir) + "/" + name;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(f);
-        return;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, SCREEN_WIDTH, SCREEN_HEIGHT, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<uint8_t> row(SCREEN_WIDTH * 3);
-    for (int y = 0; y < SCREEN_HEIGHT; y++) {
-        for (int x = 0; x < SCREEN_WIDTH; x++) {
-            uint32_t p = pixels[y * SCREEN_WIDTH + x];
-            row[x * 3] = (uint8_t)(p >> 16);
-            row[x * 3 + 1] = (uint8_t)(p >> 8);
-            row[x * 3 + 2] = (uint8_t)p;
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
 }

@@ -1,10 +1,11 @@
 // Test support for the 3D pipeline: a cube built in code, a guarded stand-in for the display's
-// buffers that detects writes outside the screen, a reference silhouette and a PNG writer.
+// buffers that detects writes outside the screen and a reference silhouette.
 #pragma once
 #include <cstdint>
 #include <vector>
 
 #include "render3d/mesh.h"
+#include "support/test_support.h"
 
 // A cube of side 2 around the origin: 24 vertices (4 per face, u, v 0..1 per face), 12 triangles,
 // face i with colour face_colours[i]; normals computed.
@@ -32,6 +33,3 @@ uint32_t* guarded_pixels(GuardedScreen* g);
 // reported as 2 (uncertain), inside as 1, outside as 0.
 std::vector<uint8_t> reference_silhouette(const Camera* camera, const Matrix* object,
                                           const Vec3* points, int count, double margin);
-
-// Writes 640 x 480 pixels as an RGB PNG into $QUILLET_PNG_DIR/name when that variable is set.
-void maybe_write_png(const char* name, const uint32_t* pixels);

@@ -3,7 +3,6 @@
 #include "runtime/loading.h"
 
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +16,7 @@
 
 #include "gfx/display.h"
 #include "gfx/text.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -31,36 +31,6 @@ uint32_t& pixel(int x, int y) { return framebuffer.pixels[y * (framebuffer.pitch
 bool have_fonts() {
     char path[4096];
     return text_find_font("/usr/share/fonts", "Arial", path, sizeof path) == 0;
-}
-
-// Writes the screen as an RGB PNG into $QUILLET_PNG_DIR, when it is set.
-void write_screen_png(const char* name) {
-    const char* dir = getenv("QUILLET_PNG_DIR");
-    if (!dir) return;
-    std::string path = std::string(dir) + "/" + name;
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, f);
-        png_set_IHDR(png, info, SCREEN_WIDTH, SCREEN_HEIGHT, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        std::vector<png_byte> row(SCREEN_WIDTH * 3);
-        for (int y = 0; y < SCREEN_HEIGHT; ++y) {
-            for (int x = 0; x < SCREEN_WIDTH; ++x) {
-                uint32_t p = pixel(x, y);
-                row[x * 3] = p >> 16 & 0xFF;
-                row[x * 3 + 1] = p >> 8 & 0xFF;
-                row[x * 3 + 2] = p & 0xFF;
-            }
-            png_write_row(png, row.data());
-        }
-        png_write_end(png, nullptr);
-    }
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
 }
 
 struct ImageDeleter {
@@ -124,7 +94,7 @@ TEST(LoadingTitle, ComposedTitleLiesWhereTheLinesAreDrawn) {
     frame_begin();
     frame_clear(0xFFFF00FF);  // composing must start from black
     ASSERT_EQ(0, loading_compose_title(canvas.get()));
-    write_screen_png("loading-title.png");
+    test_save_png("loading-title.png", framebuffer.pixels, 640, 480, framebuffer.pitch / 4);
 
     int top = SCREEN_HEIGHT, bottom = -1, left = SCREEN_WIDTH, right = -1, white = 0;
     for (int y = 0; y < SCREEN_HEIGHT; ++y)
@@ -210,5 +180,5 @@ TEST(LoadingThread, AnimatesUntilTheFlagIsClearedThenEnds) {
     for (int y = 0; y < SCREEN_HEIGHT; ++y)
         for (int x = 0; x < SCREEN_WIDTH; ++x) faint += (pixel(x, y) & 0xFF) > 0 && (pixel(x, y) & 0xFF) < 40;
     EXPECT_GT(faint, 100);
-    write_screen_png("loading-frame.png");
+    test_save_png("loading-frame.png", framebuffer.pixels, 640, 480, framebuffer.pitch / 4);
 }
