@@ -8,6 +8,7 @@
 
 #include "render/render.h"
 #include "runtime/clock.h"
+#include "runtime/show.h"
 
 namespace {
 
@@ -158,3 +159,16 @@ TEST(RenderStats, MedianPercentileAndRate) {
 }
 
 }  // namespace
+
+TEST(RenderSections, TheScenesRowsTileTheWholeShowInOrder) {
+    int next = 0;
+    for (int s = 0; s < RENDER_SECTIONS; s++) {
+        BenchSection section = render_section(s);
+        EXPECT_EQ(section.start_beat, next) << section.name;
+        EXPECT_GT(section.end_beat, section.start_beat) << section.name;
+        next = section.end_beat;
+    }
+    EXPECT_EQ(next, SHOW_BEATS);
+    EXPECT_STREQ(render_section(3).name, "tree");
+    EXPECT_EQ(render_section(3).start_beat, 160);
+}

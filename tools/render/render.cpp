@@ -1,6 +1,5 @@
 #include "render/render.h"
 
-#include <png.h>
 #include <sys/stat.h>
 #define XXH_STATIC_LINKING_ONLY  // the streaming state on the stack
 #include <xxhash.h>
@@ -15,16 +14,35 @@
 #include <string>
 
 #include "gfx/display.h"
+#include "gfx/image.h"
 #include "gfx/path.h"
 #include "gfx/simd.h"
 #include "render/render_music.h"
 #include "runtime/clock.h"
 #include "runtime/show.h"
+#include "scenes/scenes.h"
 
-const BenchSection bench_sections[8] = {
-    {"intro", 0, 32},        {"voxel cubes", 32, 96}, {"knot shadows", 96, 160}, {"tree", 160, 192},
-    {"carved box", 192, 256}, {"ropes", 256, 320},     {"bump sphere", 320, 385}, {"cloth", 385, 434},
+// The scenes that name the show's sections, in show order; their beats are their timeline rows'.
+static const struct {
+    void (*render)(float seconds);
+    const char* name;
+} render_section_scenes[RENDER_SECTIONS] = {
+    {scene_intro_tv_render, "intro"},        {scene_cube_render, "voxel cubes"},
+    {scene_shadows_render, "knot shadows"},  {scene_tree_render, "tree"},
+    {scene_carved_box_render, "carved box"}, {scene_springs_render, "ropes"},
+    {scene_ribbon_render, "bump sphere"},    {scene_poles_render, "cloth"},
 };
+
+BenchSection render_section(int index) {
+    BenchSection section = {render_section_scenes[index].name, 0, 0};
+    for (int i = 0; i < TIMELINE_COUNT; i++) {
+        if (timeline[i].render != render_section_scenes[index].render) continue;
+        section.start_beat = timeline[i].start_beat;
+        section.end_beat = timeline[i].end_beat;
+        break;
+    }
+    return section;
+}
 
 void render_print_usage(FILE* out) {
     fprintf(out,
@@ -225,36 +243,24 @@ static void render_scaled_row(int y, int scale, uint8_t* out, int bytes_per_pixe
     }
 }
 
+struct RenderPngRows {
+    int scale;
+    uint8_t* bytes;
+};
+
+static const uint8_t* render_png_row(int y, void* context) {
+    RenderPngRows* rows = (RenderPngRows*)context;
+    render_scaled_row(y / rows->scale, rows->scale, rows->bytes, 3);
+    return rows->bytes;
+}
+
 int render_write_png(const char* path, int scale) {
-    FILE* file = fopen(path, "wb");
-    if (!file) return 1;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    uint8_t* row = (uint8_t*)malloc((size_t)SCREEN_WIDTH * scale * 3);
-    if (!png || !info || !row) {
-        png_destroy_write_struct(&png, &info);
-        free(row);
-        fclose(file);
-        return 1;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        free(row);
-        fclose(file);
-        return 1;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale, 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < SCREEN_HEIGHT; y++) {
-        render_scaled_row(y, scale, row, 3);
-        for (int k = 0; k < scale; k++) png_write_row(png, row);
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    free(row);
-    return fclose(file) == 0 ? 0 : 1;
+    RenderPngRows rows = {scale, (uint8_t*)malloc((size_t)SCREEN_WIDTH * scale * 3)};
+    if (!rows.bytes) return 1;
+    int result = image_write_png_rows(path, SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale, 3,
+                                      render_png_row, &rows);
+    free(rows.bytes);
+    return result;
 }
 
 static int render_make_folder(const char* dir) {
@@ -401,7 +407,9 @@ int render_bench(const RenderOptions* o, FILE* out) {
     int64_t first = render_frame_for_beat(o->from_beat, o->fps);
     int64_t end = render_frame_for_beat(o->to_beat, o->fps);
     if (render_show_open() != 0) return 1;
-    std::vector<double> section_ms[8];
+    BenchSection sections[RENDER_SECTIONS];
+    for (int s = 0; s < RENDER_SECTIONS; s++) sections[s] = render_section(s);
+    std::vector<double> section_ms[RENDER_SECTIONS];
     std::vector<double> all_ms;
     auto start = std::chrono::steady_clock::now();
     for (int64_t frame = first; frame < end; frame++) {
@@ -411,8 +419,8 @@ int render_bench(const RenderOptions* o, FILE* out) {
         show_frame();
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         all_ms.push_back(ms);
-        for (int s = 0; s < 8; s++)
-            if (bench_sections[s].start_beat <= beat && beat < bench_sections[s].end_beat) section_ms[s].push_back(ms);
+        for (int s = 0; s < RENDER_SECTIONS; s++)
+            if (sections[s].start_beat <= beat && beat < sections[s].end_beat) section_ms[s].push_back(ms);
         render_progress(frame - first + 1, end - first, render_seconds_since(start));
     }
     double wall = render_seconds_since(start);
@@ -420,12 +428,12 @@ int render_bench(const RenderOptions* o, FILE* out) {
 
     fprintf(out, "%-14s %-9s %7s %10s %8s %8s %9s\n", "section", "beats", "frames", "median ms", "p99 ms",
             "max ms", "fps");
-    for (int s = 0; s < 8; s++) {
+    for (int s = 0; s < RENDER_SECTIONS; s++) {
         FrameStats st = render_frame_stats(section_ms[s]);
         if (st.frames == 0) continue;
         char beats[32];
-        snprintf(beats, sizeof beats, "%d-%d", bench_sections[s].start_beat, bench_sections[s].end_beat);
-        fprintf(out, "%-14s %-9s %7d %10.3f %8.3f %8.3f %9.1f\n", bench_sections[s].name, beats, st.frames,
+        snprintf(beats, sizeof beats, "%d-%d", sections[s].start_beat, sections[s].end_beat);
+        fprintf(out, "%-14s %-9s %7d %10.3f %8.3f %8.3f %9.1f\n", sections[s].name, beats, st.frames,
                 st.median_ms, st.p99_ms, st.max_ms, st.fps);
     }
     FrameStats total = render_frame_stats(all_ms);

@@ -59,7 +59,9 @@ struct BenchSection {
     const char* name;
     int start_beat, end_beat;
 };
-extern const BenchSection bench_sections[8];
+enum { RENDER_SECTIONS = 8 };
+// Section index (0 .. RENDER_SECTIONS - 1) of the show: a scene's name and its timeline row's beats.
+BenchSection render_section(int index);
 
 // Summary of a sample of frame times in milliseconds.
 struct FrameStats {
