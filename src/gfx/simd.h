@@ -2,7 +2,7 @@
 // screen layers all ask here, so one switch moves them together. By default it is the widest level
 // this processor has; QUILLET_SIMD (scalar, sse2 or avx2), read once at start by the programs,
 // lowers it to check that every path gives the same bytes. A module's own lowering (blit_use_path,
-// raster_use_wide) applies below this ceiling.
+// raster_path_set) applies below this ceiling.
 #pragma once
 #include <cstdio>
 

@@ -4,6 +4,7 @@
 // map modes need their slots filled (and a bump map at least as large as the texture where the two
 // share texel positions), the depth modes need their depth buffers. When one is missing the call draws
 // nothing rather than reading through a null or too small picture.
+#include <atomic>
 #include <cstddef>
 
 #include "gfx/simd.h"
@@ -11,14 +12,24 @@
 
 const Texture* raster_env_map = nullptr;
 const Texture* raster_bump_map = nullptr;
-int raster_use_wide = 1;
+// The rasterizer's own limit under the program's SIMD level; no limit by default.
+static std::atomic<int> raster_path_limit{RASTER_PATH_AVX2};
 
-int raster_wide_active(void) { return raster_use_wide && simd_level() >= SIMD_SSE2; }
+int raster_path_get(void) {
+    const int limit = raster_path_limit.load(std::memory_order_relaxed), level = simd_level();
+    return limit < level ? limit : level;
+}
+
+int raster_path_set(int path) {
+    const int widest = simd_best_level();
+    return raster_path_limit.exchange(path < 0 ? 0 : (path > widest ? widest : path),
+                                      std::memory_order_relaxed);
+}
 
 void raster_set_env_map(const Texture* texture) { raster_env_map = texture; }
 void raster_set_bump_map(const Texture* texture) { raster_bump_map = texture; }
 
-#define RASTER_TABLE_ROW(mode) {mode, raster_fill_##mode, raster_fill_scalar_##mode},
+#define RASTER_TABLE_ROW(mode) {mode, {raster_fill_scalar_##mode, raster_fill_sse2_##mode, raster_fill_avx2_##mode}},
 const RasterModeEntry raster_mode_table[] = {RASTER_MODES(RASTER_TABLE_ROW)};
 const int raster_mode_count = (int)(sizeof(raster_mode_table) / sizeof(raster_mode_table[0]));
 
@@ -64,7 +75,7 @@ static RasterFiller raster_choose(RenderMode mode, const Texture* texture) {
                            raster_bump_map->height_shift < texture->height_shift))
             return nullptr;
     }
-    return raster_wide_active() ? entry->filler : entry->filler_scalar;
+    return entry->filler[raster_path_get()];
 }
 
 void triangles_draw(RasterTriangle* triangles, int32_t count, const Texture* texture,

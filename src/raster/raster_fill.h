@@ -255,23 +255,13 @@ static inline void fill_pixel(const RasterFill& f, uint32_t* fb, int32_t* zb, co
     }
 }
 
-// Wide runs: four pixels per step for the modes where that pays; the remainder goes through
-// fill_pixel. Returns how many pixels of the run it drew.
-// Draws the first pixels of a run four at a time where the mode has a packed path (raster_wide.h);
-// returns how many it drew, having advanced the attributes past them.
+// Draws the run of n covered pixels one at a time (the portable path), attributes a at its first.
 template <uint32_t M>
-static inline int fill_run_wide(const RasterFill& f, uint32_t* fb, int32_t* zb, uint32_t* a,
-                                const uint32_t* step, int n);
-
-// Draws the run of n covered pixels starting at fb / zb, attributes a at its first pixel.
-template <uint32_t M, bool WIDE>
 static inline void fill_run(const RasterFill& f, uint32_t* fb, int32_t* zb, uint32_t* a,
                             const uint32_t* step, int n) {
     constexpr uint32_t used = RasterMode<M>::attrs;
-    int i = 0;
-    if constexpr (WIDE) i = fill_run_wide<M>(f, fb, zb, a, step, n);
-    for (; i < n; i++) {
-        fill_pixel<M>(f, fb + i, zb + i, a);
+    for (int i = 0; i < n; i++) {
+        fill_pixel<M>(f, fb ? fb + i : nullptr, zb ? zb + i : nullptr, a);
         for (int k = 0; k < ATTR_COUNT; k++)
             if (used & (1u << k)) a[k] += step[k];
     }
@@ -312,17 +302,27 @@ static inline bool fill_row_span(const int64_t* e, const int64_t* sx, const doub
     return true;
 }
 
-template <uint32_t M, bool WIDE>
-static void fill_triangle(RasterTriangle* t, const Texture* texture) {
+// Everything the walk needs, fixed for the triangle: the pixel context, the attribute planes and the
+// exact edges at the box's top-left pixel.
+struct FillSetup {
+    RasterFill f;
+    uint32_t start[ATTR_COUNT], step_x[ATTR_COUNT], step_y[ATTR_COUNT];
+    int64_t e[3], esx[3], esy[3];
+    double inv[3];  // 1 / esx, for the run search of wide boxes
+    int min_x, min_y, max_x, max_y;
+};
+
+// Set-up and the planes of the mode's attributes; false when the triangle is not drawn.
+template <uint32_t M>
+static inline bool fill_setup(RasterTriangle* t, const Texture* texture, FillSetup* s) {
     using T = RasterMode<M>;
-    if (triangle_setup(t)) return;
-    const DrawBand* band = draw_band;
-    if (!draw_band_touches(band, t->min_y, t->max_y)) return;
+    if (triangle_setup(t)) return false;
+    if (!draw_band_touches(draw_band, t->min_y, t->max_y)) return false;
     const MeshVertex* v0 = t->vert0;
     const MeshVertex* v1 = t->vert1;
     const MeshVertex* v2 = t->vert2;
     Gradient g[ATTR_COUNT];
-    RasterFill f;
+    RasterFill& f = s->f;
     f.colour = t->colour;
     if constexpr (T::depth || T::shadow_pass)
         gradient_setup(t, &g[ATTR_DEPTH], v0->sz * 16383.0f, v1->sz * 16383.0f, v2->sz * 16383.0f);
@@ -395,111 +395,198 @@ static void fill_triangle(RasterTriangle* t, const Texture* texture) {
         }
     }
 
-    constexpr uint32_t used = T::attrs;
-    uint32_t row_attr[ATTR_COUNT], step_x[ATTR_COUNT], step_y[ATTR_COUNT];
     for (int k = 0; k < ATTR_COUNT; k++) {
-        if (used & (1u << k)) {
-            row_attr[k] = (uint32_t)g[k].start;
-            step_x[k] = (uint32_t)g[k].step_x;
-            step_y[k] = (uint32_t)g[k].step_y;
+        if (T::attrs & (1u << k)) {
+            s->start[k] = (uint32_t)g[k].start;
+            s->step_x[k] = (uint32_t)g[k].step_x;
+            s->step_y[k] = (uint32_t)g[k].step_y;
         }
     }
-    const int64_t esx[3] = {t->wide_edge[0][0], t->wide_edge[1][0], t->wide_edge[2][0]};
-    const int64_t esy[3] = {t->wide_edge[0][1], t->wide_edge[1][1], t->wide_edge[2][1]};
-    int64_t e[3];
-    double inv[3];
     for (int k = 0; k < 3; k++) {
-        e[k] = t->wide_edge[k][2] + esx[k] * t->min_x + esy[k] * t->min_y;
-        inv[k] = esx[k] != 0 ? 1.0 / (double)esx[k] : 0.0;
+        s->esx[k] = t->wide_edge[k][0];
+        s->esy[k] = t->wide_edge[k][1];
+        s->e[k] = t->wide_edge[k][2] + s->esx[k] * t->min_x + s->esy[k] * t->min_y;
+        s->inv[k] = s->esx[k] != 0 ? 1.0 / (double)s->esx[k] : 0.0;
     }
-    const int width = t->max_x - t->min_x + 1;
-    size_t row = (size_t)t->min_y * SCREEN_WIDTH + (size_t)t->min_x;
+    s->min_x = t->min_x;
+    s->min_y = t->min_y;
+    s->max_x = t->max_x;
+    s->max_y = t->max_y;
+    return true;
+}
+
+// Always inlined, so that the generic walk and steps compiled inside an AVX2 filler inline the
+// AVX2 lane operations (which carry their own target attribute) instead of calling them. For the
+// same reason the ABI note on 256-bit values passed between them never applies: they are never calls.
+#define RASTER_INLINE __attribute__((always_inline)) inline
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+// The portable path: one pixel at a time.
+struct LanesScalar {
+    typedef int32_t V;
+    enum { N = 1 };
+};
+
+// Per-triangle lane constants: each attribute's offsets across the lanes and its step per group.
+template <class L>
+struct LaneSteps {
+    typename L::V ramp[ATTR_COUNT], step[ATTR_COUNT];
+};
+
+template <uint32_t M, class L>
+RASTER_INLINE void fill_run_lanes(const RasterFill& f, const LaneSteps<L>& s, uint32_t* fb, int32_t* zb,
+                                  const uint32_t* first, int n);
+
+// v + step x lane, for each lane.
+template <class L>
+RASTER_INLINE typename L::V lane_ramp(uint32_t v, uint32_t step) {
+    alignas(32) uint32_t r[L::N];
+    for (int i = 0; i < L::N; i++) r[i] = v + step * (uint32_t)i;
+    return L::loadu(r);
+}
+
+// The box walk. Each row finds its run of covered pixels, then draws it: one pixel at a time on the
+// portable path, in groups of L::N lanes otherwise (the last group masked to the run). A row's edge
+// and attribute values are the box's start plus step_y x the row's offset, kept by adding.
+template <uint32_t M, class L>
+RASTER_INLINE void fill_rows(const FillSetup& s) {
+    using T = RasterMode<M>;
+    typedef typename L::V V;
+    constexpr uint32_t used = T::attrs;
+    constexpr bool lanes = L::N > 1;
+    const int y_first = s.min_y, y_last = s.max_y;
+    const uint32_t skip = (uint32_t)(y_first - s.min_y);
+    uint32_t row_attr[ATTR_COUNT];
+    for (int k = 0; k < ATTR_COUNT; k++)
+        if (used & (1u << k)) row_attr[k] = s.start[k] + s.step_y[k] * skip;
+    int64_t e[3];
+    for (int k = 0; k < 3; k++) e[k] = s.e[k] + s.esy[k] * (int64_t)skip;
+    const int width = s.max_x - s.min_x + 1;
+    size_t row = (size_t)y_first * SCREEN_WIDTH + (size_t)s.min_x;
     uint32_t* fb_row = T::shadow_pass ? nullptr : framebuffer.pixels + row;
     int32_t* zb_row = nullptr;
     if constexpr (T::shadow_pass) zb_row = depth_buffer2->values + row;
     else if constexpr (T::depth) zb_row = depth_buffer->values + row;
-#if RASTER_HAVE_SSE2
-    // Narrow boxes whose edge values fit 32 bits: the row's coverage as a bit mask from packed edge
-    // tests, sixteen pixels at most; the run is from its lowest to its highest set bit.
+
+    // Narrow boxes (up to four groups) whose edge values fit 32 bits find a row's run from packed
+    // edge tests: a coverage bit mask, the run from its lowest to its highest set bit.
+    [[maybe_unused]] LaneSteps<L> steps;
+    [[maybe_unused]] V row_edge[3], edge_step_y[3], edge_step[3];
     bool narrow = false;
-    __m128i row_edge[3], edge_step_y[3], edge_step4[3];
-    if constexpr (WIDE) {
-        narrow = width <= 16;
-        const int rows = t->max_y - t->min_y;
+    if constexpr (lanes) {
+        for (int k = 0; k < ATTR_COUNT; k++) {
+            if (used & (1u << k)) {
+                steps.ramp[k] = lane_ramp<L>(0, s.step_x[k]);
+                steps.step[k] = L::set1((int32_t)(s.step_x[k] * (uint32_t)L::N));
+            }
+        }
+        const int last = 4 * L::N - 1, rows = y_last - y_first;
+        narrow = width <= 4 * L::N;
         for (int k = 0; k < 3 && narrow; k++) {
             for (int c = 0; c < 4; c++) {
-                int64_t val = e[k] + esx[k] * ((c & 1) ? 15 : 0) + esy[k] * ((c & 2) ? rows : 0);
+                int64_t val = e[k] + s.esx[k] * ((c & 1) ? last : 0) + s.esy[k] * ((c & 2) ? rows : 0);
                 if (val < INT32_MIN || val > INT32_MAX) narrow = false;
             }
-            if (esx[k] * 4 < INT32_MIN || esx[k] * 4 > INT32_MAX || esy[k] < INT32_MIN || esy[k] > INT32_MAX)
+            const int64_t group_step = s.esx[k] * (int64_t)L::N;
+            if (group_step < INT32_MIN || group_step > INT32_MAX || s.esy[k] < INT32_MIN || s.esy[k] > INT32_MAX)
                 narrow = false;
         }
         if (narrow) {
             for (int k = 0; k < 3; k++) {
-                const int32_t e0 = (int32_t)e[k], sx = (int32_t)esx[k];
-                row_edge[k] = _mm_set_epi32(e0 + 3 * sx, e0 + 2 * sx, e0 + sx, e0);
-                edge_step_y[k] = _mm_set1_epi32((int32_t)esy[k]);
-                edge_step4[k] = _mm_set1_epi32(4 * sx);
+                row_edge[k] = lane_ramp<L>((uint32_t)e[k], (uint32_t)s.esx[k]);
+                edge_step_y[k] = L::set1((int32_t)s.esy[k]);
+                edge_step[k] = L::set1((int32_t)s.esx[k] * L::N);
             }
         }
     }
-#endif
-    for (int y = t->min_y; y <= t->max_y; y++) {
-        int lo, hi;
-        // Rows of other threads' bands are only stepped over, so every row keeps its values.
-        bool any = !band || band->owns[y];
-#if RASTER_HAVE_SSE2
-        if (narrow) {
-            uint32_t mask = 0;
-            __m128i e0 = row_edge[0], e1 = row_edge[1], e2 = row_edge[2];
-            for (int g = 0; g < width; g += 4) {
-                __m128i out = _mm_or_si128(_mm_or_si128(e0, e1), e2);
-                mask |= (uint32_t)(~_mm_movemask_ps(_mm_castsi128_ps(out)) & 15) << g;
-                e0 = _mm_add_epi32(e0, edge_step4[0]);
-                e1 = _mm_add_epi32(e1, edge_step4[1]);
-                e2 = _mm_add_epi32(e2, edge_step4[2]);
-            }
-            mask &= (1u << width) - 1;
-            any = any && mask != 0;
-            if (any) {
-                lo = __builtin_ctz(mask);
-                hi = 31 - __builtin_clz(mask);
-            }
-            for (int k = 0; k < 3; k++) row_edge[k] = _mm_add_epi32(row_edge[k], edge_step_y[k]);
-        } else
-#endif
-        if (any) {
-            any = fill_row_span(e, esx, inv, width, &lo, &hi);
-        }
-        if (any) {
-            uint32_t a[ATTR_COUNT];
+    const DrawBand* band = draw_band;
+    for (int y = y_first; y <= y_last; y++) {
+        if (band && !band->owns[y]) {
+            // Other threads draw this row: go to this one's next row, with the values it has there.
+            const int next = band->next[y];
+            if (next > y_last) break;
+            const int64_t jump = next - y;
+            for (int k = 0; k < 3; k++) e[k] += s.esy[k] * jump;
             for (int k = 0; k < ATTR_COUNT; k++)
-                if (used & (1u << k)) a[k] = row_attr[k] + step_x[k] * (uint32_t)lo;
-            fill_run<M, WIDE>(f, fb_row ? fb_row + lo : nullptr, zb_row ? zb_row + lo : nullptr, a,
-                              step_x, hi - lo + 1);
+                if (used & (1u << k)) row_attr[k] += s.step_y[k] * (uint32_t)jump;
+            if (fb_row) fb_row += SCREEN_WIDTH * jump;
+            if (zb_row) zb_row += SCREEN_WIDTH * jump;
+            if constexpr (lanes)
+                if (narrow)
+                    for (int k = 0; k < 3; k++) row_edge[k] = L::ramp((uint32_t)e[k], (uint32_t)s.esx[k]);
+            y = next;
         }
-        for (int k = 0; k < 3; k++) e[k] += esy[k];
+        int lo = 0, hi = 0;
+        bool any;
+        if (narrow) {
+            if constexpr (lanes) {
+                uint64_t mask = 0;
+                V e0 = row_edge[0], e1 = row_edge[1], e2 = row_edge[2];
+                for (int g = 0; g < width; g += L::N) {
+                    const V out = L::or_(L::or_(e0, e1), e2);
+                    mask |= (uint64_t)(~L::signs(out) & ((1 << L::N) - 1)) << g;
+                    e0 = L::add32(e0, edge_step[0]);
+                    e1 = L::add32(e1, edge_step[1]);
+                    e2 = L::add32(e2, edge_step[2]);
+                }
+                mask &= (1ull << width) - 1;
+                any = mask != 0;
+                if (any) {
+                    lo = __builtin_ctzll(mask);
+                    hi = 63 - __builtin_clzll(mask);
+                }
+                for (int k = 0; k < 3; k++) row_edge[k] = L::add32(row_edge[k], edge_step_y[k]);
+            }
+        } else {
+            any = fill_row_span(e, s.esx, s.inv, width, &lo, &hi);
+        }
+        if (any) {
+            uint32_t first[ATTR_COUNT];
+            for (int k = 0; k < ATTR_COUNT; k++)
+                if (used & (1u << k)) first[k] = row_attr[k] + s.step_x[k] * (uint32_t)lo;
+            uint32_t* fb = fb_row ? fb_row + lo : nullptr;
+            int32_t* zb = zb_row ? zb_row + lo : nullptr;
+            if constexpr (lanes) fill_run_lanes<M, L>(s.f, steps, fb, zb, first, hi - lo + 1);
+            else fill_run<M>(s.f, fb, zb, first, s.step_x, hi - lo + 1);
+        }
+        for (int k = 0; k < 3; k++) e[k] += s.esy[k];
         for (int k = 0; k < ATTR_COUNT; k++)
-            if (used & (1u << k)) row_attr[k] += step_y[k];
+            if (used & (1u << k)) row_attr[k] += s.step_y[k];
         if (fb_row) fb_row += SCREEN_WIDTH;
         if (zb_row) zb_row += SCREEN_WIDTH;
     }
 }
 
-#include "raster/raster_wide.h"
-
-template <uint32_t M>
-static inline int fill_run_wide(const RasterFill& f, uint32_t* fb, int32_t* zb, uint32_t* a,
-                                const uint32_t* step, int n) {
-#if RASTER_HAVE_SSE2
-    if constexpr (wide_supported<M>()) return fill_run_wide_sse2<M>(f, fb, zb, a, step, n);
-#endif
-    (void)f, (void)fb, (void)zb, (void)a, (void)step, (void)n;
-    return 0;
+template <uint32_t M, class L>
+RASTER_INLINE void fill_triangle(RasterTriangle* t, const Texture* texture) {
+    FillSetup s;
+    if (fill_setup<M>(t, texture, &s)) fill_rows<M, L>(s);
 }
 
-#define RASTER_DEFINE_FILLER(mode)                                                            \
-    void raster_fill_##mode(RasterTriangle* t, const Texture* tx) { fill_triangle<mode, true>(t, tx); } \
-    void raster_fill_scalar_##mode(RasterTriangle* t, const Texture* tx) {                      \
-        fill_triangle<mode, false>(t, tx);                                                      \
+#include "raster/raster_wide.h"
+
+// Each mode's three fillers: the portable twin, SSE2 and AVX2 (the latter two fall back to the
+// narrower path where the build or the compiler lacks the instruction set).
+#if RASTER_HAVE_SSE2
+#define RASTER_SSE2_LANES LanesSse2
+#else
+#define RASTER_SSE2_LANES LanesScalar
+#endif
+#if RASTER_HAVE_SSE2 && RASTER_HAVE_AVX2
+#define RASTER_DEFINE_AVX2_FILLER(mode)                                                \
+    RASTER_AVX2 void raster_fill_avx2_##mode(RasterTriangle* t, const Texture* tx) { \
+        fill_triangle<mode, LanesAvx2>(t, tx);                                         \
     }
+#else
+#define RASTER_DEFINE_AVX2_FILLER(mode) \
+    void raster_fill_avx2_##mode(RasterTriangle* t, const Texture* tx) { raster_fill_sse2_##mode(t, tx); }
+#endif
+
+#define RASTER_DEFINE_FILLER(mode)                                                          \
+    void raster_fill_scalar_##mode(RasterTriangle* t, const Texture* tx) {                  \
+        fill_triangle<mode, LanesScalar>(t, tx);                                            \
+    }                                                                                       \
+    void raster_fill_sse2_##mode(RasterTriangle* t, const Texture* tx) {                    \
+        fill_triangle<mode, RASTER_SSE2_LANES>(t, tx);                                      \
+    }                                                                                       \
+    RASTER_DEFINE_AVX2_FILLER(mode)

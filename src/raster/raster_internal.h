@@ -14,10 +14,13 @@ extern const Texture* raster_bump_map;
 // map slots, buffers present) are checked once per call by the dispatch, not per triangle.
 typedef void (*RasterFiller)(RasterTriangle* triangle, const Texture* texture);
 
+// The filler paths, all bit for bit the same: the portable twin, four pixels per step with SSE2,
+// eight with AVX2. They are numbered as the SIMD levels (gfx/simd.h).
+enum { RASTER_PATH_SCALAR = 0, RASTER_PATH_SSE2 = 1, RASTER_PATH_AVX2 = 2, RASTER_PATH_COUNT = 3 };
+
 struct RasterModeEntry {
     RenderMode mode;
-    RasterFiller filler;        // the SSE2 filler (equal to scalar where there is no wide path)
-    RasterFiller filler_scalar; // the portable twin, bit for bit the same
+    RasterFiller filler[RASTER_PATH_COUNT];  // by path
 };
 
 // The 39 drawn modes, sorted by value.
@@ -25,10 +28,11 @@ extern const RasterModeEntry raster_mode_table[];
 extern const int raster_mode_count;
 const RasterModeEntry* raster_mode_find(RenderMode mode);
 
-// Whether the drawing entries may use the wide fillers (1, the default) or only their portable twins
-// (0). The wide fillers run when this allows and the program's SIMD level is SSE2 or more.
-extern int raster_use_wide;
-int raster_wide_active(void);
+// The rasterizer's own limit on the path (by default none), kept within what the processor runs;
+// returns the previous limit. The drawing entries use the lower of it and the program's SIMD level.
+int raster_path_set(int path);
+// The path the drawing entries use now.
+int raster_path_get(void);
 
 // Mip level of a triangle after a successful set-up, from its texture-to-screen area ratio.
 int mip_level_select(const RasterTriangle* triangle, const Texture* texture);
@@ -56,7 +60,7 @@ static inline uint32_t colour_add_saturate_packed(uint32_t p, uint32_t q) {
     return sum | fill;
 }
 
-// The 39 drawn modes; each has a wide filler and its portable twin, defined in its family's file.
+// The 39 drawn modes; each has a filler per path, defined in its family's file.
 #define RASTER_MODES(X)                                                                         \
     X(0x0001) X(0x0002) X(0x0004) X(0x0005) X(0x0006) X(0x0008) X(0x0010) X(0x0011) X(0x0012)  \
     X(0x0014) X(0x0015) X(0x0016) X(0x0018) X(0x0019) X(0x0021) X(0x0022) X(0x0024) X(0x0025)  \
@@ -64,7 +68,8 @@ static inline uint32_t colour_add_saturate_packed(uint32_t p, uint32_t q) {
     X(0x0104) X(0x0114) X(0x0214) X(0x0414) X(0x0C10) X(0x0C14) X(0x1014) X(0x1414) X(0x2004)  \
     X(0x2014) X(0x4011) X(0x4015)
 
-#define RASTER_DECLARE_FILLER(mode)                                      \
-    void raster_fill_##mode(RasterTriangle* t, const Texture* texture); \
-    void raster_fill_scalar_##mode(RasterTriangle* t, const Texture* texture);
+#define RASTER_DECLARE_FILLER(mode)                                            \
+    void raster_fill_scalar_##mode(RasterTriangle* t, const Texture* texture); \
+    void raster_fill_sse2_##mode(RasterTriangle* t, const Texture* texture);   \
+    void raster_fill_avx2_##mode(RasterTriangle* t, const Texture* texture);
 RASTER_MODES(RASTER_DECLARE_FILLER)

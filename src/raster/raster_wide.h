@@ -1,241 +1,434 @@
-// Four pixels per step with SSE2, for the modes whose whole pixel arithmetic maps onto packed lanes.
-// Every lane computes exactly what fill_pixel computes for its pixel; lanes that fail the depth test
-// keep the old framebuffer and depth values. Texel reads stay scalar (there is no SSE2 gather), but
-// their addresses, the multiplies, blends and saturations are packed.
+// Packed pixel paths: four pixels per step with SSE2 and eight with AVX2 (the latter only when the
+// processor has it, chosen at run time). The step, fill_group, is written once against a small set
+// of lane operations that each instruction set supplies. Every AVX2 operation used works within its
+// two 128-bit halves exactly as its SSE2 twin works on one register, so both give the same bytes,
+// and every lane computes what fill_pixel computes for its pixel. Lanes past the end of the run, and
+// lanes whose test fails, leave framebuffer and depth alone: the last group of a run is loaded and
+// stored only as far as the run goes, so nothing outside the run is read or written.
 #pragma once
 #include "raster/raster_fill.h"
 
 #if RASTER_HAVE_SSE2
 
-static inline __m128i wide_lo(__m128i v) { return _mm_unpacklo_epi8(v, _mm_setzero_si128()); }
-static inline __m128i wide_hi(__m128i v) { return _mm_unpackhi_epi8(v, _mm_setzero_si128()); }
+struct LanesSse2 {
+    typedef __m128i V;
+    enum { N = 4 };
+    static V zero() { return _mm_setzero_si128(); }
+    static V set1(int32_t x) { return _mm_set1_epi32(x); }
+    static V set1_16(int16_t x) { return _mm_set1_epi16(x); }
+    static V iota() { return _mm_set_epi32(3, 2, 1, 0); }
+    static V add32(V a, V b) { return _mm_add_epi32(a, b); }
+    static V sub32(V a, V b) { return _mm_sub_epi32(a, b); }
+    static V add16(V a, V b) { return _mm_add_epi16(a, b); }
+    static V sub16(V a, V b) { return _mm_sub_epi16(a, b); }
+    static V mullo16(V a, V b) { return _mm_mullo_epi16(a, b); }
+    static V madd16(V a, V b) { return _mm_madd_epi16(a, b); }
+    static V and_(V a, V b) { return _mm_and_si128(a, b); }
+    static V or_(V a, V b) { return _mm_or_si128(a, b); }
+    static V andnot(V a, V b) { return _mm_andnot_si128(a, b); }  // ~a & b
+    template <int S> static V srai32(V a) { return _mm_srai_epi32(a, S); }
+    template <int S> static V srli32(V a) { return _mm_srli_epi32(a, S); }
+    template <int S> static V slli32(V a) { return _mm_slli_epi32(a, S); }
+    template <int S> static V srli16(V a) { return _mm_srli_epi16(a, S); }
+    template <int S> static V srli64(V a) { return _mm_srli_epi64(a, S); }
+    template <int S> static V srli_bytes(V a) { return _mm_srli_si128(a, S); }
+    template <int S> static V shuffle32(V a) { return _mm_shuffle_epi32(a, S); }
+    template <int S> static V shuffle16(V a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, S), S); }
+    static V sll32(V a, int s) { return _mm_sll_epi32(a, _mm_cvtsi32_si128(s)); }
+    static V sra32(V a, int s) { return _mm_sra_epi32(a, _mm_cvtsi32_si128(s)); }
+    static V cmplt32(V a, V b) { return _mm_cmplt_epi32(a, b); }
+    static V cmpgt32(V a, V b) { return _mm_cmpgt_epi32(a, b); }
+    static V cmpeq32(V a, V b) { return _mm_cmpeq_epi32(a, b); }
+    static int signs(V a) { return _mm_movemask_ps(_mm_castsi128_ps(a)); }
+    static V unpacklo8(V a, V b) { return _mm_unpacklo_epi8(a, b); }
+    static V unpackhi8(V a, V b) { return _mm_unpackhi_epi8(a, b); }
+    static V unpacklo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
+    static V unpacklo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
+    static V unpackhi32(V a, V b) { return _mm_unpackhi_epi32(a, b); }
+    static V unpacklo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
+    static V packs32(V a, V b) { return _mm_packs_epi32(a, b); }
+    static V packus16(V a, V b) { return _mm_packus_epi16(a, b); }
+    static V adds_u8(V a, V b) { return _mm_adds_epu8(a, b); }
+    static V loadu(const void* p) { return _mm_loadu_si128((const __m128i*)p); }
+    static void storeu(void* p, V v) { _mm_storeu_si128((__m128i*)p, v); }
+    // The first n (1..4) words at p, zeros above.
+    static V load_n(const void* p, int n) {
+        const uint32_t* q = (const uint32_t*)p;
+        if (n >= 4) return loadu(p);
+        if (n == 1) return _mm_cvtsi32_si128((int)q[0]);
+        V lo = _mm_loadl_epi64((const __m128i*)q);
+        return n == 2 ? lo : _mm_unpacklo_epi64(lo, _mm_cvtsi32_si128((int)q[2]));
+    }
+    static void store_n(void* p, V v, int n) {
+        uint32_t* q = (uint32_t*)p;
+        if (n >= 4) return storeu(p, v);
+        if (n == 1) {
+            q[0] = (uint32_t)_mm_cvtsi128_si32(v);
+            return;
+        }
+        _mm_storel_epi64((__m128i*)q, v);
+        if (n == 3) q[2] = (uint32_t)_mm_cvtsi128_si32(_mm_srli_si128(v, 8));
+    }
+    // There is no SSE2 gather: four scalar reads at the packed addresses.
+    static V gather(const uint32_t* base, V idx) {
+        alignas(16) uint32_t i[4];
+        _mm_store_si128((__m128i*)i, idx);
+        return _mm_set_epi32((int)base[i[3]], (int)base[i[2]], (int)base[i[1]], (int)base[i[0]]);
+    }
+};
 
-// Each byte (p x q) >> 8, four pixels.
-static inline __m128i wide_mul(__m128i p, __m128i q) {
-    __m128i lo = _mm_srli_epi16(_mm_mullo_epi16(wide_lo(p), wide_lo(q)), 8);
-    __m128i hi = _mm_srli_epi16(_mm_mullo_epi16(wide_hi(p), wide_hi(q)), 8);
-    return _mm_packus_epi16(lo, hi);
+#if defined(__GNUC__) || defined(__clang__)
+#include <immintrin.h>
+#define RASTER_HAVE_AVX2 1
+#define RASTER_AVX2 __attribute__((target("avx2")))
+
+struct LanesAvx2 {
+    typedef __m256i V;
+    enum { N = 8 };
+    RASTER_AVX2 static V zero() { return _mm256_setzero_si256(); }
+    RASTER_AVX2 static V set1(int32_t x) { return _mm256_set1_epi32(x); }
+    RASTER_AVX2 static V set1_16(int16_t x) { return _mm256_set1_epi16(x); }
+    RASTER_AVX2 static V iota() { return _mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0); }
+    RASTER_AVX2 static V add32(V a, V b) { return _mm256_add_epi32(a, b); }
+    RASTER_AVX2 static V sub32(V a, V b) { return _mm256_sub_epi32(a, b); }
+    RASTER_AVX2 static V add16(V a, V b) { return _mm256_add_epi16(a, b); }
+    RASTER_AVX2 static V sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
+    RASTER_AVX2 static V mullo16(V a, V b) { return _mm256_mullo_epi16(a, b); }
+    RASTER_AVX2 static V madd16(V a, V b) { return _mm256_madd_epi16(a, b); }
+    RASTER_AVX2 static V and_(V a, V b) { return _mm256_and_si256(a, b); }
+    RASTER_AVX2 static V or_(V a, V b) { return _mm256_or_si256(a, b); }
+    RASTER_AVX2 static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }
+    template <int S> RASTER_AVX2 static V srai32(V a) { return _mm256_srai_epi32(a, S); }
+    template <int S> RASTER_AVX2 static V srli32(V a) { return _mm256_srli_epi32(a, S); }
+    template <int S> RASTER_AVX2 static V slli32(V a) { return _mm256_slli_epi32(a, S); }
+    template <int S> RASTER_AVX2 static V srli16(V a) { return _mm256_srli_epi16(a, S); }
+    template <int S> RASTER_AVX2 static V srli64(V a) { return _mm256_srli_epi64(a, S); }
+    template <int S> RASTER_AVX2 static V srli_bytes(V a) { return _mm256_srli_si256(a, S); }
+    template <int S> RASTER_AVX2 static V shuffle32(V a) { return _mm256_shuffle_epi32(a, S); }
+    template <int S> RASTER_AVX2 static V shuffle16(V a) {
+        return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, S), S);
+    }
+    RASTER_AVX2 static V sll32(V a, int s) { return _mm256_sll_epi32(a, _mm_cvtsi32_si128(s)); }
+    RASTER_AVX2 static V sra32(V a, int s) { return _mm256_sra_epi32(a, _mm_cvtsi32_si128(s)); }
+    RASTER_AVX2 static V cmplt32(V a, V b) { return _mm256_cmpgt_epi32(b, a); }
+    RASTER_AVX2 static V cmpgt32(V a, V b) { return _mm256_cmpgt_epi32(a, b); }
+    RASTER_AVX2 static V cmpeq32(V a, V b) { return _mm256_cmpeq_epi32(a, b); }
+    RASTER_AVX2 static int signs(V a) { return _mm256_movemask_ps(_mm256_castsi256_ps(a)); }
+    RASTER_AVX2 static V unpacklo8(V a, V b) { return _mm256_unpacklo_epi8(a, b); }
+    RASTER_AVX2 static V unpackhi8(V a, V b) { return _mm256_unpackhi_epi8(a, b); }
+    RASTER_AVX2 static V unpacklo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
+    RASTER_AVX2 static V unpacklo32(V a, V b) { return _mm256_unpacklo_epi32(a, b); }
+    RASTER_AVX2 static V unpackhi32(V a, V b) { return _mm256_unpackhi_epi32(a, b); }
+    RASTER_AVX2 static V unpacklo64(V a, V b) { return _mm256_unpacklo_epi64(a, b); }
+    RASTER_AVX2 static V packs32(V a, V b) { return _mm256_packs_epi32(a, b); }
+    RASTER_AVX2 static V packus16(V a, V b) { return _mm256_packus_epi16(a, b); }
+    RASTER_AVX2 static V adds_u8(V a, V b) { return _mm256_adds_epu8(a, b); }
+    RASTER_AVX2 static V loadu(const void* p) { return _mm256_loadu_si256((const __m256i*)p); }
+    RASTER_AVX2 static void storeu(void* p, V v) { _mm256_storeu_si256((__m256i*)p, v); }
+    // Masked lanes are neither read nor written (and cannot fault).
+    RASTER_AVX2 static V load_n(const void* p, int n) {
+        if (n >= 8) return loadu(p);
+        return _mm256_maskload_epi32((const int*)p, cmpgt32(set1(n), iota()));
+    }
+    RASTER_AVX2 static void store_n(void* p, V v, int n) {
+        if (n >= 8) return storeu(p, v);
+        _mm256_maskstore_epi32((int*)p, cmpgt32(set1(n), iota()), v);
+    }
+    RASTER_AVX2 static V gather(const uint32_t* base, V idx) {
+        return _mm256_i32gather_epi32((const int*)base, idx, 4);
+    }
+};
+#else
+#define RASTER_HAVE_AVX2 0
+#endif
+
+// ---- Generic lane arithmetic, the same for both instruction sets -----------------------------
+
+template <class L> RASTER_INLINE typename L::V lane_lo(typename L::V v) { return L::unpacklo8(v, L::zero()); }
+template <class L> RASTER_INLINE typename L::V lane_hi(typename L::V v) { return L::unpackhi8(v, L::zero()); }
+
+// Each byte (p x q) >> 8.
+template <class L>
+RASTER_INLINE typename L::V lane_mul(typename L::V p, typename L::V q) {
+    return L::packus16(L::template srli16<8>(L::mullo16(lane_lo<L>(p), lane_lo<L>(q))),
+                       L::template srli16<8>(L::mullo16(lane_hi<L>(p), lane_hi<L>(q))));
 }
 
-static inline __m128i wide_select(__m128i mask, __m128i a, __m128i b) {
-    return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+template <class L>
+RASTER_INLINE typename L::V lane_select(typename L::V mask, typename L::V a, typename L::V b) {
+    return L::or_(L::and_(mask, a), L::andnot(mask, b));
 }
 
 // Limits signed 32-bit lanes to 0..hi.
-static inline __m128i wide_clamp(__m128i v, int hi) {
-    v = _mm_andnot_si128(_mm_srai_epi32(v, 31), v);
-    __m128i h = _mm_set1_epi32(hi);
-    return wide_select(_mm_cmpgt_epi32(v, h), h, v);
+template <class L>
+RASTER_INLINE typename L::V lane_clamp(typename L::V v, int hi) {
+    v = L::andnot(L::template srai32<31>(v), v);
+    typename L::V h = L::set1(hi);
+    return lane_select<L>(L::cmpgt32(v, h), h, v);
 }
 
-// A per-pixel 32-bit value (0..255) spread over the four 16-bit channel lanes of pixels 0,1 / 2,3.
-static inline void wide_spread(__m128i v, __m128i* lo, __m128i* hi) {
-    __m128i w = _mm_packs_epi32(v, v);  // w0 w1 w2 w3 w0 w1 w2 w3
-    w = _mm_unpacklo_epi16(w, w);       // w0 w0 w1 w1 w2 w2 w3 w3
-    *lo = _mm_unpacklo_epi32(w, w);
-    *hi = _mm_unpackhi_epi32(w, w);
+// A per-pixel 32-bit value (0..255) spread over the four 16-bit channel lanes of its pixel, in the
+// layout of lane_lo / lane_hi.
+template <class L>
+RASTER_INLINE void lane_spread(typename L::V v, typename L::V* lo, typename L::V* hi) {
+    typename L::V w = L::packs32(v, v);
+    w = L::unpacklo16(w, w);
+    *lo = L::unpacklo32(w, w);
+    *hi = L::unpackhi32(w, w);
 }
 
-static inline __m128i wide_gather(const uint32_t* base, __m128i idx) {
-    alignas(16) uint32_t i[4];
-    _mm_store_si128((__m128i*)i, idx);
-    return _mm_set_epi32((int)base[i[3]], (int)base[i[2]], (int)base[i[1]], (int)base[i[0]]);
+template <class L>
+RASTER_INLINE typename L::V lane_index(typename L::V x, typename L::V y, int shift) {
+    return L::add32(L::sll32(y, shift), x);
 }
 
-static inline __m128i wide_index(__m128i x, __m128i y, int shift) {
-    return _mm_add_epi32(_mm_sll_epi32(y, _mm_cvtsi32_si128(shift)), x);
+// Texel column or row: the interpolant's integer part, masked.
+template <class L>
+RASTER_INLINE typename L::V lane_coord(typename L::V v, int32_t mask) {
+    return L::and_(L::template srai32<11>(v), L::set1(mask));
 }
 
 // Four interpolated channels packed with the mode's packing.
-template <int PACKING>
-static inline __m128i wide_pack(const __m128i* v) {
-    __m128i a = _mm_srai_epi32(v[ATTR_A], 11), r = _mm_srai_epi32(v[ATTR_R], 11);
-    __m128i g = _mm_srai_epi32(v[ATTR_G], 11), b = _mm_srai_epi32(v[ATTR_B], 11);
+template <int PACKING, class L>
+RASTER_INLINE typename L::V lane_pack(const typename L::V* v) {
+    typedef typename L::V V;
+    V a = L::template srai32<11>(v[ATTR_A]), r = L::template srai32<11>(v[ATTR_R]);
+    V g = L::template srai32<11>(v[ATTR_G]), b = L::template srai32<11>(v[ATTR_B]);
     if constexpr (PACKING == 0) {
-        __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(b, r), _mm_packs_epi32(g, a));
-        __m128i x = _mm_unpacklo_epi8(bytes, _mm_srli_si128(bytes, 8));
-        return _mm_unpacklo_epi16(x, _mm_srli_si128(x, 8));
+        V bytes = L::packus16(L::packs32(b, r), L::packs32(g, a));
+        V x = L::unpacklo8(bytes, L::template srli_bytes<8>(bytes));
+        return L::unpacklo16(x, L::template srli_bytes<8>(x));
     } else if constexpr (PACKING == 1) {
-        __m128i m = _mm_set1_epi32(255);
-        return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(a, 24), _mm_slli_epi32(_mm_and_si128(r, m), 16)),
-                            _mm_or_si128(_mm_slli_epi32(_mm_and_si128(g, m), 8), _mm_and_si128(b, m)));
+        V m = L::set1(255);
+        return L::or_(L::or_(L::template slli32<24>(a), L::template slli32<16>(L::and_(r, m))),
+                      L::or_(L::template slli32<8>(L::and_(g, m)), L::and_(b, m)));
     } else {
-        return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(a, 24), _mm_slli_epi32(r, 16)),
-                            _mm_or_si128(_mm_slli_epi32(g, 8), b));
+        return L::or_(L::or_(L::template slli32<24>(a), L::template slli32<16>(r)),
+                      L::or_(L::template slli32<8>(g), b));
     }
 }
 
-static inline __m128i wide_bilinear(const RasterFill& f, __m128i u, __m128i v) {
-    const __m128i frac = _mm_set1_epi32(0x7FF), full = _mm_set1_epi32(2047);
-    __m128i fx = _mm_and_si128(u, frac), fy = _mm_and_si128(v, frac);
-    __m128i wm = _mm_set1_epi32(f.tex_wmask), hm = _mm_set1_epi32(f.tex_hmask);
-    __m128i x0 = _mm_and_si128(_mm_srai_epi32(u, 11), wm), y0 = _mm_and_si128(_mm_srai_epi32(v, 11), hm);
-    __m128i one = _mm_set1_epi32(1);
-    __m128i x1 = _mm_and_si128(_mm_add_epi32(x0, one), wm), y1 = _mm_and_si128(_mm_add_epi32(y0, one), hm);
-    __m128i gx = _mm_sub_epi32(full, fx), gy = _mm_sub_epi32(full, fy);
+template <class L>
+RASTER_INLINE typename L::V lane_bilinear(const RasterFill& f, typename L::V u, typename L::V v) {
+    typedef typename L::V V;
+    const V frac = L::set1(0x7FF), full = L::set1(2047), one = L::set1(1);
+    V fx = L::and_(u, frac), fy = L::and_(v, frac);
+    V wm = L::set1(f.tex_wmask), hm = L::set1(f.tex_hmask);
+    V x0 = lane_coord<L>(u, f.tex_wmask), y0 = lane_coord<L>(v, f.tex_hmask);
+    V x1 = L::and_(L::add32(x0, one), wm), y1 = L::and_(L::add32(y0, one), hm);
+    V gx = L::sub32(full, fx), gy = L::sub32(full, fy);
     // Products of two 11-bit values: madd of lanes whose upper halves are zero.
-    __m128i w00 = _mm_srli_epi32(_mm_madd_epi16(gx, gy), 14);
-    __m128i w10 = _mm_srli_epi32(_mm_madd_epi16(gy, fx), 14);
-    __m128i w11 = _mm_srli_epi32(_mm_madd_epi16(fx, fy), 14);
-    __m128i w01 = _mm_sub_epi32(_mm_sub_epi32(_mm_sub_epi32(_mm_set1_epi32(255), w00), w10), w11);
-    __m128i t00 = wide_gather(f.tex, wide_index(x0, y0, f.tex_shift));
-    __m128i t10 = wide_gather(f.tex, wide_index(x1, y0, f.tex_shift));
-    __m128i t11 = wide_gather(f.tex, wide_index(x1, y1, f.tex_shift));
-    __m128i t01 = wide_gather(f.tex, wide_index(x0, y1, f.tex_shift));
-    __m128i a_lo, a_hi, b_lo, b_hi, c_lo, c_hi, d_lo, d_hi;
-    wide_spread(w00, &a_lo, &a_hi);
-    wide_spread(w10, &b_lo, &b_hi);
-    wide_spread(w11, &c_lo, &c_hi);
-    wide_spread(w01, &d_lo, &d_hi);
-    __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(wide_lo(t00), a_lo), _mm_mullo_epi16(wide_lo(t10), b_lo)),
-                               _mm_add_epi16(_mm_mullo_epi16(wide_lo(t11), c_lo), _mm_mullo_epi16(wide_lo(t01), d_lo)));
-    __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(wide_hi(t00), a_hi), _mm_mullo_epi16(wide_hi(t10), b_hi)),
-                               _mm_add_epi16(_mm_mullo_epi16(wide_hi(t11), c_hi), _mm_mullo_epi16(wide_hi(t01), d_hi)));
-    return _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
+    V w00 = L::template srli32<14>(L::madd16(gx, gy));
+    V w10 = L::template srli32<14>(L::madd16(gy, fx));
+    V w11 = L::template srli32<14>(L::madd16(fx, fy));
+    V w01 = L::sub32(L::sub32(L::sub32(L::set1(255), w00), w10), w11);
+    V t00 = L::gather(f.tex, lane_index<L>(x0, y0, f.tex_shift));
+    V t10 = L::gather(f.tex, lane_index<L>(x1, y0, f.tex_shift));
+    V t11 = L::gather(f.tex, lane_index<L>(x1, y1, f.tex_shift));
+    V t01 = L::gather(f.tex, lane_index<L>(x0, y1, f.tex_shift));
+    V a_lo, a_hi, b_lo, b_hi, c_lo, c_hi, d_lo, d_hi;
+    lane_spread<L>(w00, &a_lo, &a_hi);
+    lane_spread<L>(w10, &b_lo, &b_hi);
+    lane_spread<L>(w11, &c_lo, &c_hi);
+    lane_spread<L>(w01, &d_lo, &d_hi);
+    V lo = L::add16(L::add16(L::mullo16(lane_lo<L>(t00), a_lo), L::mullo16(lane_lo<L>(t10), b_lo)),
+                    L::add16(L::mullo16(lane_lo<L>(t11), c_lo), L::mullo16(lane_lo<L>(t01), d_lo)));
+    V hi = L::add16(L::add16(L::mullo16(lane_hi<L>(t00), a_hi), L::mullo16(lane_hi<L>(t10), b_hi)),
+                    L::add16(L::mullo16(lane_hi<L>(t11), c_hi), L::mullo16(lane_hi<L>(t01), d_hi)));
+    return L::packus16(L::template srli16<8>(lo), L::template srli16<8>(hi));
 }
 
-// Dot3 intensity for four pixels: biased products of blue, green and red, summed, shifted, limited.
-template <int K>
-static inline __m128i wide_dot3(__m128i n, __m128i l) {
-    const __m128i bias = _mm_set1_epi16(64), rgb = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
-    __m128i nl = _mm_and_si128(_mm_sub_epi16(_mm_srli_epi16(wide_lo(n), 1), bias), rgb);
-    __m128i nh = _mm_and_si128(_mm_sub_epi16(_mm_srli_epi16(wide_hi(n), 1), bias), rgb);
-    __m128i ll = _mm_sub_epi16(_mm_srli_epi16(wide_lo(l), 1), bias);
-    __m128i lh = _mm_sub_epi16(_mm_srli_epi16(wide_hi(l), 1), bias);
-    __m128i sl = _mm_madd_epi16(nl, ll), sh = _mm_madd_epi16(nh, lh);  // (b+g, r) per pixel
-    sl = _mm_add_epi32(sl, _mm_srli_epi64(sl, 32));
-    sh = _mm_add_epi32(sh, _mm_srli_epi64(sh, 32));
-    __m128i sum = _mm_unpacklo_epi64(_mm_shuffle_epi32(sl, 0x08), _mm_shuffle_epi32(sh, 0x08));
-    return wide_clamp(_mm_srai_epi32(sum, K), 255);
+// Dot3 intensity per pixel: biased products of blue, green and red, summed, shifted, limited.
+template <int K, class L>
+RASTER_INLINE typename L::V lane_dot3(typename L::V n, typename L::V l) {
+    typedef typename L::V V;
+    const V bias = L::set1_16(64);
+    const V rgb = L::template srli64<16>(L::set1(-1));  // blue, green, red of each pixel, not the fourth
+    V nl = L::and_(L::sub16(L::template srli16<1>(lane_lo<L>(n)), bias), rgb);
+    V nh = L::and_(L::sub16(L::template srli16<1>(lane_hi<L>(n)), bias), rgb);
+    V ll = L::sub16(L::template srli16<1>(lane_lo<L>(l)), bias);
+    V lh = L::sub16(L::template srli16<1>(lane_hi<L>(l)), bias);
+    V sl = L::madd16(nl, ll), sh = L::madd16(nh, lh);  // (b+g, r) per pixel
+    sl = L::add32(sl, L::template srli64<32>(sl));
+    sh = L::add32(sh, L::template srli64<32>(sh));
+    V sum = L::unpacklo64(L::template shuffle32<0x08>(sl), L::template shuffle32<0x08>(sh));
+    return lane_clamp<L>(L::template srai32<K>(sum), 255);
 }
 
-template <uint32_t M>
-constexpr bool wide_supported() {
-    using T = RasterMode<M>;
-    return !T::perspective && !T::mipmap && !T::key && !T::bump_only && !(T::env && !T::dot3);
+// Shadow factor lanes: shadowed (stored depth nearer than d) gives dark, otherwise 0xFFFFFFFF.
+template <class L>
+RASTER_INLINE typename L::V lane_shadow(const RasterFill& f, const typename L::V* v, typename L::V d,
+                                        int32_t dark) {
+    typedef typename L::V V;
+    V sx = lane_clamp<L>(L::template srai32<11>(v[ATTR_EU]), f.shadow_w - 1);
+    V sy = lane_clamp<L>(L::template srai32<11>(v[ATTR_EV]), f.shadow_h - 1);
+    V idx = L::add32(L::madd16(sy, L::set1(f.shadow_w)), sx);
+    V shadowed = L::cmplt32(L::gather((const uint32_t*)f.shadow, idx), d);
+    return lane_select<L>(shadowed, L::set1(dark), L::set1(-1));
 }
 
-template <uint32_t M>
-static inline int fill_run_wide_sse2(const RasterFill& f, uint32_t* fb, int32_t* zb, uint32_t* a,
-                                     const uint32_t* step, int n) {
-    using T = RasterMode<M>;
-    constexpr uint32_t used = T::attrs;
-    if (n < 4) return 0;
-    __m128i v[ATTR_COUNT], s4[ATTR_COUNT];
-    for (int k = 0; k < ATTR_COUNT; k++) {
-        if (used & (1u << k)) {
-            v[k] = _mm_set_epi32((int)(a[k] + 3 * step[k]), (int)(a[k] + 2 * step[k]),
-                                 (int)(a[k] + step[k]), (int)a[k]);
-            s4[k] = _mm_set1_epi32((int)(4 * step[k]));
+// The lanes of a perspective texel position, divided one by one as fill_pixel divides; *ok holds
+// all ones where Q is not zero. For bilinear the quotients keep their 11 fraction bits.
+template <uint32_t M, class L>
+RASTER_INLINE void lane_perspective(const RasterFill& f, const typename L::V* v, typename L::V* x,
+                                    typename L::V* y, typename L::V* ok) {
+    alignas(32) int32_t u[L::N], w[L::N], q[L::N], ox[L::N], oy[L::N], good[L::N];
+    L::storeu(u, v[ATTR_U]);
+    L::storeu(w, v[ATTR_V]);
+    L::storeu(q, v[ATTR_Q]);
+    for (int i = 0; i < L::N; i++) {
+        good[i] = q[i] != 0 ? -1 : 0;
+        const int64_t d = q[i] != 0 ? q[i] : 1;
+        if constexpr (RasterMode<M>::bilinear) {
+            ox[i] = (int32_t)(uint32_t)(uint64_t)(((int64_t)u[i] * 2048) / d);
+            oy[i] = (int32_t)(uint32_t)(uint64_t)(((int64_t)w[i] * 2048) / d);
+        } else {
+            ox[i] = (int32_t)(((int64_t)u[i] / d) & f.tex_wmask);
+            oy[i] = (int32_t)(((int64_t)w[i] / d) & f.tex_hmask);
         }
     }
-    const __m128i colour = _mm_set1_epi32((int)f.colour);
-    const __m128i ones = _mm_set1_epi32(-1);
-    int i = 0;
-    for (; i + 4 <= n; i += 4) {
-        __m128i pass = ones, d = _mm_setzero_si128(), zold = _mm_setzero_si128();
-        if constexpr (T::depth || T::shadow_pass) {
-            d = _mm_srai_epi32(v[ATTR_DEPTH], 11);
-            zold = _mm_loadu_si128((const __m128i*)(zb + i));
-            pass = _mm_cmplt_epi32(d, zold);
-        }
-        if constexpr (T::shadow_pass) {
-            _mm_storeu_si128((__m128i*)(zb + i), wide_select(pass, d, zold));
+    *x = L::loadu(ox);
+    *y = L::loadu(oy);
+    *ok = L::loadu(good);
+}
+
+// One group of up to L::N covered pixels of a run (n of them, n >= 1), attributes v at its first.
+template <uint32_t M, class L>
+RASTER_INLINE void fill_group(const RasterFill& f, uint32_t* fb, int32_t* zb, const typename L::V* v, int n) {
+    using T = RasterMode<M>;
+    typedef typename L::V V;
+    const V ones = L::set1(-1);
+    V pass = n >= L::N ? ones : L::cmpgt32(L::set1(n), L::iota());
+    V d = L::zero(), zold = L::zero();
+    if constexpr (T::depth || T::shadow_pass) {
+        d = L::template srai32<11>(v[ATTR_DEPTH]);
+        zold = L::load_n(zb, n);
+        pass = L::and_(pass, L::cmplt32(d, zold));
+    }
+    if constexpr (T::shadow_pass) {
+        L::store_n(zb, lane_select<L>(pass, d, zold), n);
+        return;
+    } else {
+        if constexpr (T::depth)
+            if (L::signs(pass) == 0) return;
+        V p = L::zero();
+        if constexpr (T::depth || T::add || T::multiply || T::alpha || T::key || T::perspective)
+            p = L::load_n(fb, n);
+        const V colour = L::set1((int32_t)f.colour);
+        V out, x = L::zero(), y = L::zero(), tex = L::zero();
+        if constexpr (T::bump_only) {
+            V b = L::gather(f.bump, lane_index<L>(lane_coord<L>(v[ATTR_U], f.bump_wmask),
+                                                  lane_coord<L>(v[ATTR_V], f.bump_hmask), f.bump_shift));
+            const V byte = L::set1(255);
+            V ex = L::add32(L::template srai32<11>(v[ATTR_EU]), L::and_(L::template srli32<16>(b), byte));
+            V ey = L::add32(L::template srai32<11>(v[ATTR_EV]), L::and_(L::template srli32<8>(b), byte));
+            out = L::gather(f.env, lane_index<L>(L::and_(ex, L::set1(f.env_wmask)),
+                                                 L::and_(ey, L::set1(f.env_hmask)), f.env_shift));
+        } else if constexpr (!T::textured) {
+            V src = colour;
+            if constexpr (T::gouraud) src = lane_pack<T::packing, L>(v);
+            if constexpr (T::add) out = L::adds_u8(p, src);
+            else if constexpr (T::multiply) out = lane_mul<L>(p, src);
+            else if constexpr (T::shadow) out = lane_mul<L>(lane_shadow<L>(f, v, d, 0x40404040), src);
+            else out = src;
         } else {
-            bool any = true;
-            if constexpr (T::depth) any = _mm_movemask_epi8(pass) != 0;
-            if (any) {
-                __m128i out;
-                __m128i x = _mm_setzero_si128(), y = _mm_setzero_si128();
-                __m128i tex = _mm_setzero_si128();
-                if constexpr (T::textured) {
-                    if constexpr (T::bilinear) {
-                        tex = wide_bilinear(f, v[ATTR_U], v[ATTR_V]);
-                    } else {
-                        x = _mm_and_si128(_mm_srai_epi32(v[ATTR_U], 11), _mm_set1_epi32(f.tex_wmask));
-                        y = _mm_and_si128(_mm_srai_epi32(v[ATTR_V], 11), _mm_set1_epi32(f.tex_hmask));
-                        tex = wide_gather(f.tex, wide_index(x, y, f.tex_shift));
-                    }
-                }
-                __m128i p = _mm_loadu_si128((const __m128i*)(fb + i));
-                if constexpr (!T::textured) {
-                    __m128i src = colour;
-                    if constexpr (T::gouraud) src = wide_pack<T::packing>(v);
-                    if constexpr (T::add) out = _mm_adds_epu8(p, src);
-                    else if constexpr (T::multiply) out = wide_mul(p, src);
-                    else if constexpr (T::shadow) {
-                        __m128i sx = wide_clamp(_mm_srai_epi32(v[ATTR_EU], 11), f.shadow_w - 1);
-                        __m128i sy = wide_clamp(_mm_srai_epi32(v[ATTR_EV], 11), f.shadow_h - 1);
-                        __m128i idx = _mm_add_epi32(_mm_madd_epi16(sy, _mm_set1_epi32(f.shadow_w)), sx);
-                        __m128i sh = _mm_cmplt_epi32(wide_gather((const uint32_t*)f.shadow, idx), d);
-                        out = wide_mul(wide_select(sh, _mm_set1_epi32(0x40404040), ones), src);
-                    } else out = src;
-                } else if constexpr (T::dot3) {
-                    __m128i nrm = wide_gather(f.bump, wide_index(x, y, f.bump_shift));
-                    __m128i l = wide_pack<2>(v);
-                    if constexpr (T::env) {
-                        __m128i i4 = wide_dot3<4>(nrm, l);
-                        __m128i ex = _mm_and_si128(_mm_srai_epi32(v[ATTR_EU], 11), _mm_set1_epi32(f.env_wmask));
-                        __m128i ey = _mm_and_si128(_mm_srai_epi32(v[ATTR_EV], 11), _mm_set1_epi32(f.env_hmask));
-                        __m128i e = wide_gather(f.env, wide_index(ex, ey, f.env_shift));
-                        __m128i la = _mm_srai_epi32(v[ATTR_A], 11);
-                        la = wide_select(_mm_or_si128(_mm_cmpgt_epi32(la, _mm_set1_epi32(255)),
-                                                      _mm_srai_epi32(la, 31)),
-                                         _mm_set1_epi32(255), la);
-                        __m128i il, ih, al, ah;
-                        wide_spread(i4, &il, &ih);
-                        wide_spread(la, &al, &ah);
-                        __m128i lo = _mm_srli_epi16(_mm_mullo_epi16(_mm_srli_epi16(_mm_mullo_epi16(wide_lo(tex), il), 8), al), 8);
-                        __m128i hi = _mm_srli_epi16(_mm_mullo_epi16(_mm_srli_epi16(_mm_mullo_epi16(wide_hi(tex), ih), 8), ah), 8);
-                        lo = _mm_add_epi16(lo, _mm_srli_epi16(_mm_mullo_epi16(wide_lo(e), il), 9));
-                        hi = _mm_add_epi16(hi, _mm_srli_epi16(_mm_mullo_epi16(wide_hi(e), ih), 9));
-                        out = _mm_packus_epi16(lo, hi);
-                    } else {
-                        __m128i il, ih;
-                        wide_spread(wide_dot3<5>(nrm, l), &il, &ih);
-                        out = _mm_packus_epi16(_mm_srli_epi16(_mm_mullo_epi16(wide_lo(tex), il), 8),
-                                               _mm_srli_epi16(_mm_mullo_epi16(wide_hi(tex), ih), 8));
-                    }
-                } else if constexpr (T::shadow) {
-                    __m128i sx = wide_clamp(_mm_srai_epi32(v[ATTR_EU], 11), f.shadow_w - 1);
-                    __m128i sy = wide_clamp(_mm_srai_epi32(v[ATTR_EV], 11), f.shadow_h - 1);
-                    __m128i idx = _mm_add_epi32(_mm_madd_epi16(sy, _mm_set1_epi32(f.shadow_w)), sx);
-                    __m128i sh = _mm_cmplt_epi32(wide_gather((const uint32_t*)f.shadow, idx), d);
-                    __m128i k = wide_mul(wide_select(sh, _mm_set1_epi32(0x20202020), ones), colour);
-                    out = wide_mul(tex, k);
-                } else if constexpr (T::alpha) {
-                    __m128i tl = wide_lo(tex), th = wide_hi(tex);
-                    __m128i al = _mm_shufflehi_epi16(_mm_shufflelo_epi16(tl, 0xFF), 0xFF);
-                    __m128i ah = _mm_shufflehi_epi16(_mm_shufflelo_epi16(th, 0xFF), 0xFF);
-                    __m128i ol = _mm_srli_epi16(_mm_mullo_epi16(al, wide_lo(colour)), 8);
-                    __m128i oh = _mm_srli_epi16(_mm_mullo_epi16(ah, wide_hi(colour)), 8);
-                    __m128i c255 = _mm_set1_epi16(255);
-                    __m128i lo = _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(tl, ol), 8),
-                                               _mm_srli_epi16(_mm_mullo_epi16(wide_lo(p), _mm_sub_epi16(c255, ol)), 8));
-                    __m128i hi = _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(th, oh), 8),
-                                               _mm_srli_epi16(_mm_mullo_epi16(wide_hi(p), _mm_sub_epi16(c255, oh)), 8));
-                    out = _mm_packus_epi16(lo, hi);
+            if constexpr (T::perspective) {
+                V ok;
+                lane_perspective<M, L>(f, v, &x, &y, &ok);
+                pass = L::and_(pass, ok);
+                if constexpr (T::bilinear) tex = lane_bilinear<L>(f, x, y);
+                else tex = L::gather(f.tex, lane_index<L>(x, y, f.tex_shift));
+            } else if constexpr (T::bilinear) {
+                tex = lane_bilinear<L>(f, v[ATTR_U], v[ATTR_V]);
+            } else {
+                if constexpr (T::mipmap) {
+                    x = L::and_(L::sra32(L::template srai32<11>(v[ATTR_U]), f.level), L::set1(f.tex_wmask));
+                    y = L::and_(L::sra32(L::template srai32<11>(v[ATTR_V]), f.level), L::set1(f.tex_hmask));
                 } else {
-                    __m128i src = tex;
-                    if constexpr (T::flat) src = wide_mul(tex, colour);
-                    else if constexpr (T::gouraud) src = wide_mul(tex, wide_pack<T::packing>(v));
-                    if constexpr (T::add) out = _mm_adds_epu8(p, src);
-                    else out = src;
+                    x = lane_coord<L>(v[ATTR_U], f.tex_wmask);
+                    y = lane_coord<L>(v[ATTR_V], f.tex_hmask);
                 }
-                if constexpr (T::depth) {
-                    out = wide_select(pass, out, p);
-                    if constexpr (T::depth_write)
-                        _mm_storeu_si128((__m128i*)(zb + i), wide_select(pass, d, zold));
+                tex = L::gather(f.tex, lane_index<L>(x, y, f.tex_shift));
+            }
+            if constexpr (T::key) pass = L::andnot(L::cmpeq32(tex, L::set1((int32_t)0xFFFF00FFu)), pass);
+            if constexpr (T::dot3) {
+                V nrm = L::gather(f.bump, lane_index<L>(x, y, f.bump_shift));
+                V l = lane_pack<2, L>(v);
+                if constexpr (T::env) {
+                    V i4 = lane_dot3<4, L>(nrm, l);
+                    V e = L::gather(f.env, lane_index<L>(lane_coord<L>(v[ATTR_EU], f.env_wmask),
+                                                         lane_coord<L>(v[ATTR_EV], f.env_hmask), f.env_shift));
+                    V la = L::template srai32<11>(v[ATTR_A]);
+                    // Taken as unsigned: negative values are huge, so they too become 255.
+                    la = lane_select<L>(L::or_(L::cmpgt32(la, L::set1(255)), L::template srai32<31>(la)),
+                                        L::set1(255), la);
+                    V il, ih, al, ah;
+                    lane_spread<L>(i4, &il, &ih);
+                    lane_spread<L>(la, &al, &ah);
+                    V lo = L::template srli16<8>(L::mullo16(L::template srli16<8>(L::mullo16(lane_lo<L>(tex), il)), al));
+                    V hi = L::template srli16<8>(L::mullo16(L::template srli16<8>(L::mullo16(lane_hi<L>(tex), ih)), ah));
+                    lo = L::add16(lo, L::template srli16<9>(L::mullo16(lane_lo<L>(e), il)));
+                    hi = L::add16(hi, L::template srli16<9>(L::mullo16(lane_hi<L>(e), ih)));
+                    out = L::packus16(lo, hi);
+                } else {
+                    V il, ih;
+                    lane_spread<L>(lane_dot3<5, L>(nrm, l), &il, &ih);
+                    out = L::packus16(L::template srli16<8>(L::mullo16(lane_lo<L>(tex), il)),
+                                      L::template srli16<8>(L::mullo16(lane_hi<L>(tex), ih)));
                 }
-                _mm_storeu_si128((__m128i*)(fb + i), out);
+            } else if constexpr (T::env) {
+                V ex = L::template srai32<11>(v[ATTR_EU]), ey = L::template srai32<11>(v[ATTR_EV]);
+                if constexpr (T::bump) {
+                    V b = L::gather(f.bump, lane_index<L>(x, y, f.bump_shift));
+                    const V byte = L::set1(255);
+                    ex = L::add32(ex, L::and_(L::template srli32<16>(b), byte));
+                    ey = L::add32(ey, L::and_(L::template srli32<8>(b), byte));
+                }
+                V e = L::gather(f.env, lane_index<L>(L::and_(ex, L::set1(f.env_wmask)),
+                                                     L::and_(ey, L::set1(f.env_hmask)), f.env_shift));
+                out = L::adds_u8(tex, e);
+            } else if constexpr (T::shadow) {
+                out = lane_mul<L>(tex, lane_mul<L>(lane_shadow<L>(f, v, d, 0x20202020), colour));
+            } else if constexpr (T::alpha) {
+                V tl = lane_lo<L>(tex), th = lane_hi<L>(tex);
+                V al = L::template shuffle16<0xFF>(tl), ah = L::template shuffle16<0xFF>(th);
+                V ol = L::template srli16<8>(L::mullo16(al, lane_lo<L>(colour)));
+                V oh = L::template srli16<8>(L::mullo16(ah, lane_hi<L>(colour)));
+                const V c255 = L::set1_16(255);
+                V lo = L::add16(L::template srli16<8>(L::mullo16(tl, ol)),
+                                L::template srli16<8>(L::mullo16(lane_lo<L>(p), L::sub16(c255, ol))));
+                V hi = L::add16(L::template srli16<8>(L::mullo16(th, oh)),
+                                L::template srli16<8>(L::mullo16(lane_hi<L>(p), L::sub16(c255, oh))));
+                out = L::packus16(lo, hi);
+            } else {
+                V src = tex;
+                if constexpr (T::flat) src = lane_mul<L>(tex, colour);
+                else if constexpr (T::gouraud) src = lane_mul<L>(tex, lane_pack<T::packing, L>(v));
+                if constexpr (T::add) out = L::adds_u8(p, src);
+                else out = src;
             }
         }
-        for (int k = 0; k < ATTR_COUNT; k++)
-            if (used & (1u << k)) v[k] = _mm_add_epi32(v[k], s4[k]);
+        if constexpr (T::depth || T::key || T::perspective) {
+            out = lane_select<L>(pass, out, p);
+            if constexpr (T::depth_write) L::store_n(zb, lane_select<L>(pass, d, zold), n);
+        }
+        L::store_n(fb, out, n);
     }
+}
+
+// A run of n covered pixels from fb / zb; row_attr holds the attributes at the run's first pixel.
+template <uint32_t M, class L>
+RASTER_INLINE void fill_run_lanes(const RasterFill& f, const LaneSteps<L>& s, uint32_t* fb, int32_t* zb,
+                                  const uint32_t* first, int n) {
+    constexpr uint32_t used = RasterMode<M>::attrs;
+    typename L::V v[ATTR_COUNT];
     for (int k = 0; k < ATTR_COUNT; k++)
-        if (used & (1u << k)) a[k] += step[k] * (uint32_t)i;
-    return i;
+        if (used & (1u << k)) v[k] = L::add32(L::set1((int32_t)first[k]), s.ramp[k]);
+    for (int i = 0; i < n; i += L::N) {
+        fill_group<M, L>(f, fb ? fb + i : nullptr, zb ? zb + i : nullptr, v, n - i);
+        for (int k = 0; k < ATTR_COUNT; k++)
+            if (used & (1u << k)) v[k] = L::add32(v[k], s.step[k]);
+    }
 }
 
 #endif

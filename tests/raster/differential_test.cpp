@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "gfx/simd.h"
 #include "raster/raster_internal.h"
 #include "raster/raster_support.h"
 
@@ -93,24 +94,24 @@ TEST_P(Differential, MatchesReferenceOnRandomTriangles) {
             ref_draw(&ref, tris[i].vert0, tris[i].vert1, tris[i].vert2, tris[i].flags, tris[i].colour,
                      tex, env, bump, mode);
         }
-        for (int wide = 0; wide < 2; wide++) {
+        for (int path = 0; path <= simd_best_level(); path++) {
             ref_restore(&start);
-            raster_use_wide = wide;
+            const int old_path = raster_path_set(path);
             triangles_draw(tris.data(), per_batch, tex, mode);
-            raster_use_wide = 1;
+            raster_path_set(old_path);
             int bad_frame = -1, bad_depth = -1, bad_shadow = -1;
             for (int i = 0; i < 640 * 480; i++) {
                 if (bad_frame < 0 && framebuffer.pixels[i] != ref.frame[i]) bad_frame = i;
                 if (bad_depth < 0 && depth_buffer->values[i] != ref.depth[i]) bad_depth = i;
                 if (bad_shadow < 0 && depth_buffer2->values[i] != ref.shadow[i]) bad_shadow = i;
             }
-            ASSERT_EQ(bad_frame, -1) << "mode " << std::hex << mode << " wide " << wide << " batch "
+            ASSERT_EQ(bad_frame, -1) << "mode " << std::hex << mode << " path " << path << " batch "
                                      << std::dec << batch << " pixel " << bad_frame % 640 << ","
                                      << bad_frame / 640 << " got " << std::hex
                                      << framebuffer.pixels[bad_frame] << " want " << ref.frame[bad_frame];
-            ASSERT_EQ(bad_depth, -1) << "mode " << std::hex << mode << " wide " << wide << " batch "
+            ASSERT_EQ(bad_depth, -1) << "mode " << std::hex << mode << " path " << path << " batch "
                                      << std::dec << batch;
-            ASSERT_EQ(bad_shadow, -1) << "mode " << std::hex << mode << " wide " << wide << " batch "
+            ASSERT_EQ(bad_shadow, -1) << "mode " << std::hex << mode << " path " << path << " batch "
                                       << std::dec << batch;
         }
         for (int i = 0; i < 640 * 480; i++)

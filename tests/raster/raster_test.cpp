@@ -434,12 +434,12 @@ TEST_F(Raster, PerspectiveSkipsPixelsWhereQIsZero) {
 
 }  // namespace
 
-TEST(RasterWide, WideFillersFollowTheSimdLevel) {
+TEST(RasterWide, FillerPathFollowsTheSimdLevel) {
     simd_use_level(SIMD_SCALAR);
-    EXPECT_FALSE(raster_wide_active());
+    EXPECT_EQ(raster_path_get(), RASTER_PATH_SCALAR);
     simd_use_level(SIMD_AVX2);
-    EXPECT_EQ(raster_wide_active(), simd_best_level() >= SIMD_SSE2);
-    raster_use_wide = 0;
-    EXPECT_FALSE(raster_wide_active());
-    raster_use_wide = 1;
+    EXPECT_EQ(raster_path_get(), simd_best_level());
+    const int old = raster_path_set(RASTER_PATH_SCALAR);
+    EXPECT_EQ(raster_path_get(), RASTER_PATH_SCALAR);
+    raster_path_set(old);
 }
