@@ -437,14 +437,6 @@ template <uint32_t M, class L>
 RASTER_INLINE void fill_run_lanes(const RasterFill& f, const LaneSteps<L>& s, uint32_t* fb, int32_t* zb,
                                   const uint32_t* first, int n);
 
-// v + step x lane, for each lane.
-template <class L>
-RASTER_INLINE typename L::V lane_ramp(uint32_t v, uint32_t step) {
-    alignas(32) uint32_t r[L::N];
-    for (int i = 0; i < L::N; i++) r[i] = v + step * (uint32_t)i;
-    return L::loadu(r);
-}
-
 // The box walk. Each row finds its run of covered pixels, then draws it: one pixel at a time on the
 // portable path, in groups of L::N lanes otherwise (the last group masked to the run). A row's edge
 // and attribute values are the box's start plus step_y x the row's offset, kept by adding.
@@ -476,7 +468,7 @@ RASTER_INLINE void fill_rows(const FillSetup& s) {
     if constexpr (lanes) {
         for (int k = 0; k < ATTR_COUNT; k++) {
             if (used & (1u << k)) {
-                steps.ramp[k] = lane_ramp<L>(0, s.step_x[k]);
+                steps.ramp[k] = L::ramp(0, s.step_x[k]);
                 steps.step[k] = L::set1((int32_t)(s.step_x[k] * (uint32_t)L::N));
             }
         }
@@ -493,7 +485,7 @@ RASTER_INLINE void fill_rows(const FillSetup& s) {
         }
         if (narrow) {
             for (int k = 0; k < 3; k++) {
-                row_edge[k] = lane_ramp<L>((uint32_t)e[k], (uint32_t)s.esx[k]);
+                row_edge[k] = L::ramp((uint32_t)e[k], (uint32_t)s.esx[k]);
                 edge_step_y[k] = L::set1((int32_t)s.esy[k]);
                 edge_step[k] = L::set1((int32_t)s.esx[k] * L::N);
             }

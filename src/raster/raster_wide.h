@@ -17,6 +17,10 @@ struct LanesSse2 {
     static V set1(int32_t x) { return _mm_set1_epi32(x); }
     static V set1_16(int16_t x) { return _mm_set1_epi16(x); }
     static V iota() { return _mm_set_epi32(3, 2, 1, 0); }
+    // v + step x lane (modulo 2^32), built in registers.
+    static V ramp(uint32_t v, uint32_t s) {
+        return _mm_set_epi32((int)(v + 3 * s), (int)(v + 2 * s), (int)(v + s), (int)v);
+    }
     static V add32(V a, V b) { return _mm_add_epi32(a, b); }
     static V sub32(V a, V b) { return _mm_sub_epi32(a, b); }
     static V add16(V a, V b) { return _mm_add_epi16(a, b); }
@@ -89,6 +93,10 @@ struct LanesAvx2 {
     RASTER_AVX2 static V set1(int32_t x) { return _mm256_set1_epi32(x); }
     RASTER_AVX2 static V set1_16(int16_t x) { return _mm256_set1_epi16(x); }
     RASTER_AVX2 static V iota() { return _mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0); }
+    RASTER_AVX2 static V ramp(uint32_t v, uint32_t s) {
+        return _mm256_set_epi32((int)(v + 7 * s), (int)(v + 6 * s), (int)(v + 5 * s), (int)(v + 4 * s),
+                                (int)(v + 3 * s), (int)(v + 2 * s), (int)(v + s), (int)v);
+    }
     RASTER_AVX2 static V add32(V a, V b) { return _mm256_add_epi32(a, b); }
     RASTER_AVX2 static V sub32(V a, V b) { return _mm256_sub_epi32(a, b); }
     RASTER_AVX2 static V add16(V a, V b) { return _mm256_add_epi16(a, b); }
