@@ -1,5 +1,6 @@
-// Every drawn mode, wide fillers and portable twins alike, against the reference rasterizer on
-// thousands of random triangles: framebuffer and both depth buffers must match bit for bit.
+// Every drawn mode on every filler path the processor runs (the portable twin, SSE2, AVX2) against
+// the reference rasterizer on thousands of random triangles: framebuffer and both depth buffers must
+// match bit for bit.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -55,29 +56,76 @@ void random_triangle(TestRandom* r, MeshVertex v[3], uint32_t mode) {
     }
 }
 
+// The pictures a batch reads: texture (with colour keys), environment map and bump map in the slots.
+struct DiffMaps {
+    Image* tex;
+    Image* env;
+    Image* bump;
+};
+
+DiffMaps diff_maps_new(TestRandom* r, uint32_t mode) {
+    const bool mip = mode & RENDER_MIPMAP;
+    int tw = random_pow2(r, 8), th = mip ? tw : random_pow2(r, 8);
+    DiffMaps m;
+    m.tex = test_image_random(r, tw, th, mip);
+    for (int i = 0; i < tw * th; i += test_random_int(r, 1, 9)) m.tex->pixels[i] = 0xFFFF00FFu;  // keys
+    m.env = test_image_random(r, random_pow2(r, 8), random_pow2(r, 8), 0);
+    // Mostly a bump map at least as large as the texture; sometimes a smaller one (not drawn).
+    int bw = tw << test_random_int(r, 0, 1), bh = th << test_random_int(r, 0, 1);
+    if (test_random_int(r, 0, 9) == 0) bw = std::max(1, tw / 2);
+    m.bump = test_image_random(r, bw, bh, 0);
+    raster_set_env_map(m.env);
+    raster_set_bump_map(m.bump);
+    return m;
+}
+
+void diff_maps_free(DiffMaps* m) {
+    image_free(m->tex);
+    image_free(m->env);
+    image_free(m->bump);
+}
+
+// Random framebuffer and depth buffers, some depths at the cleared value.
+void diff_buffers_randomise(TestRandom* r) {
+    for (int i = 0; i < 640 * 480; i++) {
+        framebuffer.pixels[i] = test_random_u32(r);
+        uint32_t z = test_random_u32(r);
+        depth_buffer->values[i] = (z & 7) == 0 ? 0x7FFFFFFF : (int32_t)(z % 22000) - 500;
+        depth_buffer2->values[i] = (z & 0x70) == 0 ? 0x7FFFFFFF : (int32_t)((z >> 8) % 22000) - 500;
+    }
+}
+
+// Draws the batch on every path this processor runs, from start, and compares with ref.
+void diff_check_paths(const RefBuffers& start, const RefBuffers& ref, RasterTriangle* tris, int count,
+                      const Image* tex, uint32_t mode, const char* what) {
+    for (int path = 0; path <= simd_best_level(); path++) {
+        ref_restore(&start);
+        const int old_path = raster_path_set(path);
+        triangles_draw(tris, count, tex, mode);
+        raster_path_set(old_path);
+        int bad_frame = -1, bad_depth = -1, bad_shadow = -1;
+        for (int i = 0; i < 640 * 480; i++) {
+            if (bad_frame < 0 && framebuffer.pixels[i] != ref.frame[i]) bad_frame = i;
+            if (bad_depth < 0 && depth_buffer->values[i] != ref.depth[i]) bad_depth = i;
+            if (bad_shadow < 0 && depth_buffer2->values[i] != ref.shadow[i]) bad_shadow = i;
+        }
+        ASSERT_EQ(bad_frame, -1) << "mode " << std::hex << mode << " path " << path << " " << what
+                                 << std::dec << " pixel " << bad_frame % 640 << "," << bad_frame / 640
+                                 << " got " << std::hex << framebuffer.pixels[bad_frame] << " want "
+                                 << ref.frame[bad_frame];
+        ASSERT_EQ(bad_depth, -1) << "mode " << std::hex << mode << " path " << path << " " << what;
+        ASSERT_EQ(bad_shadow, -1) << "mode " << std::hex << mode << " path " << path << " " << what;
+    }
+}
+
 TEST_P(Differential, MatchesReferenceOnRandomTriangles) {
     const uint32_t mode = GetParam();
     TestRandom r{0x9E3779B97F4A7C15ull ^ mode};
     const int batches = 20, per_batch = 100;
     long drawn_pixels = 0;
     for (int batch = 0; batch < batches; batch++) {
-        const bool mip = mode & RENDER_MIPMAP;
-        int tw = random_pow2(&r, 8), th = mip ? tw : random_pow2(&r, 8);
-        Image* tex = test_image_random(&r, tw, th, mip);
-        for (int i = 0; i < tw * th; i += test_random_int(&r, 1, 9)) tex->pixels[i] = 0xFFFF00FFu;  // keys
-        Image* env = test_image_random(&r, random_pow2(&r, 8), random_pow2(&r, 8), 0);
-        // Mostly a bump map at least as large as the texture; sometimes a smaller one (not drawn).
-        int bw = tw << test_random_int(&r, 0, 1), bh = th << test_random_int(&r, 0, 1);
-        if (test_random_int(&r, 0, 9) == 0) bw = std::max(1, tw / 2);
-        Image* bump = test_image_random(&r, bw, bh, 0);
-        raster_set_env_map(env);
-        raster_set_bump_map(bump);
-        for (int i = 0; i < 640 * 480; i++) {
-            framebuffer.pixels[i] = test_random_u32(&r);
-            uint32_t z = test_random_u32(&r);
-            depth_buffer->values[i] = (z & 7) == 0 ? 0x7FFFFFFF : (int32_t)(z % 22000) - 500;
-            depth_buffer2->values[i] = (z & 0x70) == 0 ? 0x7FFFFFFF : (int32_t)((z >> 8) % 22000) - 500;
-        }
+        DiffMaps maps = diff_maps_new(&r, mode);
+        diff_buffers_randomise(&r);
         RefBuffers start, ref;
         ref_capture(&start);
         ref = start;
@@ -92,37 +140,67 @@ TEST_P(Differential, MatchesReferenceOnRandomTriangles) {
             if (test_random_int(&r, 0, 3) == 0) tris[i].colour = 0xFFFFFFFFu;
             tris[i].flags = test_random_int(&r, 0, 1);
             ref_draw(&ref, tris[i].vert0, tris[i].vert1, tris[i].vert2, tris[i].flags, tris[i].colour,
-                     tex, env, bump, mode);
+                     maps.tex, maps.env, maps.bump, mode);
         }
-        for (int path = 0; path <= simd_best_level(); path++) {
-            ref_restore(&start);
-            const int old_path = raster_path_set(path);
-            triangles_draw(tris.data(), per_batch, tex, mode);
-            raster_path_set(old_path);
-            int bad_frame = -1, bad_depth = -1, bad_shadow = -1;
-            for (int i = 0; i < 640 * 480; i++) {
-                if (bad_frame < 0 && framebuffer.pixels[i] != ref.frame[i]) bad_frame = i;
-                if (bad_depth < 0 && depth_buffer->values[i] != ref.depth[i]) bad_depth = i;
-                if (bad_shadow < 0 && depth_buffer2->values[i] != ref.shadow[i]) bad_shadow = i;
-            }
-            ASSERT_EQ(bad_frame, -1) << "mode " << std::hex << mode << " path " << path << " batch "
-                                     << std::dec << batch << " pixel " << bad_frame % 640 << ","
-                                     << bad_frame / 640 << " got " << std::hex
-                                     << framebuffer.pixels[bad_frame] << " want " << ref.frame[bad_frame];
-            ASSERT_EQ(bad_depth, -1) << "mode " << std::hex << mode << " path " << path << " batch "
-                                     << std::dec << batch;
-            ASSERT_EQ(bad_shadow, -1) << "mode " << std::hex << mode << " path " << path << " batch "
-                                      << std::dec << batch;
-        }
+        char what[32];
+        snprintf(what, sizeof what, "batch %d", batch);
+        diff_check_paths(start, ref, tris.data(), per_batch, maps.tex, mode, what);
+        if (HasFatalFailure()) return;
         for (int i = 0; i < 640 * 480; i++)
             drawn_pixels += ref.frame[i] != start.frame[i] || ref.depth[i] != start.depth[i] ||
                             ref.shadow[i] != start.shadow[i];
-        image_free(tex);
-        image_free(env);
-        image_free(bump);
+        diff_maps_free(&maps);
     }
     // The comparison means little if the reference drew next to nothing.
     EXPECT_GT(drawn_pixels, 20000) << "mode " << std::hex << mode;
+}
+
+// Runs of every length from 1 to 40 pixels that end at the right edge of the screen, down to the
+// very last pixel of the buffers, and runs that start at the left edge: the packed paths draw the
+// last group of a run only as far as the run goes, so nothing beside or beyond the buffers is read
+// or written (the sanitizer build sees the buffer ends).
+TEST_P(Differential, RunsAtTheScreenEdgesStopAtTheirEnds) {
+    const uint32_t mode = GetParam();
+    TestRandom r{0x51ED2701ull ^ mode};
+    DiffMaps maps = diff_maps_new(&r, mode);
+    diff_buffers_randomise(&r);
+    RefBuffers start, ref;
+    ref_capture(&start);
+    ref = start;
+    const int widths = 40;
+    std::vector<MeshVertex> verts((size_t)widths * 6);
+    std::vector<RasterTriangle> tris((size_t)widths * 2);
+    for (int w = 1; w <= widths; w++) {
+        MeshVertex* v = &verts[(size_t)(w - 1) * 6];
+        // Right edge: rows 478 and 479 covered from column 640 - w to past the screen.
+        const float xr = 640.0f - (float)w - 0.5f, yr = 477.5f;
+        // Left edge: rows 1 and 2 covered from before the screen to column w - 1.
+        const float xl = (float)w - 0.5f, yl = 0.5f;
+        const float z = test_random_float(&r, 0.01f, 1.2f);
+        v[0] = test_vertex(xr, yr, z, 0.1f, 0.2f, 0.3f, 0.4f, test_random_u32(&r));
+        v[1] = test_vertex(700.0f, yr, z, 0.9f, 0.2f, 0.7f, 0.4f, test_random_u32(&r));
+        v[2] = test_vertex(xr, 482.0f, z, 0.1f, 0.8f, 0.3f, 0.9f, test_random_u32(&r));
+        v[3] = test_vertex(-60.0f, yl, z, 0.1f, 0.2f, 0.3f, 0.4f, test_random_u32(&r));
+        v[4] = test_vertex(xl, yl, z, 0.9f, 0.2f, 0.7f, 0.4f, test_random_u32(&r));
+        v[5] = test_vertex(xl, 2.5f, z, 0.1f, 0.8f, 0.3f, 0.9f, test_random_u32(&r));
+        for (int k = 0; k < 2; k++) {
+            RasterTriangle& t = tris[(size_t)(w - 1) * 2 + k];
+            t.vert0 = &v[k * 3];
+            t.vert1 = &v[k * 3 + 1];
+            t.vert2 = &v[k * 3 + 2];
+            t.colour = test_random_u32(&r);
+            t.flags = DOUBLE_SIDED;
+            ref_draw(&ref, t.vert0, t.vert1, t.vert2, t.flags, t.colour, maps.tex, maps.env, maps.bump, mode);
+        }
+    }
+    long changed = 0;
+    for (int y : {1, 2, 478, 479})
+        for (int i = y * 640; i < (y + 1) * 640; i++)
+            changed += ref.frame[i] != start.frame[i] || ref.depth[i] != start.depth[i] ||
+                       ref.shadow[i] != start.shadow[i];
+    EXPECT_GT(changed, 40) << "the edge rows were hardly drawn";
+    diff_check_paths(start, ref, tris.data(), (int)tris.size(), maps.tex, mode, "edge runs");
+    diff_maps_free(&maps);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModes, Differential, ::testing::ValuesIn(kModes),

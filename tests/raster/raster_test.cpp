@@ -432,6 +432,23 @@ TEST_F(Raster, PerspectiveSkipsPixelsWhereQIsZero) {
     image_free(tex);
 }
 
+TEST_F(Raster, PathSettingStaysWithinWhatTheProcessorRuns) {
+    const int widest = simd_best_level();
+    simd_use_level(widest);
+    const int old = raster_path_set(RASTER_PATH_AVX2 + 5);
+    EXPECT_EQ(raster_path_get(), widest);
+    raster_path_set(-3);
+    EXPECT_EQ(raster_path_get(), RASTER_PATH_SCALAR);
+    // Every path draws: a flat triangle fills the same pixels on each.
+    for (int path = 0; path <= widest; path++) {
+        frame_clear(0);
+        raster_path_set(path);
+        draw(P(0, 0), P(40, 0), P(0, 40), RENDER_FLAT, 0xFF445566);
+        EXPECT_EQ(count(0xFF445566), 39 * 40 / 2) << "path " << path;
+    }
+    raster_path_set(old);
+}
+
 }  // namespace
 
 TEST(RasterWide, FillerPathFollowsTheSimdLevel) {
