@@ -262,9 +262,19 @@ TEST(BlitPath, ScalarIsAlwaysAvailableAndRequestsAreCapped) {
 }
 
 TEST(BlitClosed, NothingIsDrawnWithoutADisplay) {
+    ASSERT_EQ(framebuffer.pixels, nullptr);
     Image* image = image_new(4, 4);
-    image_blit(image, 0, 0, 255, 0);  // must not write through a null framebuffer
-    image_draw(image, 0, 0, 0);
+    for (uint32_t i = 0; i < 16; i++) image->pixels[i] = 0xFF000000u | i * 0x00101010u;
+    const std::vector<uint32_t> before(image->pixels, image->pixels + 16);
+    const int pitch = framebuffer.pitch;
+    // Must not write through the null framebuffer, nor touch the source or the surface record.
+    for (uint32_t mode = 0; mode < 8; mode++) {
+        image_blit(image, 0, 0, 255, mode);
+        image_draw(image, 0, 0, mode);
+    }
+    EXPECT_EQ(std::vector<uint32_t>(image->pixels, image->pixels + 16), before);
+    EXPECT_EQ(framebuffer.pixels, nullptr);
+    EXPECT_EQ(framebuffer.pitch, pitch);
     image_free(image);
 }
 
