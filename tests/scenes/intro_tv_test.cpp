@@ -12,6 +12,7 @@
 #include "runtime/music.h"
 #include "scenes/intro_tv.h"
 #include "scenes/scenes.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -260,10 +261,9 @@ TEST_F(Intro, MissingTexturesDrawNothing) {
 }
 
 // The real data set, when the build has made it: the whole intro at 60 frames per beat step.
-TEST(IntroTvData, RunsOverItsBeatsWithTheDataSet) {
-    if (chdir(QUILLET_BINARY_DIR) != 0 || access("data", F_OK) != 0) GTEST_SKIP() << "no data set";
-    ASSERT_EQ(display_open_offscreen(1), 0);
-    ASSERT_EQ(textures_init(), 0);
+struct IntroTvData : SceneData {};
+
+TEST_F(IntroTvData, RunsOverItsBeatsWithTheDataSet) {
     ASSERT_EQ(scene_intro_tv_init(), 0);
     for (float beat = 0.0f; beat < 32.0f; beat += 0.25f) {
         music_spectrum[1] = 0.05f + 0.1f * (float)(((int)(beat * 4)) % 3);
@@ -275,9 +275,7 @@ TEST(IntroTvData, RunsOverItsBeatsWithTheDataSet) {
     for (int p = 0; p < 640 * 480; p += 97) sum += framebuffer.pixels[p] & 0xFF;
     EXPECT_GT(sum, 0u);
     scene_intro_tv_free();
-    textures_free();
     for (float& m : music_spectrum) m = 0.0f;
-    display_close();
 }
 
 }  // namespace

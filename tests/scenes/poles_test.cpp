@@ -12,6 +12,7 @@
 #include "runtime/clock.h"
 #include "scenes/poles_cloth.h"
 #include "scenes/scenes.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -61,29 +62,20 @@ TEST(PolesCamera, DescendsAtTheStartAndPullsBackFromTheRelease) {
     EXPECT_FLOAT_EQ(c.eye.z, 116.0f);  // 12 units per beat
 }
 
-// The data set of the release build, or of the folder QUILLET_TEST_DATA_DIR names (sanitizer builds).
-int enter_data_folder() {
-    const char* dir = std::getenv("QUILLET_TEST_DATA_DIR");
-    if (!dir) dir = QUILLET_BINARY_DIR;
-    return chdir(dir) == 0 && access("data", F_OK) == 0;
-}
-
-struct PolesData : ::testing::Test {
+struct PolesData : SceneData {
     double saved_delta = 0.0;
     float saved_beat = 0.0f;
     void SetUp() override {
-        if (!enter_data_folder()) GTEST_SKIP() << "no data set";
         saved_delta = demo_clock.clock_delta;
         saved_beat = demo_clock.clock_beat;
-        ASSERT_EQ(display_open_offscreen(1), 0);
-        noise_init(0);
-        ASSERT_EQ(textures_init(), 0);
-        ASSERT_EQ(scene_poles_init(), 0);
+        SceneData::SetUp();
+        if (ready()) {
+            ASSERT_EQ(scene_poles_init(), 0);
+        }
     }
     void TearDown() override {
         scene_poles_free();
-        textures_free();
-        display_close();
+        SceneData::TearDown();
         demo_clock.clock_delta = saved_delta;
         demo_clock.clock_beat = saved_beat;
     }

@@ -13,6 +13,7 @@
 #include "runtime/clock.h"
 #include "scenes/scenes.h"
 #include "scenes/shadows_knot.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -187,11 +188,9 @@ TEST(ShadowsSchedule, BulgesGrowInThenTheKnotBreathesAndPulses) {
 }
 
 // The scene with the real data set: it draws, casts shadows, and can be built again after a free.
-TEST(ShadowsScene, DrawsShadowedKnotAndSphereOverItsBeats) {
-    if (chdir(QUILLET_BINARY_DIR) != 0 || access("data", F_OK) != 0) GTEST_SKIP() << "no data set";
-    ASSERT_EQ(display_open_offscreen(1), 0);
-    noise_init(0);
-    ASSERT_EQ(textures_init(), 0);
+struct ShadowsData : SceneData {};
+
+TEST_F(ShadowsData, DrawsShadowedKnotAndSphereOverItsBeats) {
     ASSERT_EQ(scene_shadows_init(), 0);
     scene_shadows_free();
     ASSERT_EQ(scene_shadows_init(), 0);
@@ -218,8 +217,6 @@ TEST(ShadowsScene, DrawsShadowedKnotAndSphereOverItsBeats) {
     frame_clear(grey);
     scene_shadows_render(60.0f);  // freed: nothing drawn, nothing touched
     EXPECT_EQ(framebuffer.pixels[240 * 640 + 320], grey);
-    textures_free();
-    display_close();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "runtime/clock.h"
 #include "scenes/scenes.h"
 #include "scenes/springs_ropes.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -167,25 +168,17 @@ Camera rope_camera(Vec3 eye) {
     return c;
 }
 
-int covered(uint32_t clear) {
-    int n = 0;
-    for (int p = 0; p < 640 * 480; p++) n += framebuffer.pixels[p] != clear;
-    return n;
-}
-
 // The scene and the cube strings with the real data set.
-struct SpringsData : ::testing::Test {
+struct SpringsData : SceneData {
     void SetUp() override {
-        if (chdir(QUILLET_BINARY_DIR) != 0 || access("data", F_OK) != 0) GTEST_SKIP() << "no data set";
-        ASSERT_EQ(display_open_offscreen(1), 0);
-        noise_init(0);
-        ASSERT_EQ(textures_init(), 0);
-        ASSERT_EQ(scene_springs_init(), 0);
+        SceneData::SetUp();
+        if (ready()) {
+            ASSERT_EQ(scene_springs_init(), 0);
+        }
     }
     void TearDown() override {
         scene_springs_free();
-        textures_free();
-        display_close();
+        SceneData::TearDown();
     }
 };
 

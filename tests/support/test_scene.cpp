@@ -7,10 +7,14 @@
 #include "procedural/noise.h"
 #include "support/test_support.h"
 
-void SceneData::SetUp() {
+bool test_enter_data(void) {
     const char* dir = std::getenv("QUILLET_TEST_DATA_DIR");
     if (!dir) dir = QUILLET_BINARY_DIR;
-    if (chdir(dir) != 0 || access("data", F_OK) != 0) GTEST_SKIP() << "no data set";
+    return chdir(dir) == 0 && access("data", F_OK) == 0;
+}
+
+void SceneData::SetUp() {
+    if (!test_enter_data()) GTEST_SKIP() << "no data set";
     ASSERT_EQ(display_open_offscreen(1), 0);
     opened_ = true;
     noise_init(0);

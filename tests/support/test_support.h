@@ -17,8 +17,10 @@ uint32_t test_random_u32(TestRandom* r);
 float test_random_float(TestRandom* r, float lo, float hi);  // uniform in [lo, hi)
 int test_random_int(TestRandom* r, int lo, int hi);          // uniform in [lo, hi]
 
-// What a scene needs before its init: the data set's folder entered ($QUILLET_TEST_DATA_DIR or
-// the build's), an off-screen display, the noise tables and the texture table. Skips the test
+// Enters the data set's folder ($QUILLET_TEST_DATA_DIR or the build's); false when there is none.
+bool test_enter_data(void);
+
+// What a scene needs before its init: the data set's folder entered, an off-screen display, the noise tables and the texture table. Skips the test
 // when there is no data set; a scene fixture derives from it and starts its scene when ready().
 class SceneData : public ::testing::Test {
 protected:
