@@ -17,7 +17,8 @@
 #else
 #define QUILLET_BLIT_SSE2 0
 #endif
-#if QUILLET_BLIT_SSE2 && (defined(__GNUC__) || defined(__clang__))
+// WebAssembly (the browser build) has SSE2 through its SIMD but no AVX2 and no processor check.
+#if QUILLET_BLIT_SSE2 && (defined(__GNUC__) || defined(__clang__)) && !defined(__EMSCRIPTEN__)
 #include <immintrin.h>
 #define QUILLET_BLIT_AVX2 1
 #define QUILLET_AVX2 __attribute__((target("avx2")))

@@ -8,6 +8,25 @@
 
 #include "gfx/question.h"
 
+#if __EMSCRIPTEN__
+#include <emscripten.h>
+
+// The page: SDL's screen surface is the canvas's RGBA bytes and reaches the canvas at unlock. The
+// program draws into its own 0xAARRGGBB buffer and converts in the one copy at present; the surface
+// keeps no copy of the canvas (nothing reads it back) and the copy sets alpha itself.
+EM_JS(void, display_web_configure, (), {
+    SDL.defaults.copyOnLock = false;
+    SDL.defaults.discardOnLock = true;
+    SDL.defaults.opaqueFrontBuffer = false;
+});
+
+// Waits for the page's next animation frame, so the frame just shown is painted and the page stays
+// responsive.
+EM_ASYNC_JS(void, display_web_next_frame, (), {
+    await new Promise(function(resolve) { requestAnimationFrame(function() { resolve(); }); });
+});
+#endif
+
 Framebuffer framebuffer = {nullptr, 0};
 DepthBuffer* depth_buffer = nullptr;
 DepthBuffer* depth_buffer2 = nullptr;
@@ -32,9 +51,13 @@ static int display_alloc_depth(void) {
 }
 
 static int display_must_lock(void) {
+#if __EMSCRIPTEN__
+    return 0;  // the page's surface is locked only for the copy at present
+#else
     return screen_surface &&
            (screen_surface->offset != 0 ||
             (screen_surface->flags & (SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_RLEACCEL)) != 0);
+#endif
 }
 
 static void display_print_info(void) {
@@ -68,6 +91,14 @@ int display_open(int allocate_depth) {
     // Presents wait for the vertical blank, so frames never tear; a value the user set wins.
     setenv("SDL12COMPAT_SYNC_TO_VBLANK", "1", 0);
     if (SDL_Init(SDL_INIT_VIDEO) == -1) return 1;
+#if __EMSCRIPTEN__
+    display_web_configure();
+    // The page asks with its start overlay; its Fullscreen button has already made the page full
+    // screen, so the canvas opens the same way for either answer.
+    question_ask_yes_no("Fullscreen?", "Velmorian Quillet");
+    screen_surface = SDL_SetVideoMode(SCREEN_WIDTH, SCREEN_HEIGHT, 32, 0);
+    SDL_ShowCursor(0);
+#else
     if (question_ask_yes_no("Fullscreen?", "Velmorian Quillet") == QUESTION_YES) {
         screen_surface = SDL_SetVideoMode(SCREEN_WIDTH, SCREEN_HEIGHT, 32, SDL_FULLSCREEN);
         SDL_ShowCursor(0);
@@ -76,14 +107,25 @@ int display_open(int allocate_depth) {
         screen_surface = SDL_SetVideoMode(SCREEN_WIDTH, SCREEN_HEIGHT, 32, 0);
         SDL_ShowCursor(0);
     }
+#endif
     if (!screen_surface) {
         SDL_Quit();
         return 1;
     }
     SDL_WM_SetCaption("Velmorian Quillet Inc.", nullptr);
     display_print_info();
+#if __EMSCRIPTEN__
+    offscreen_pixels = (uint32_t*)calloc((size_t)SCREEN_WIDTH * SCREEN_HEIGHT, sizeof(uint32_t));
+    if (!offscreen_pixels) {
+        display_close();
+        return 1;
+    }
+    framebuffer.pixels = offscreen_pixels;
+    framebuffer.pitch = SCREEN_WIDTH * 4;
+#else
     framebuffer.pixels = (uint32_t*)screen_surface->pixels;
     framebuffer.pitch = screen_surface->pitch;
+#endif
     if (allocate_depth && display_alloc_depth() != 0) {
         display_close();
         return 1;
@@ -142,8 +184,21 @@ void frame_clear(uint32_t colour) {
 
 void frame_present(void) {
     if (!screen_surface) return;
+#if __EMSCRIPTEN__
+    // 0xAARRGGBB words to the canvas's R, G, B, A bytes: red and blue change places, opaque.
+    SDL_LockSurface(screen_surface);
+    uint32_t* out = (uint32_t*)screen_surface->pixels;
+    const uint32_t* in = framebuffer.pixels;
+    for (int i = 0; i < SCREEN_WIDTH * SCREEN_HEIGHT; i++) {
+        uint32_t p = in[i];
+        out[i] = 0xFF000000u | (p & 0x0000FF00u) | (p >> 16 & 0xFFu) | (p & 0xFFu) << 16;
+    }
+    SDL_UnlockSurface(screen_surface);
+    display_web_next_frame();
+#else
     if (display_must_lock()) SDL_UnlockSurface(screen_surface);
     SDL_UpdateRect(screen_surface, 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);
+#endif
 }
 
 DepthBuffer* depth_new(int width, int height) {

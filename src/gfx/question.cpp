@@ -1,5 +1,21 @@
 #include "gfx/question.h"
 
+#if __EMSCRIPTEN__
+#include <emscripten.h>
+
+// The page answers with its start overlay (Fullscreen is yes, Window is no): the click it needs is
+// also what lets the page play sound. Module.quilletAnswer is -1 until then.
+EM_JS(int, question_web_answer, (), {
+    return typeof Module.quilletAnswer == "number" ? Module.quilletAnswer : -1;
+});
+
+int question_ask_yes_no(const char* text, const char* caption) {
+    EM_ASM({ if (Module.quilletAsk) Module.quilletAsk(UTF8ToString($0), UTF8ToString($1)); }, text, caption);
+    int answer;
+    while ((answer = question_web_answer()) < 0) emscripten_sleep(20);
+    return answer == QUESTION_YES ? QUESTION_YES : QUESTION_NO;
+}
+#else
 #include "gfx/path.h"
 
 #include <sys/wait.h>
@@ -62,3 +78,4 @@ int question_ask_yes_no(const char* text, const char* caption) {
     if (answer < 0) answer = question_ask_terminal(text, caption);
     return answer < 0 ? QUESTION_NO : answer;
 }
+#endif

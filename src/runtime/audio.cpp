@@ -12,6 +12,10 @@
 #include <cstring>
 #include <mutex>
 
+#if __EMSCRIPTEN__
+#include <emscripten.h>
+#endif
+
 #include "gfx/path.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -298,6 +302,66 @@ struct AudioDevice {
 
 static AudioDevice audio_device;
 
+#if __EMSCRIPTEN__
+// In the page, each buffer the callback fills is scheduled on the audio context's clock 0.15-0.18 s
+// ahead of what is heard, so the play position comes from that clock and the buffers' start times,
+// not from when the callback ran.
+struct AudioWebBuffer {
+    double start_time;  // audio-context seconds at which its first frame is heard
+    int64_t first;      // stream frame of its first frame
+    int frames;
+};
+enum { AUDIO_WEB_BUFFERS = 16 };
+static AudioWebBuffer audio_web_buffers[AUDIO_WEB_BUFFERS];
+static int audio_web_count;  // buffers noted since the last placement (the ring keeps the latest)
+
+// When a buffer handed over now will start: after the queued ones, never sooner than SDL's
+// buffering delay from now.
+EM_JS(double, audio_web_next_start, (), {
+    if (typeof SDL == "undefined" || !SDL.audio || !SDL.audioContext) return -1;
+    return Math.max(SDL.audioContext.currentTime + SDL.audio.bufferingDelay, SDL.audio.nextPlayTime);
+});
+EM_JS(double, audio_web_now, (), {
+    if (typeof SDL == "undefined" || !SDL.audioContext) return -1;
+    return SDL.audioContext.currentTime;
+});
+
+static void audio_web_note(int64_t first, int frames) {
+    double start = audio_web_next_start();
+    if (start < 0.0 || frames <= 0) return;
+    audio_web_buffers[audio_web_count % AUDIO_WEB_BUFFERS] = {start, first, frames};
+    audio_web_count++;
+}
+
+// The frame being heard now: inside the latest buffer that has started, the start of the first
+// buffer before any has, never backwards.
+static double audio_web_read(AudioClock* clock) {
+    double now = audio_web_now();
+    int n = audio_web_count < AUDIO_WEB_BUFFERS ? audio_web_count : AUDIO_WEB_BUFFERS;
+    double position = clock->last;
+    for (int k = 0; k < n; k++) {
+        const AudioWebBuffer* b = &audio_web_buffers[(audio_web_count - 1 - k) % AUDIO_WEB_BUFFERS];
+        if (now < b->start_time && k + 1 < n) continue;
+        double into = (now - b->start_time) * clock->rate;
+        into = into < 0.0 ? 0.0 : into > (double)b->frames ? (double)b->frames : into;
+        position = (double)b->first + into;
+        break;
+    }
+    if (position < clock->last) position = clock->last;
+    clock->last = position;
+    return position;
+}
+#endif
+
+// The position now: the device's own clock in the page, the smoothed callback schedule elsewhere.
+static double audio_device_read(AudioDevice* d) {
+#if __EMSCRIPTEN__
+    return audio_web_read(&d->clock);
+#else
+    return audio_clock_read(&d->clock, audio_clock_now_ns());
+#endif
+}
+
 int audio_mix(const AudioStream* stream, int64_t base, int64_t* device_frames, int device_rate, int16_t* out,
               int count) {
     int i = 0;
@@ -334,6 +398,9 @@ static void audio_callback(void*, Uint8* bytes, int length) {
         int64_t next = d->base + scaled / d->rate;
         d->next = next < s->frames ? next : s->frames;
         audio_clock_handed(&d->clock, start, (int)(d->next - start), now);
+#if __EMSCRIPTEN__
+        audio_web_note(start, (int)(d->next - start));
+#endif
         if (written < count || d->next >= s->frames) d->finished = 1;
     }
     if (written < count) memset(out + 2 * written, 0, (size_t)(count - written) * 4);
@@ -368,7 +435,7 @@ void audio_start(void) {
 
 static double audio_position_locked(AudioDevice* d) {
     if (!d->playing) return (double)d->frozen;
-    return audio_clock_read(&d->clock, audio_clock_now_ns());
+    return audio_device_read(d);
 }
 
 void audio_stop(void) {
@@ -410,6 +477,9 @@ static void audio_place(AudioDevice* d, AudioStream* s, int64_t bytes) {
     d->frozen = frame;
     d->finished = frame >= s->frames;
     audio_clock_reset(&d->clock, s->rate, frame);
+#if __EMSCRIPTEN__
+    audio_web_count = 0;
+#endif
 }
 
 void audio_play(AudioStream* stream, int64_t start_bytes) {
@@ -426,7 +496,7 @@ void audio_play(AudioStream* stream, int64_t start_bytes) {
 // Ends a stream whose last frame has been heard; the caller holds the lock.
 static void audio_check_end(AudioDevice* d) {
     if (!d->playing || !d->finished) return;
-    double position = audio_clock_read(&d->clock, audio_clock_now_ns());
+    double position = audio_device_read(d);
     if (position >= (double)d->stream->frames) {
         d->playing = 0;
         d->frozen = d->stream->frames;

@@ -97,33 +97,51 @@ void loading_draw_frame(const Image* snapshot, int frame) {
     glow_blocks(loading_glow_threshold(frame));
 }
 
-int loading_thread_main(void*) {
-    Image* snapshot = image_new(SCREEN_WIDTH, SCREEN_HEIGHT);
-    Image* canvas = image_new(LOADING_CANVAS_WIDTH, LOADING_CANVAS_HEIGHT);
-    if (!snapshot || !canvas) {
-        image_free(canvas);
-        image_free(snapshot);
+// The screen's two images, alive between loading_screen_open and loading_screen_close.
+static Image* loading_snapshot = nullptr;
+static Image* loading_canvas = nullptr;
+
+int loading_screen_open(void) {
+    loading_snapshot = image_new(SCREEN_WIDTH, SCREEN_HEIGHT);
+    loading_canvas = image_new(LOADING_CANVAS_WIDTH, LOADING_CANVAS_HEIGHT);
+    if (!loading_snapshot || !loading_canvas) {
+        loading_screen_close();
         return 1;
     }
-
     frame_begin();
-    loading_compose_title(canvas);
+    loading_compose_title(loading_canvas);
     for (int y = 0; y < SCREEN_HEIGHT; ++y)
-        memcpy(snapshot->pixels + y * SCREEN_WIDTH,
+        memcpy(loading_snapshot->pixels + y * SCREEN_WIDTH,
                (const uint8_t*)framebuffer.pixels + (size_t)y * framebuffer.pitch,
                SCREEN_WIDTH * sizeof(uint32_t));
     frame_present();
+    return 0;
+}
 
+void loading_screen_frame(int frame) {
+    if (!loading_snapshot) return;
+    frame_begin();
+    loading_draw_frame(loading_snapshot, frame);
+    frame_present();
+}
+
+void loading_screen_close(void) {
+    image_free(loading_canvas);
+    image_free(loading_snapshot);
+    loading_canvas = nullptr;
+    loading_snapshot = nullptr;
+}
+
+int loading_thread_main(void*) {
+    if (loading_screen_open() != 0) return 1;
     // Paced like the show, so the glow steps at the same speed on every machine that does not wait.
     FramePacer pacer;
     pacing_start(&pacer, pacing_settings.fps_cap, nullptr);
     for (int frame = 0; loading_active.load(); ++frame) {
         frame_begin();
-        loading_draw_frame(snapshot, frame);
+        loading_draw_frame(loading_snapshot, frame);
         pacing_present(&pacer);
     }
-
-    image_free(canvas);
-    image_free(snapshot);
+    loading_screen_close();
     return 0;
 }

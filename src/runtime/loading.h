@@ -13,6 +13,13 @@ extern std::atomic<int> loading_active;
 // 0 after a normal end, 1 when it cannot allocate its two images (nothing is drawn then).
 int loading_thread_main(void* unused);
 
+// The same screen driven step by step, for a platform without the thread (the browser draws a frame
+// between loading steps). open composes and shows the title (1 when its images cannot be allocated,
+// nothing drawn); frame draws and shows one animation frame; close releases the images.
+int loading_screen_open(void);
+void loading_screen_frame(int frame);
+void loading_screen_close(void);
+
 // Per 16 x 16 block of the screen: the pixel at (7, 7), less threshold per byte (not below 0), is
 // added with saturation to every pixel of the block. Samples are read before their block changes.
 void glow_blocks(uint32_t threshold);

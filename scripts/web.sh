@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# The show in a web browser. Installs what is missing (emscripten and chromium from Debian's
+# packages), builds the six libraries the program uses from Debian's own source packages for
+# WebAssembly once into build-web/, builds the show there with the Linux build's data set preloaded,
+# and serves build-web/ on 127.0.0.1.
+#   scripts/web.sh            build, then serve (prints the address; Ctrl-C ends it)
+#   scripts/web.sh --build    build only
+# Idempotent: a second run rebuilds nothing that is up to date.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+out="$here/build-web"
+deps="$out/deps"          # sources, library builds and the installed prefix
+prefix="$deps/prefix"
+jobs=$(nproc)
+
+serve=1
+case "${1:-}" in
+  "") ;;
+  --build) serve=0 ;;
+  *) echo "usage: scripts/web.sh [--build]"; exit 2 ;;
+esac
+
+# --- packages ------------------------------------------------------------------------------------
+packages=(emscripten chromium dpkg-dev python3 autoconf automake libtool make cmake)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "web: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# Debian's emscripten finds its JS tools (acorn) only through NODE_PATH.
+export NODE_PATH=/usr/share/nodejs
+
+# The Linux build makes the data set the page preloads (and the offline renderer the tests compare with).
+"$here/scripts/setup.sh"
+
+# --- libraries from Debian's source packages -------------------------------------------------------
+# Source entries are made from the machine's own binary entries, so no host name is written here.
+src_list=/etc/apt/sources.list.d/quillet-web-src.sources
+web_add_sources() {
+  [ -f "$src_list" ] && return 0
+  local found=0
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    [ "$f" = "$src_list" ] && continue
+    grep -q '^Types:.*\bdeb\b' "$f" || continue
+    sed 's/^Types:.*/Types: deb-src/' "$f" >> "$src_list"
+    echo >> "$src_list"
+    found=1
+  done
+  if [ "$found" = 0 ] && [ -f /etc/apt/sources.list ]; then
+    grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' > "${src_list%.sources}.list"
+    rm -f "$src_list"; touch "$src_list"
+  fi
+  apt-get update -q
+}
+
+# web_fetch SOURCE DIR: unpacks the source package whose version matches the installed Linux library
+# into $deps/DIR, or the version the archive serves when that one is not (security updates can lack
+# their source). Skipped when DIR is there.
+web_fetch() {
+  local source=$1 dir=$2 binary=$3
+  [ -d "$deps/$dir" ] && return 0
+  web_add_sources
+  mkdir -p "$deps/fetch-$dir"
+  local installed served version
+  installed=$(dpkg-query -W -f='${Version}' "$binary" 2>/dev/null || true)
+  served=$(apt-cache showsrc "$source" | sed -n 's/^Version: //p')
+  version=$(printf '%s\n' "$served" | grep -Fx -m1 "$installed" || printf '%s\n' "$served" | head -1)
+  echo "web: fetching $source $version"
+  # Some upstream signatures are not served (mpg123's): the download then reports an error for that
+  # one file, and the unpacking skips the signature check.
+  (cd "$deps/fetch-$dir" && { apt-get source -q --download-only "$source=$version" >/dev/null || true; } &&
+   dpkg-source -x --no-check ./*.dsc src >/dev/null)
+  mv "$deps/fetch-$dir/src" "$deps/$dir"
+  rm -rf "$deps/fetch-$dir"
+}
+
+web_cmake_lib() {  # web_cmake_lib DIR [cmake options...]
+  local dir=$1; shift
+  emcmake cmake -S "$deps/$dir" -B "$deps/build-$dir" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_C_FLAGS="-O2 -ffp-contract=off" \
+    -DBUILD_SHARED_LIBS=OFF "$@" >/dev/null
+  cmake --build "$deps/build-$dir" -j"$jobs" >/dev/null
+  cmake --install "$deps/build-$dir" >/dev/null
+}
+
+web_build_libs() {
+  mkdir -p "$deps" "$prefix/lib" "$prefix/include"
+  local stamp
+  stamp="$prefix/.zlib"
+  if [ ! -f "$stamp" ]; then
+    web_fetch zlib zlib zlib1g-dev
+    echo "web: building zlib"
+    # zlib's CMake build fails on Debian's trimmed tarball; its own configure works.
+    (cd "$deps/zlib" && CFLAGS="-O2 -ffp-contract=off" emconfigure ./configure --static --prefix="$prefix" >/dev/null &&
+     emmake make -j"$jobs" libz.a >/dev/null && emmake make install >/dev/null)
+    touch "$stamp"
+  fi
+  stamp="$prefix/.libpng"
+  if [ ! -f "$stamp" ]; then
+    web_fetch libpng1.6 libpng libpng-dev
+    echo "web: building libpng"
+    web_cmake_lib libpng -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DPNG_TOOLS=OFF \
+      -DZLIB_ROOT="$prefix" -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
+      -DPNG_HARDWARE_OPTIMIZATIONS=OFF -DM_LIBRARY=
+    touch "$stamp"
+  fi
+  stamp="$prefix/.libjpeg"
+  if [ ! -f "$stamp" ]; then
+    web_fetch libjpeg-turbo libjpeg libjpeg62-turbo-dev
+    echo "web: building libjpeg-turbo"
+    # No SIMD for wasm; its size checks cannot run a program, so the sizes are given.
+    web_cmake_lib libjpeg -DWITH_SIMD=OFF -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF \
+      -DHAVE_SIZE_T=TRUE -DSIZE_T=4 -DHAVE_UNSIGNED_LONG=TRUE -DUNSIGNED_LONG=4
+    touch "$stamp"
+  fi
+  stamp="$prefix/.mpg123"
+  if [ ! -f "$stamp" ]; then
+    web_fetch mpg123 mpg123 libmpg123-dev
+    echo "web: building mpg123 (its configure alone takes minutes)"
+    (cd "$deps/mpg123" && CFLAGS="-O2 -ffp-contract=off" emconfigure ./configure --host=wasm32-unknown-linux \
+       --with-cpu=generic_fpu --disable-shared --enable-static --prefix="$prefix" \
+       --disable-components --enable-libmpg123 --with-default-audio=dummy --with-audio=dummy >/dev/null &&
+     emmake make -j"$jobs" >/dev/null && emmake make install >/dev/null)
+    touch "$stamp"
+  fi
+  stamp="$prefix/.freetype"
+  if [ ! -f "$stamp" ]; then
+    web_fetch freetype freetype libfreetype-dev
+    echo "web: building FreeType"
+    web_cmake_lib freetype -DFT_DISABLE_HARFBUZZ=ON -DFT_DISABLE_BROTLI=ON -DFT_DISABLE_BZIP2=ON \
+      -DFT_DISABLE_PNG=ON -DFT_REQUIRE_ZLIB=ON -DZLIB_LIBRARY="$prefix/lib/libz.a" \
+      -DZLIB_INCLUDE_DIR="$prefix/include"
+    touch "$stamp"
+  fi
+  stamp="$prefix/.kissfft"
+  if [ ! -f "$stamp" ]; then
+    web_fetch kissfft kissfft libkissfft-dev
+    echo "web: building kissfft"
+    web_cmake_lib kissfft -DKISSFFT_DATATYPE=float -DKISSFFT_STATIC=ON -DKISSFFT_TEST=OFF \
+      -DKISSFFT_TOOLS=OFF -DKISSFFT_PKGCONFIG=ON
+    touch "$stamp"
+  fi
+}
+
+web_build_libs
+
+# --- the show --------------------------------------------------------------------------------------
+emcmake cmake -S "$here/web" -B "$out/cmake" -DCMAKE_BUILD_TYPE=Release -DQUILLET_WEB_PREFIX="$prefix" \
+  -DQUILLET_WEB_DATA="$here/build/data" -DQUILLET_WEB_OUT="$out" >/dev/null
+cmake --build "$out/cmake" -j"$jobs"
+echo "web: built $out/quillet.html (.js, .wasm, .data)"
+
+[ "$serve" = 1 ] || exit 0
+port=${QUILLET_WEB_PORT:-8642}
+echo "web: serving http://127.0.0.1:$port/quillet.html (Ctrl-C ends it)"
+exec python3 -m http.server "$port" --bind 127.0.0.1 --directory "$out"

@@ -1,0 +1,199 @@
+// Drives the show's page in headless Chromium: the start overlay, the loading screen, the show in
+// time with the audio context, frames like the offline renderer's, no console errors, and the digest
+// mode against the stored digest of the whole show.
+//   node web_test.mjs WEB_DIR LINUX_BUILD_DIR [--quick]
+// WEB_DIR holds quillet.html and its files; LINUX_BUILD_DIR holds quillet-render and data/.
+// --quick checks the digest of the first 32 beats only. Screenshots go to WEB_DIR/test-shots/.
+import { spawnSync } from "node:child_process";
+import fs from "node:fs";
+import http from "node:http";
+import os from "node:os";
+import path from "node:path";
+import { chromium } from "playwright-core";
+
+const [webDir, linuxDir] = process.argv.slice(2, 4).map((p) => p && path.resolve(p));
+const quick = process.argv.includes("--quick");
+if (!webDir || !linuxDir) {
+  console.log("usage: node web_test.mjs WEB_DIR LINUX_BUILD_DIR [--quick]");
+  process.exit(2);
+}
+const repo = path.resolve(path.dirname(new URL(import.meta.url).pathname), "../..");
+const shots = path.join(webDir, "test-shots");
+fs.mkdirSync(shots, { recursive: true });
+
+let failures = 0;
+function check(ok, what) {
+  console.log(`${ok ? "ok  " : "FAIL"} ${what}`);
+  if (!ok) failures++;
+}
+
+// A plain static server, as any host would be: no special headers.
+const types = { ".html": "text/html", ".js": "text/javascript", ".wasm": "application/wasm",
+                ".data": "application/octet-stream", ".png": "image/png" };
+const server = http.createServer((req, res) => {
+  const name = decodeURIComponent(new URL(req.url, "http://x").pathname);
+  const file = path.join(webDir, path.normalize(name));
+  if (!file.startsWith(webDir) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
+    res.writeHead(404).end();
+    return;
+  }
+  res.writeHead(200, { "Content-Type": types[path.extname(file)] || "application/octet-stream" });
+  fs.createReadStream(file).pipe(res);
+});
+await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
+const base = `http://127.0.0.1:${server.address().port}/quillet.html`;
+
+const browser = await chromium.launch({
+  executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
+  headless: true,
+  args: ["--no-sandbox", "--autoplay-policy=user-gesture-required"],
+});
+
+async function openPage(query) {
+  const page = await browser.newPage({ viewport: { width: 800, height: 600 } });
+  const errors = [];
+  page.on("console", (m) => { if (m.type() === "error") errors.push(m.text()); });
+  page.on("pageerror", (e) => errors.push(String(e)));
+  await page.goto(base + query);
+  return { page, errors };
+}
+
+// Canvas pixels and the show's clock read in one animation frame, so they belong together.
+async function grabFrame(page) {
+  return page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => {
+    const c = document.getElementById("canvas");
+    const data = c.getContext("2d").getImageData(0, 0, 640, 480).data;
+    resolve({ seconds: Module._main_web_clock_seconds(), pixels: Array.from(data) });
+  })));
+}
+
+// Fraction of pixels whose channels differ from the reference PNG's by more than 40.
+async function compareWithPng(page, pixels, pngFile) {
+  const png = fs.readFileSync(pngFile).toString("base64");
+  return page.evaluate(async ({ pixels, png }) => {
+    const img = new Image();
+    img.src = "data:image/png;base64," + png;
+    await img.decode();
+    const c = new OffscreenCanvas(640, 480);
+    const g = c.getContext("2d");
+    g.drawImage(img, 0, 0);
+    const ref = g.getImageData(0, 0, 640, 480).data;
+    let far = 0;
+    for (let i = 0; i < ref.length; i += 4) {
+      if (Math.abs(ref[i] - pixels[i]) > 40 || Math.abs(ref[i + 1] - pixels[i + 1]) > 40 ||
+          Math.abs(ref[i + 2] - pixels[i + 2]) > 40) far++;
+    }
+    return far / (640 * 480);
+  }, { pixels, png });
+}
+
+const bpm = 105;
+const beats = [8, 40, 70];
+
+// --- the show -----------------------------------------------------------------------------------
+{
+  const offline = fs.mkdtempSync(path.join(os.tmpdir(), "quillet-web-"));
+  const render = spawnSync(path.join(linuxDir, "quillet-render"),
+    ["--frames", beats.join(","), "--fps", "60", "--out", offline], { cwd: linuxDir, encoding: "utf8" });
+  check(render.status === 0, "offline renderer wrote the reference frames");
+
+  const { page, errors } = await openPage("");
+  await page.waitForSelector("#window", { state: "visible" });
+  await page.screenshot({ path: path.join(shots, "start.png") });
+  check(await page.isVisible("#fullscreen"), "start overlay offers Fullscreen and Window");
+  await page.click("#window");
+
+  // The loading screen: the title's white letters on black before the show's grey appears.
+  const loading = await page.waitForFunction(() => {
+    const d = document.getElementById("canvas").getContext("2d").getImageData(0, 0, 640, 480).data;
+    let white = 0;
+    for (let i = 0; i < d.length; i += 4) if (d[i] > 200 && d[i + 1] > 200 && d[i + 2] > 200) white++;
+    return white > 500 && Module._main_web_clock_seconds() === 0;
+  }, null, { timeout: 120000, polling: 50 }).then(() => true, () => false);
+  check(loading, "loading screen shows the title");
+  await page.screenshot({ path: path.join(shots, "loading.png") });
+
+  const started = await page.waitForFunction(() => Module._main_web_clock_seconds() > 0.5, null,
+    { timeout: 180000 }).then(() => true, () => false);
+  check(started, "the show starts");
+  check(await page.evaluate(() => SDL.audioContext && SDL.audioContext.state) === "running",
+    "the audio context runs");
+
+  // The clock follows the audio context: clock minus context time stays put.
+  const drift = await page.evaluate(() => new Promise((resolve) => {
+    const samples = [];
+    const t0 = performance.now();
+    function step() {
+      samples.push(Module._main_web_clock_seconds() - SDL.audioContext.currentTime);
+      if (performance.now() - t0 < 4000) requestAnimationFrame(step);
+      else resolve(samples);
+    }
+    requestAnimationFrame(step);
+  }));
+  const sorted = [...drift].sort((a, b) => a - b);
+  const median = sorted[sorted.length >> 1];
+  const worst = Math.max(...drift.map((d) => Math.abs(d - median)));
+  check(drift.length > 30 && worst < 0.05,
+    `show clock follows the audio context within 50 ms (worst ${(worst * 1000).toFixed(1)} ms over ${drift.length} frames)`);
+
+  for (const beat of beats) {
+    const target = beat * 60 / bpm;
+    await page.waitForFunction((t) => Module._main_web_clock_seconds() >= t - 0.1, target,
+      { timeout: 120000, polling: 10 });
+    let frame = await grabFrame(page);
+    while (frame.seconds < target) frame = await grabFrame(page);
+    const ref = path.join(offline, `beat-${String(beat).padStart(3, "0")}.png`);
+    const far = fs.existsSync(ref) ? await compareWithPng(page, frame.pixels, ref) : 1;
+    check(far < 0.05, `beat ${beat}: live frame at ${frame.seconds.toFixed(3)} s matches the offline frame ` +
+      `(${(far * 100).toFixed(2)}% of pixels differ)`);
+    await page.screenshot({ path: path.join(shots, `show-beat-${beat}.png`) });
+  }
+
+  // Escape ends the show at once: the program exits and the page offers to play again.
+  await page.keyboard.down("Escape");
+  const ended = await page.waitForFunction(() => window.quilletDone === true, null, { timeout: 20000 })
+    .then(() => true, () => false);
+  await page.keyboard.up("Escape");
+  check(ended && await page.isVisible("#again"), "Escape ends the show and offers to play again");
+  check(await page.evaluate(() => window.quilletStatus) === 0, "the program ends with status 0");
+  check(errors.length === 0, `no console errors${errors.length ? ": " + errors.join(" | ") : ""}`);
+  await page.close();
+  fs.rmSync(offline, { recursive: true, force: true });
+}
+
+// --- the digest -----------------------------------------------------------------------------------
+{
+  const stored = path.join(repo, "tests/e2e/show-10fps.digest");
+  const query = quick ? "?digest=10&from=0&to=32" : "?digest=10";
+  let expected = null;
+  if (quick) {
+    const r = spawnSync(path.join(linuxDir, "quillet-render"), ["--digest", "--fps", "10", "--from", "0", "--to", "32"],
+      { cwd: linuxDir, encoding: "utf8" });
+    expected = r.status === 0 ? r.stdout : null;
+  } else if (fs.existsSync(stored)) {
+    expected = fs.readFileSync(stored, "utf8");
+  }
+  const { page, errors } = await openPage(query);
+  const done = await page.waitForFunction(() => window.quilletDone === true, null, { timeout: 1800000 })
+    .then(() => true, () => false);
+  const got = await page.textContent("#digest");
+  check(done && await page.evaluate(() => window.quilletStatus) === 0, `digest mode ${query} completes`);
+  if (expected === null) {
+    check(false, "a reference digest to compare with");
+  } else {
+    const a = got.trimEnd().split("\n"), b = expected.trimEnd().split("\n");
+    let differing = 0, first = -1;
+    for (let i = 0; i < Math.max(a.length, b.length); i++)
+      if (a[i] !== b[i]) { differing++; if (first < 0) first = i; }
+    check(differing === 0, `digest equals the Linux digest (${a.length} lines` +
+      (differing ? `, ${differing} differ, first: ${JSON.stringify(a[first])} vs ${JSON.stringify(b[first])})` : ")"));
+    fs.writeFileSync(path.join(shots, "web.digest"), got);
+  }
+  check(errors.length === 0, `no console errors in digest mode${errors.length ? ": " + errors.join(" | ") : ""}`);
+  await page.close();
+}
+
+await browser.close();
+server.close();
+console.log(failures ? `web tests: ${failures} failed` : "web tests: all passed");
+process.exit(failures ? 1 : 0);
