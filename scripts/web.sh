@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The show in a web browser. Installs what is missing (emscripten and chromium from Debian's
-# packages), builds the six libraries the program uses from Debian's own source packages for
+# packages), builds the libraries the program uses from Debian's own source packages for
 # WebAssembly once into build-web/, builds the show there with the Linux build's data set preloaded,
 # and serves build-web/ on 127.0.0.1.
 #   scripts/web.sh            build, then serve (prints the address; Ctrl-C ends it)
@@ -26,6 +26,8 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# Node and npm may come from elsewhere (emscripten brings Debian's nodejs); npm runs the page's tests.
+command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "web: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
@@ -137,6 +139,14 @@ web_build_libs() {
     web_cmake_lib freetype -DFT_DISABLE_HARFBUZZ=ON -DFT_DISABLE_BROTLI=ON -DFT_DISABLE_BZIP2=ON \
       -DFT_DISABLE_PNG=ON -DFT_REQUIRE_ZLIB=ON -DZLIB_LIBRARY="$prefix/lib/libz.a" \
       -DZLIB_INCLUDE_DIR="$prefix/include"
+    touch "$stamp"
+  fi
+  stamp="$prefix/.xxhash"
+  if [ ! -f "$stamp" ]; then
+    web_fetch xxhash xxhash libxxhash-dev
+    echo "web: building xxHash"
+    (cd "$deps/xxhash" && emcc -O2 -ffp-contract=off -c xxhash.c -o xxhash.o && emar rcs "$prefix/lib/libxxhash.a" xxhash.o &&
+     cp xxhash.h xxh3.h "$prefix/include/")
     touch "$stamp"
   fi
   stamp="$prefix/.kissfft"
