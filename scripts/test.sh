@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up and runs the complete test suite: the unit tests in the release build and in
 # the AddressSanitizer + UndefinedBehaviorSanitizer build, short fuzz runs of every parser, then the
-# end-to-end tests of the real programs.
+# end-to-end tests of the real programs, then the browser build's page.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -29,3 +29,8 @@ fi
 
 echo "== end-to-end tests"
 "$here/tests/e2e/run.sh" "$here/build"
+
+echo "== web page (the WebAssembly build in headless Chromium)"
+"$here/scripts/web.sh" --build
+(cd "$here/tests/web" && npm ci --no-audit --no-fund --loglevel=error)
+node "$here/tests/web/web_test.mjs" "$here/build-web" "$here/build"

@@ -149,6 +149,27 @@ web_build_libs() {
      cp xxhash.h xxh3.h "$prefix/include/")
     touch "$stamp"
   fi
+  stamp="$prefix/.glibc-math"
+  if [ ! -f "$stamp" ]; then
+    web_fetch glibc glibc libc6
+    echo "web: building the GNU C library's math functions"
+    # The show's frames depend on the last bits of sin, cos and a few float functions: the page
+    # uses the Linux C library's own code for them (web/glibc-math/libm.c says which).
+    local ieee="$deps/glibc/sysdeps/ieee754" shim="$here/web/glibc-math" build="$deps/build-glibc-math"
+    local files=(dbl-64/s_sin.c dbl-64/branred.c dbl-64/sincostab.c flt-32/s_sinf.c flt-32/s_cosf.c
+                 flt-32/s_sincosf.c flt-32/s_sincosf_data.c flt-32/s_tanf.c flt-32/k_tanf.c
+                 flt-32/s_atanf.c flt-32/e_atan2f.c flt-32/e_powf.c flt-32/e_powf_log2_data.c
+                 flt-32/e_exp2f_data.c flt-32/math_errf.c)
+    rm -rf "$build"; mkdir -p "$build"
+    for f in "${files[@]}"; do
+      emcc -O2 -ffp-contract=off -fno-builtin -I"$shim" -I"$ieee/$(dirname "$f")" -I"$ieee/../generic" \
+        -include "$shim/glibc_compat.h" -c "$ieee/$f" -o "$build/$(basename "$f" .c).o"
+    done
+    emcc -O2 -ffp-contract=off -fno-builtin -c "$shim/libm.c" -o "$build/libm.o"
+    rm -f "$prefix/lib/libglibcm.a"
+    emar rcs "$prefix/lib/libglibcm.a" "$build"/*.o
+    touch "$stamp"
+  fi
   stamp="$prefix/.kissfft"
   if [ ! -f "$stamp" ]; then
     web_fetch kissfft kissfft libkissfft-dev

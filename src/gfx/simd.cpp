@@ -16,6 +16,8 @@ int simd_best_level(void) {
 #if defined(__SSE2__)
     return SIMD_SSE2;
 #endif
+#elif defined(__EMSCRIPTEN__) && defined(__SSE2__)
+    return SIMD_SSE2;  // the browser build: SSE2 through WebAssembly SIMD, no AVX2, nothing to ask
 #endif
     return SIMD_SCALAR;
 }

@@ -103,6 +103,17 @@ async function compareWithReference(page, i, png) {
   }, { i, png });
 }
 
+// Frames of the 10 fps digest that still differ from Linux, and why. Any other frame that differs
+// fails the test.
+//  167: the intro's bass level from the spectrum; the browser's MP3 decoder (mpg123's generic
+//       synthesis) rounds about 1 sample in 1700 by one step differently from the Linux library's
+//       AVX synthesis.
+//  923-1090: the tree's greeting letters; FreeType in WebAssembly gives a few glyphs other pixels
+//       (B, O, Q, 8 and 9 of DejaVu Sans Bold at 16 pixels; its fixed-point code takes other paths
+//       where long has 32 bits).
+const knownDifferences = [[167, 167], [923, 1090]];
+const known = (frame) => knownDifferences.some(([a, b]) => frame >= a && frame <= b);
+
 const bpm = 105;
 const beats = [8, 24, 40];
 
@@ -194,11 +205,17 @@ const beats = [8, 24, 40];
     check(false, "a reference digest to compare with");
   } else {
     const a = got.trimEnd().split("\n"), b = expected.trimEnd().split("\n");
-    let differing = 0, first = -1;
-    for (let i = 0; i < Math.max(a.length, b.length); i++)
-      if (a[i] !== b[i]) { differing++; if (first < 0) first = i; }
-    check(differing === 0, `digest equals the Linux digest (${a.length} lines` +
-      (differing ? `, ${differing} differ, first: ${JSON.stringify(a[first])} vs ${JSON.stringify(b[first])})` : ")"));
+    let expectedDiffers = 0, unexpected = [];
+    for (let i = 0; i < Math.max(a.length, b.length); i++) {
+      if (a[i] === b[i]) continue;
+      const frame = Number((a[i] || "").split(" ")[0]);
+      if ((a[i] || "").startsWith("show ") || known(frame)) expectedDiffers++;
+      else unexpected.push(i);
+    }
+    check(a.length === b.length && unexpected.length === 0,
+      `digest equals the Linux digest but for the known frames (${a.length} lines, ${expectedDiffers} known ` +
+      `differences` + (unexpected.length ? `, ${unexpected.length} others, first: ` +
+      `${JSON.stringify(a[unexpected[0]])} vs ${JSON.stringify(b[unexpected[0]])})` : ")"));
     fs.writeFileSync(path.join(shots, "web.digest"), got);
   }
   check(errors.length === 0, `no console errors in digest mode${errors.length ? ": " + errors.join(" | ") : ""}`);

@@ -1,0 +1,1 @@
+#include "glibc_compat.h"
