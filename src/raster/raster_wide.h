@@ -81,7 +81,8 @@ struct LanesSse2 {
     }
 };
 
-#if defined(__GNUC__) || defined(__clang__)
+// WebAssembly (the browser build) has SSE2 through its SIMD but no AVX2.
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(__EMSCRIPTEN__)
 #include <immintrin.h>
 #define RASTER_HAVE_AVX2 1
 #define RASTER_AVX2 __attribute__((target("avx2")))

@@ -1,5 +1,5 @@
 // Loading screen: the glow cycle and blocks, the composed title, one animated frame, and the thread
-// ending with or without animated frames.
+// ending with or without animated frames, and the same screen driven step by step.
 #include "runtime/loading.h"
 
 #include <gtest/gtest.h>
@@ -181,4 +181,29 @@ TEST(LoadingThread, AnimatesUntilTheFlagIsClearedThenEnds) {
         for (int x = 0; x < SCREEN_WIDTH; ++x) faint += (pixel(x, y) & 0xFF) > 0 && (pixel(x, y) & 0xFF) < 40;
     EXPECT_GT(faint, 100);
     test_save_png("loading-frame.png", framebuffer.pixels, 640, 480, framebuffer.pitch / 4);
+}
+
+// The step-by-step screen (the browser's, which has no thread) draws what the thread draws.
+TEST(LoadingSteps, OpenShowsTheTitleAndEachFrameMatchesTheThreadsDrawing) {
+    if (!have_fonts()) GTEST_SKIP() << "no fonts installed";
+    Offscreen screen;
+    ASSERT_TRUE(screen.ok);
+    ASSERT_EQ(0, loading_screen_open());
+    std::vector<uint32_t> title(framebuffer.pixels, framebuffer.pixels + SCREEN_WIDTH * SCREEN_HEIGHT);
+
+    loading_screen_frame(80);
+    std::vector<uint32_t> stepped(framebuffer.pixels, framebuffer.pixels + SCREEN_WIDTH * SCREEN_HEIGHT);
+    ImagePtr snapshot(image_new(SCREEN_WIDTH, SCREEN_HEIGHT));
+    ASSERT_TRUE(snapshot);
+    memcpy(snapshot->pixels, title.data(), title.size() * 4);
+    frame_begin();
+    loading_draw_frame(snapshot.get(), 80);
+    EXPECT_EQ(0, memcmp(stepped.data(), framebuffer.pixels, stepped.size() * 4));
+
+    // After close a frame draws nothing, and closing twice is harmless.
+    loading_screen_close();
+    frame_clear(0xFF123456);
+    loading_screen_frame(3);
+    EXPECT_EQ(0xFF123456u, pixel(320, 240));
+    loading_screen_close();
 }
