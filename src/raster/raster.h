@@ -35,6 +35,15 @@ enum : uint32_t {
 };
 enum : uint32_t { DOUBLE_SIDED = 0x0001 };
 
+// Per byte min(a + b, 255), alpha included, without unpacking: each byte's carry forces that byte
+// to 255. Inline because the additive fillers run it per pixel; the pipeline's clips use it too.
+inline uint32_t colour_add_saturate(uint32_t a, uint32_t b) {
+    uint32_t sum_low = (a & 0x7F7F7F7Fu) + (b & 0x7F7F7F7Fu);
+    uint32_t carry = ((a & b) | ((a | b) & sum_low)) & 0x80808080u;
+    uint32_t sum = sum_low ^ ((a ^ b) & 0x80808080u);
+    return sum | (carry >> 7) * 255u;
+}
+
 // One edge of a triangle in fixed point: the value at pixel (x, y) is constant + step_x*x + step_y*y,
 // 2048 times the cross product in pixel units; a pixel is inside the edge when the value is >= 0.
 struct EdgeFunction {

@@ -162,7 +162,7 @@ static inline void fill_pixel(const RasterFill& f, uint32_t* fb, int32_t* zb, co
             uint32_t src;
             if constexpr (T::gouraud) src = fill_pack<T::packing>(a);
             else src = f.colour;
-            if constexpr (T::add) out = colour_add_saturate_packed(*fb, src);
+            if constexpr (T::add) out = colour_add_saturate(*fb, src);
             else if constexpr (T::multiply) out = colour_multiply(*fb, src);
             else if constexpr (T::shadow) {
                 int32_t sx = fill_attr(a[ATTR_EU]), sy = fill_attr(a[ATTR_EV]);
@@ -226,7 +226,7 @@ static inline void fill_pixel(const RasterFill& f, uint32_t* fb, int32_t* zb, co
                     ex += (int32_t)((b >> 16) & 255);
                     ey += (int32_t)((b >> 8) & 255);
                 }
-                out = colour_add_saturate_packed(
+                out = colour_add_saturate(
                     t, fill_texel(f.env, f.env_shift, ex & f.env_wmask, ey & f.env_hmask));
             } else if constexpr (T::shadow) {
                 int32_t sx = fill_attr(a[ATTR_EU]), sy = fill_attr(a[ATTR_EV]);
@@ -246,7 +246,7 @@ static inline void fill_pixel(const RasterFill& f, uint32_t* fb, int32_t* zb, co
                 uint32_t src = t;
                 if constexpr (T::flat) src = colour_multiply(t, f.colour);
                 else if constexpr (T::gouraud) src = colour_multiply(t, fill_pack<T::packing>(a));
-                if constexpr (T::add) out = colour_add_saturate_packed(*fb, src);
+                if constexpr (T::add) out = colour_add_saturate(*fb, src);
                 else out = src;
             }
         }

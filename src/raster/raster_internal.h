@@ -51,15 +51,6 @@ static inline uint32_t colour_multiply(uint32_t p, uint32_t q) {
     return r;
 }
 
-// Saturating add on the whole word: each byte's carry forces that byte to 255.
-static inline uint32_t colour_add_saturate_packed(uint32_t p, uint32_t q) {
-    uint32_t sum_low = (p & 0x7F7F7F7Fu) + (q & 0x7F7F7F7Fu);
-    uint32_t carry = ((p & q) | ((p | q) & sum_low)) & 0x80808080u;
-    uint32_t sum = sum_low ^ ((p ^ q) & 0x80808080u);
-    uint32_t fill = (carry >> 7) * 255u;
-    return sum | fill;
-}
-
 // The 39 drawn modes; each has a filler per path, defined in its family's file.
 #define RASTER_MODES(X)                                                                         \
     X(0x0001) X(0x0002) X(0x0004) X(0x0005) X(0x0006) X(0x0008) X(0x0010) X(0x0011) X(0x0012)  \

@@ -50,12 +50,6 @@ uint32_t colour_lerp_clamped(uint32_t a, uint32_t b, float span, float distance)
     return out;
 }
 
-uint32_t colour_add_saturate(uint32_t a, uint32_t b) {
-    uint32_t c = ((a & b) + (((a ^ b) & 0xfefefefeu) >> 1)) & 0x80808080u;  // bytes that carry
-    c = c + c - (c >> 7);                                                   // widen to 0xFF
-    return (a | c) + (b & ~c);
-}
-
 // The near plane's intersection: measured from cur towards next in view-space z.
 static void intersect_near(const MeshVertex* cur, const MeshVertex* next, MeshVertex* out) {
     float dz = next->sz - cur->sz;

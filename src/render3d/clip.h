@@ -29,5 +29,4 @@ int clip_polygon_bottom(const MeshVertex* in, int count, MeshVertex* out, int ca
 uint32_t colour_lerp(uint32_t a, uint32_t b, float t);
 // Per byte a + ((b - a) / span) * distance, rounded and clamped to 0..255; span 0 keeps a.
 uint32_t colour_lerp_clamped(uint32_t a, uint32_t b, float span, float distance);
-// Per byte min(a + b, 255), without unpacking.
-uint32_t colour_add_saturate(uint32_t a, uint32_t b);
+// colour_add_saturate (per byte min(a + b, 255)) comes with raster/raster.h.
