@@ -13,11 +13,6 @@
 
 namespace {
 
-const uint32_t kModes[39] = {0x0001, 0x0002, 0x0004, 0x0005, 0x0006, 0x0008, 0x0010, 0x0011,
-                             0x0012, 0x0014, 0x0015, 0x0016, 0x0018, 0x0019, 0x0021, 0x0022,
-                             0x0024, 0x0025, 0x0026, 0x0034, 0x0035, 0x0041, 0x0051, 0x0094,
-                             0x0095, 0x0096, 0x0098, 0x0104, 0x0114, 0x0214, 0x0414, 0x0C10,
-                             0x0C14, 0x1014, 0x1414, 0x2004, 0x2014, 0x4011, 0x4015};
 
 class Differential : public ::testing::TestWithParam<uint32_t> {
 protected:
@@ -203,7 +198,7 @@ TEST_P(Differential, RunsAtTheScreenEdgesStopAtTheirEnds) {
     diff_maps_free(&maps);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllModes, Differential, ::testing::ValuesIn(kModes),
+INSTANTIATE_TEST_SUITE_P(AllModes, Differential, ::testing::ValuesIn(test_drawn_modes()),
                          [](const ::testing::TestParamInfo<uint32_t>& info) {
                              char name[16];
                              snprintf(name, sizeof name, "Mode%04X", info.param);

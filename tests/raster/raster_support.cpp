@@ -1,12 +1,15 @@
 // The reference rasterizer: every covered pixel is found by evaluating the three edge functions
 // afresh in 64 bits, every attribute is evaluated from its plane at that pixel, and every mode is
-// computed channel by channel from its description. Slow on purpose; shares nothing with src/raster.
+// computed channel by channel from its description. Slow on purpose; shares no drawing code with
+// src/raster (only its table of drawn modes).
 #include "raster/raster_support.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "raster/raster_internal.h"
 
 namespace {
 
@@ -412,6 +415,12 @@ Image* test_image_filled(int width, int height, uint32_t texel) {
     if (!img) return nullptr;
     for (int i = 0; i < width * height; i++) img->pixels[i] = texel;
     return img;
+}
+
+std::vector<uint32_t> test_drawn_modes(void) {
+    std::vector<uint32_t> modes;
+    for (int i = 0; i < raster_mode_count; i++) modes.push_back(raster_mode_table[i].mode);
+    return modes;
 }
 
 MeshVertex test_vertex(float sx, float sy, float sz, float u, float v, float env_u, float env_v,

@@ -34,6 +34,9 @@ Image* test_image_random(TestRandom* r, int width, int height, int mipmapped);
 // An image filled with one texel value.
 Image* test_image_filled(int width, int height, uint32_t texel);
 
+// Every drawn mode, from the rasterizer's own mode table (so a new mode is tested as it is added).
+std::vector<uint32_t> test_drawn_modes(void);
+
 // A vertex with the fields the rasterizer reads.
 MeshVertex test_vertex(float sx, float sy, float sz, float u = 0, float v = 0, float env_u = 0,
                        float env_v = 0, uint32_t colour = 0);
