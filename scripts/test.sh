@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up and runs the complete test suite: the unit tests in the release build and in
-# the AddressSanitizer + UndefinedBehaviorSanitizer build, short fuzz runs of every parser, then the
-# end-to-end tests of the real programs, then the browser build's page.
+# the AddressSanitizer + UndefinedBehaviorSanitizer build, short fuzz runs of every parser (from the
+# committed corpus), a ThreadSanitizer build of the show, then the end-to-end tests of the real
+# programs (among them the whole show and a damaged data folder under the sanitizers), then the
+# browser build's page.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -26,6 +28,13 @@ if ls "$here"/tests/fuzz/*.cpp >/dev/null 2>&1; then
   cmake --build "$here/build-fuzz" -j"$jobs" --target $fuzzers
   "$here/scripts/fuzz.sh" "$here/build-fuzz" 20
 fi
+
+echo "== ThreadSanitizer build (the show and the offline renderer, for tests/e2e/threads_e2e.sh)"
+cmake -S "$here" -B "$here/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_TSAN=ON \
+  -DQUILLET_TESTS=OFF -DQUILLET_BENCH=OFF -DQUILLET_DATASET=OFF >/dev/null
+cmake --build "$here/build-tsan" -j"$jobs" --target quillet-show quillet-render
+# The end-to-end tests that run the sanitizer and ThreadSanitizer builds fail rather than skip here.
+export QUILLET_E2E_ALL=1
 
 echo "== end-to-end tests"
 "$here/tests/e2e/run.sh" "$here/build"

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The whole show under AddressSanitizer and UndefinedBehaviorSanitizer: the sanitizer build's offline
+# renderer draws every section at 4 frames a second, ends with status 0 and no report (leaks
+# included), and its resident memory at the end of the show lies within 1 MB of what it was after
+# the first tenth of the frames (beat 43): nothing grows per frame.
+#
+# Needs the sanitizer build next to the release build (QUILLET_SANITIZE_BUILD overrides); without it
+# the test is skipped, unless QUILLET_E2E_ALL=1 (the test command) makes that a failure.
+set -uo pipefail
+build=$1
+here=$(cd "$(dirname "$0")" && pwd)
+sanitize=${QUILLET_SANITIZE_BUILD:-$(dirname "$build")/build-sanitize}
+tool="$sanitize/quillet-render"
+if [ ! -x "$tool" ]; then
+  [ "${QUILLET_E2E_ALL:-0}" = 1 ] && { echo "whole_show_e2e: $tool missing"; exit 1; }
+  echo "whole_show_e2e: skipped ($tool not built)"; exit 0
+fi
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "whole_show_e2e: $*"; head -40 "$scratch/log"; exit 1; }
+
+# The renderer writes a progress line per tenth of the frames on standard error when that is not a
+# terminal; the resident size is read from /proc at each of them.
+mkfifo "$scratch/progress"
+start=$(date +%s)
+(cd "$build" && exec env ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$here/../lsan.supp" \
+   UBSAN_OPTIONS=print_stacktrace=1 timeout 900 "$tool" --bench --fps 4 >"$scratch/bench" 2>"$scratch/progress") &
+pid=$!
+: >"$scratch/rss"
+while IFS= read -r line; do
+  echo "$line" >>"$scratch/log"
+  case $line in
+    *' frames '*)
+      rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status" 2>/dev/null)
+      [ -n "$rss" ] && echo "${line%% frames*} $rss" | sed 's/.*\] //' >>"$scratch/rss" ;;
+  esac
+done <"$scratch/progress"
+wait "$pid"
+status=$?
+seconds=$(( $(date +%s) - start ))
+cat "$scratch/bench" >>"$scratch/log"
+grep -qE 'Sanitizer|runtime error:' "$scratch/log" && fail "sanitizer report"
+[ "$status" -eq 0 ] || fail "status $status"
+[ "$(wc -l <"$scratch/rss")" -ge 5 ] || fail "too few progress readings: $(cat "$scratch/rss")"
+first=$(head -1 "$scratch/rss" | cut -d' ' -f2)
+# The last line comes as the last frame is done; the process may already be releasing by then, so
+# the largest of the later readings is compared.
+last=$(tail -n +2 "$scratch/rss" | cut -d' ' -f2 | sort -n | tail -1)
+echo "whole_show_e2e: $(tail -1 "$scratch/rss" | cut -d' ' -f1) frames in ${seconds} s, resident ${first} KB after the first tenth, at most ${last} KB later"
+[ $((last - first)) -le 1024 ] || fail "resident memory grew by $((last - first)) KB: $(tr '\n' ' ' <"$scratch/rss")"
+exit 0
