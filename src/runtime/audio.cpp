@@ -417,15 +417,19 @@ int audio_init(int rate) {
     want.channels = 2;
     want.samples = 1024;
     want.callback = audio_callback;
+    {
+        // Set before the device's thread exists: its callback reads them from its first call.
+        std::lock_guard<std::mutex> guard(audio_device.lock);
+        audio_device.rate = rate;
+        audio_device.stream = nullptr;
+        audio_device.playing = 0;
+    }
     // No "obtained" spec: SDL converts to whatever the hardware takes, so this format always holds.
     if (SDL_OpenAudio(&want, nullptr) < 0) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return 1;
     }
     audio_device.open = 1;
-    audio_device.rate = rate;
-    audio_device.stream = nullptr;
-    audio_device.playing = 0;
     return 0;
 }
 
