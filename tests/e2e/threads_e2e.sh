@@ -2,8 +2,8 @@
 # Threads under ThreadSanitizer: the ThreadSanitizer build of the show runs headless (SDL's dummy
 # drivers) through the whole loading phase, where the loading thread animates while the main thread
 # initialises every part, then plays a 3-second track to its end and holds the last frame; the
-# offline renderer decodes the track and draws two frames. Both must end with status 0 and no
-# report. tests/tsan.supp silences only what lies outside our code.
+# offline renderer decodes the track and draws the first 40 beats at 10 frames a second. Both must
+# end with status 0 and no report. tests/tsan.supp is for what lies outside our code only.
 #
 # Needs the ThreadSanitizer build next to the release build (QUILLET_TSAN_BUILD overrides); without
 # it the test is skipped, unless QUILLET_E2E_ALL=1 (the test command) makes that a failure.
@@ -38,7 +38,7 @@ grep -q 'ThreadSanitizer' "$scratch/log" && fail "the show: ThreadSanitizer repo
 [ "$show_seconds" -ge 7 ] || fail "the show ended after ${show_seconds} s, before its track could play"
 
 start=$(date +%s)
-(cd "$build" && "$tsan/quillet-render" --frames 0,120 --out "$scratch/frames" >"$scratch/log" 2>&1)
+(cd "$build" && "$tsan/quillet-render" --frames 0,40 --fps 10 --out "$scratch/frames" >"$scratch/log" 2>&1)
 status=$?
 render_seconds=$(( $(date +%s) - start ))
 grep -q 'ThreadSanitizer' "$scratch/log" && fail "the offline renderer: ThreadSanitizer report"
