@@ -71,5 +71,6 @@ results=$(for f in $files; do for d in missing empty half noise; do echo "$f $d"
   xargs -P 2 -n 2 bash -c 'one_case "$0" "$1"')
 failures=$(echo "$results" | grep -c '^FAIL' || true)
 echo "$results" | grep -v '^ok' || true
+echo "$results" | grep ' status 0$' | sed 's/^ok \(.*\) status 0$/damaged_data_e2e: still plays: \1/' || true
 echo "damaged_data_e2e: $((count * 4)) runs, $failures failed, $(( $(date +%s) - start )) s"
 [ "$failures" -eq 0 ]
