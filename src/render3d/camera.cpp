@@ -45,7 +45,7 @@ void camera_object_matrices(const Camera* camera, const Matrix* object, Matrix* 
                             Matrix* out_normal, Matrix* out_model_view) {
     Matrix model_view, inverse;
     mat_multiply(object, &camera->view, &model_view);
-    mat_multiply(&model_view, &camera->screen, out_screen);
+    if (out_screen) mat_multiply(&model_view, &camera->screen, out_screen);
     mat_invert(&model_view, &inverse);
     mat_transpose(&inverse, out_normal);
     if (out_model_view) *out_model_view = model_view;

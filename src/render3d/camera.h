@@ -31,7 +31,8 @@ void camera_set_screen(Camera* camera, float near, float far);
 // origin; a non-null centre moves both. Does not call camera_update.
 void camera_orbit(Camera* camera, float polar, float azimuth, float radius, const Vec3* centre);
 // For one object: out_screen = object * view * screen, out_normal = transpose(invert(object * view)),
-// and when out_model_view is not null the model-view matrix object * view itself.
+// and when out_model_view is not null the model-view matrix object * view itself. out_screen may be
+// null for objects drawn through the affine path, which never use it.
 void camera_object_matrices(const Camera* camera, const Matrix* object, Matrix* out_screen,
                             Matrix* out_normal, Matrix* out_model_view = nullptr);
 // The view-space +Z axis in object space, unit length (zero when object * view is singular).

@@ -99,6 +99,13 @@ static int clip_inside(const MeshVertex* v, ClipPlane plane) {
     }
 }
 
+int clip_inside_near(const MeshVertex* v) { return clip_inside(v, CLIP_NEAR); }
+
+int clip_inside_rect(const MeshVertex* v) {
+    return clip_inside(v, CLIP_LEFT) && clip_inside(v, CLIP_RIGHT) && clip_inside(v, CLIP_TOP) &&
+           clip_inside(v, CLIP_BOTTOM);
+}
+
 static int clip_on_plane(const MeshVertex* v, ClipPlane plane) {
     switch (plane) {
     case CLIP_NEAR: return v->sz == clip_near_z;

@@ -25,6 +25,12 @@ int clip_polygon_right(const MeshVertex* in, int count, MeshVertex* out, int cap
 int clip_polygon_top(const MeshVertex* in, int count, MeshVertex* out, int capacity);     // sy >= top
 int clip_polygon_bottom(const MeshVertex* in, int count, MeshVertex* out, int capacity);  // sy <= bottom
 
+// The clips' own inside tests: 1 when the vertex is on the inside of the near plane, or of all four
+// edges of the rectangle. A polygon whose vertices all pass comes out of that clip unchanged except
+// that its first vertex moves to the end.
+int clip_inside_near(const MeshVertex* v);
+int clip_inside_rect(const MeshVertex* v);
+
 // Per byte a + (b - a) * t, rounded; t in 0..1.
 uint32_t colour_lerp(uint32_t a, uint32_t b, float t);
 // Per byte a + ((b - a) / span) * distance, rounded and clamped to 0..255; span 0 keeps a.

@@ -1,6 +1,7 @@
 // Mesh records, their projection, back-face test and the three drawing paths.
 #include "render3d/mesh.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -126,6 +127,34 @@ static void mesh_draw_direct(Mesh* mesh, RenderMode mode, int test_visible) {
     }
 }
 
+// 1 when the rasterizer's set-up is certain to refuse the screen triangle (a, b, c) for its winding or
+// its size: its own edge functions, summed as set-up sums them. Only corners within 720 pixels of the
+// origin are judged, where the 32-bit edge constants are exact; anything else is left to set-up (0).
+static int setup_refuses(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c, uint32_t flags) {
+    const MeshVertex* corner[3] = {a, b, c};
+    for (const MeshVertex* v : corner)
+        if (!(std::fabs(v->sx) <= 720.0f && std::fabs(v->sy) <= 720.0f)) return 0;
+    EdgeFunction e0, e1, e2;
+    edge_setup(&e0, a, b);
+    edge_setup(&e1, b, c);
+    edge_setup(&e2, c, a);
+    int64_t area = (int64_t)e0.constant + e1.constant + e2.constant;
+    if (area > -16 && area <= 0) return 1;
+    return area < 0 && !(flags & DOUBLE_SIDED);
+}
+
+static int triangle_inside_near(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c) {
+    return clip_inside_near(a) && clip_inside_near(b) && clip_inside_near(c);
+}
+
+// A triangle that no plane cuts leaves each clipping walk with its first vertex moved to the end, so
+// the walks are skipped by copying it in the order they would have produced.
+static void triangle_copy_turned(MeshVertex* out, const MeshVertex* a, const MeshVertex* b,
+                                 const MeshVertex* c, int turns) {
+    const MeshVertex* corner[3] = {a, b, c};
+    for (int k = 0; k < 3; k++) out[k] = *corner[(k + turns) % 3];
+}
+
 void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_mode) {
     if (clip_mode == MESH_CLIP_NONE) {
         vertices_project(&camera->screen, mesh->vertices, mesh->vertex_count);
@@ -137,43 +166,72 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
         return;
     }
     uint32_t flags = (mesh->flags & MESH_DOUBLE_SIDED) ? (uint32_t)DOUBLE_SIDED : 0u;
+    const int near = (clip_mode & MESH_CLIP_NEAR) != 0;
     for (int32_t i = 0; i < mesh->triangle_count; i++) {
         const MeshTriangle* tri = &mesh->triangles[i];
         if (!tri->visible) continue;
-        clip_buffer_a[0] = mesh->vertices[tri->vertex_a];
-        clip_buffer_a[1] = mesh->vertices[tri->vertex_b];
-        clip_buffer_a[2] = mesh->vertices[tri->vertex_c];
+        const MeshVertex* a = &mesh->vertices[tri->vertex_a];
+        const MeshVertex* b = &mesh->vertices[tri->vertex_b];
+        const MeshVertex* c = &mesh->vertices[tri->vertex_c];
         MeshVertex* current = clip_buffer_a;
         int count = 3;
-        if (clip_mode & MESH_CLIP_NEAR) {
+        if (!near || triangle_inside_near(a, b, c)) {
+            // Uncut: project the three corners and drop the faces set-up would refuse right away.
+            triangle_copy_turned(current, a, b, c, near);
+            vertices_project(&camera->screen, current, 3);
+            if (setup_refuses(&current[0], &current[1], &current[2], flags)) continue;
+        } else {
+            triangle_copy_turned(clip_buffer_a, a, b, c, 0);
             count = clip_polygon_near(clip_buffer_a, 3, clip_buffer_b, CLIP_BUFFER_SIZE);
             if (count < 3) continue;
             current = clip_buffer_b;
+            vertices_project(&camera->screen, current, count);
         }
-        // Back faces are left to the rasterizer's set-up here.
-        vertices_project(&camera->screen, current, count);
         polygon_draw_fan(current, count, flags, tri->lit_colour, mesh->texture, mode);
     }
 }
 
+// The four screen-edge clips from `in` (projected) through the spare buffer and back; returns the
+// count left, or 0 when fewer than 3 vertices survive a step. The result is in `in`.
+static int clip_screen_edges(MeshVertex* in, int n, MeshVertex* spare) {
+    const int cap = CLIP_BUFFER_SIZE;
+    if ((n = clip_polygon_left(in, n, spare, cap)) < 3) return 0;
+    if ((n = clip_polygon_right(spare, n, in, cap)) < 3) return 0;
+    if ((n = clip_polygon_top(in, n, spare, cap)) < 3) return 0;
+    if ((n = clip_polygon_bottom(spare, n, in, cap)) < 3) return 0;
+    return n;
+}
+
 void mesh_draw_clipped(Mesh* mesh, const Camera* camera, RenderMode mode) {
     uint32_t flags = (mesh->flags & MESH_DOUBLE_SIDED) ? (uint32_t)DOUBLE_SIDED : 0u;
-    MeshVertex* a = clip_buffer_a;
-    MeshVertex* b = clip_buffer_b;
-    const int cap = CLIP_BUFFER_SIZE;
     for (int32_t i = 0; i < mesh->triangle_count; i++) {
         const MeshTriangle* tri = &mesh->triangles[i];
         if (!tri->visible) continue;
-        b[0] = mesh->vertices[tri->vertex_a];
-        b[1] = mesh->vertices[tri->vertex_b];
-        b[2] = mesh->vertices[tri->vertex_c];
-        int n = clip_polygon_near(b, 3, a, cap);
-        if (n < 3) continue;
-        vertices_project(&camera->screen, a, n);
-        if ((n = clip_polygon_left(a, n, b, cap)) < 3) continue;
-        if ((n = clip_polygon_right(b, n, a, cap)) < 3) continue;
-        if ((n = clip_polygon_top(a, n, b, cap)) < 3) continue;
-        if ((n = clip_polygon_bottom(b, n, a, cap)) < 3) continue;
-        polygon_draw_fan(a, n, flags, tri->lit_colour, mesh->texture, mode);
+        const MeshVertex* va = &mesh->vertices[tri->vertex_a];
+        const MeshVertex* vb = &mesh->vertices[tri->vertex_b];
+        const MeshVertex* vc = &mesh->vertices[tri->vertex_c];
+        MeshVertex* poly = clip_buffer_a;
+        MeshVertex* spare = clip_buffer_b;
+        int n = 3;
+        if (triangle_inside_near(va, vb, vc)) {
+            // Five uncut walks (near and the four edges) turn the corners to (c, a, b).
+            triangle_copy_turned(poly, va, vb, vc, 2);
+            vertices_project(&camera->screen, poly, 3);
+            if (clip_inside_rect(&poly[0]) && clip_inside_rect(&poly[1]) && clip_inside_rect(&poly[2])) {
+                if (!setup_refuses(&poly[0], &poly[1], &poly[2], flags))
+                    polygon_draw_fan(poly, 3, flags, tri->lit_colour, mesh->texture, mode);
+                continue;
+            }
+            // Cut by an edge: the edge walks start from the near walk's order (b, c, a).
+            triangle_copy_turned(spare, &poly[0], &poly[1], &poly[2], 2);
+            poly = clip_buffer_b;
+            spare = clip_buffer_a;
+        } else {
+            triangle_copy_turned(spare, va, vb, vc, 0);
+            if ((n = clip_polygon_near(spare, 3, poly, CLIP_BUFFER_SIZE)) < 3) continue;
+            vertices_project(&camera->screen, poly, n);
+        }
+        if ((n = clip_screen_edges(poly, n, spare)) < 3) continue;
+        polygon_draw_fan(poly, n, flags, tri->lit_colour, mesh->texture, mode);
     }
 }

@@ -203,9 +203,8 @@ void rope_draw(const SpringSystem* chain, const Camera* camera) {
         mat_translate(&place, p.x, p.y, p.z);
         mat_multiply(&turn, &place, &rope_cube->object_matrix);
         q = p;
-        Matrix screen, normal, model_view;
-        camera_object_matrices(camera, &rope_cube->object_matrix, &screen, &normal);
-        mat_multiply(&rope_cube->object_matrix, &camera->view, &model_view);
+        Matrix normal, model_view;
+        camera_object_matrices(camera, &rope_cube->object_matrix, nullptr, &normal, &model_view);
         mesh_transform(rope_cube, &model_view, &normal, MESH_PART_FACES);
         mesh_light(rope_cube, &light, MESH_LIGHT_FLAT);
         mesh_draw(rope_cube, camera, RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT, MESH_CLIP_NEAR);

@@ -386,3 +386,103 @@ TEST_F(MeshDraw, NearClippedPathsAgreeWhenThePlaneCutsTheCube) {
     EXPECT_GE((float)nearest, plane_depth * 16383.0f - 64.0f);
     mesh_free(cube);
 }
+
+namespace {
+
+// The clipping paths as plain chains of walks: every visible triangle copied, near-clipped,
+// projected, edge-clipped (clipped path only) and handed to the fan, back faces left to set-up.
+void reference_draw(const Mesh* m, const Camera* c, RenderMode mode, int path) {
+    const uint32_t flags = (m->flags & MESH_DOUBLE_SIDED) ? (uint32_t)DOUBLE_SIDED : 0u;
+    MeshVertex a[CLIP_BUFFER_SIZE], b[CLIP_BUFFER_SIZE];
+    for (int32_t i = 0; i < m->triangle_count; i++) {
+        const MeshTriangle* t = &m->triangles[i];
+        if (!t->visible) continue;
+        a[0] = m->vertices[t->vertex_a];
+        a[1] = m->vertices[t->vertex_b];
+        a[2] = m->vertices[t->vertex_c];
+        MeshVertex* cur = a;
+        int n = 3;
+        if (path != PATH_FAN) {
+            if ((n = clip_polygon_near(a, 3, b, CLIP_BUFFER_SIZE)) < 3) continue;
+            cur = b;
+        }
+        vertices_project(&c->screen, cur, n);
+        if (path == PATH_CLIPPED) {
+            if ((n = clip_polygon_left(b, n, a, CLIP_BUFFER_SIZE)) < 3) continue;
+            if ((n = clip_polygon_right(a, n, b, CLIP_BUFFER_SIZE)) < 3) continue;
+            if ((n = clip_polygon_top(b, n, a, CLIP_BUFFER_SIZE)) < 3) continue;
+            if ((n = clip_polygon_bottom(a, n, b, CLIP_BUFFER_SIZE)) < 3) continue;
+        }
+        polygon_draw_fan(cur, n, flags, t->lit_colour, m->texture, mode);
+    }
+}
+
+}  // namespace
+
+TEST_F(MeshDraw, EarlyCullingDrawsWhatTheFullClipChainsDraw) {
+    // Random view-space triangles in front of, across and behind the near plane, on and off the
+    // screen, of both windings; with a real camera and with a screen matrix that passes points
+    // through, so that corners land exactly on the clip rectangle and on pixel corners.
+    const int kTriangles = 400;
+    Mesh* m = mesh_create(3 * kTriangles, kTriangles);
+    m->texture = texture;
+    unsigned s = 99;
+    auto rnd = [&](float lo, float hi) {
+        s = s * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
+    };
+    Camera real = make_camera(Vec3{0, 0, 10}, Vec3{0, 0, 0}, 1, 60);
+    Camera flat = real;
+    mat_identity(&flat.screen);
+    std::vector<uint32_t> expect_px, got_px;
+    std::vector<int32_t> expect_z, got_z;
+    int differ_total = 0;
+    for (int trial = 0; trial < 24; trial++) {
+        const bool pass_through = trial & 1;
+        for (int i = 0; i < 3 * kTriangles; i++) {
+            MeshVertex* v = &m->vertices[i];
+            if (pass_through) {
+                // Screen positions directly, a third of them snapped to whole pixels or rectangle edges.
+                float x = rnd(-80, 720), y = rnd(-60, 540);
+                if (i % 3 == 0) x = (float)(int)x, y = (float)(int)y;
+                if (i % 7 == 0) x = (i & 8) ? 640.0f : 0.0f;
+                v->sx = x, v->sy = y, v->sz = rnd(-1.4f, -0.9f);
+            } else {
+                v->sx = rnd(-9, 9), v->sy = rnd(-7, 7), v->sz = rnd(-12, 0.5f);
+            }
+            v->rhw = 1, v->u = rnd(0, 2), v->v = rnd(0, 2), v->colour = 0xFF808080u;
+        }
+        for (int t = 0; t < kTriangles; t++) {
+            // Small triangles around a centre, so that most stay on screen and many face away.
+            MeshVertex* v = &m->vertices[3 * t];
+            for (int k = 1; k < 3 && (t % 5) != 0; k++) {
+                v[k].sx = v[0].sx + (v[k].sx - v[0].sx) * 0.05f;
+                v[k].sy = v[0].sy + (v[k].sy - v[0].sy) * 0.05f;
+            }
+            if (t % 11 == 0) v[2] = v[1];  // degenerate
+            m->triangles[t] = MeshTriangle{3 * t, 3 * t + 1, 3 * t + 2, {}, 0, {}, 0, 0xFF000000u | (uint32_t)t * 2654435761u, t % 13 != 0};
+        }
+        m->flags = (trial & 2) ? MESH_DOUBLE_SIDED : 0;
+        const Camera* cam = pass_through ? &flat : &real;
+        if (trial & 4) clip_set_rect(100, 50, 400, 300);
+        else clip_set_rect(0, 0, 640, 480);
+        const RenderMode mode = (trial & 8) ? 0x0015 : 0x0011;
+        for (int path : {PATH_NEAR, PATH_FAN, PATH_CLIPPED}) {
+            guarded_clear(&screen, CLEAR);
+            reference_draw(m, cam, mode, path);
+            expect_px.assign(guarded_pixels(&screen), guarded_pixels(&screen) + 640 * 480);
+            expect_z.assign(screen.depth.begin() + 4096, screen.depth.begin() + 4096 + 640 * 480);
+            guarded_clear(&screen, CLEAR);
+            if (path == PATH_CLIPPED) mesh_draw_clipped(m, cam, mode);
+            else mesh_draw(m, cam, mode, path == PATH_NEAR ? MESH_CLIP_NEAR : 2);
+            got_px.assign(guarded_pixels(&screen), guarded_pixels(&screen) + 640 * 480);
+            got_z.assign(screen.depth.begin() + 4096, screen.depth.begin() + 4096 + 640 * 480);
+            ASSERT_EQ(got_px, expect_px) << "trial " << trial << ", " << path_name(path);
+            ASSERT_EQ(got_z, expect_z) << "trial " << trial << ", " << path_name(path);
+            for (int i = 0; i < 640 * 480; i++) differ_total += expect_px[i] != CLEAR;
+        }
+    }
+    EXPECT_GT(differ_total, 100000);  // the trials really drew
+    clip_set_rect(0, 0, 640, 480);
+    mesh_free(m);
+}
