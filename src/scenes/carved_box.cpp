@@ -2,6 +2,7 @@
 // inside the lattice and 0 on its skin, eaten by 32 orbiting subtracted blobs. Each hole carries
 // an additive glow quad. The camera circles, closes in, dives through and flies off at the end.
 #include <cmath>
+#include <cstdlib>
 
 #include "gfx/image.h"
 #include "procedural/noise.h"
@@ -15,6 +16,14 @@ Mesh* meta_sprites = nullptr;
 Vec3 sprite_right = {1.0f, 0.0f, 0.0f};
 Vec3 sprite_up = {0.0f, 1.0f, 0.0f};
 
+// The solid block's field is the same every frame: made once at init, copied back before the holes
+// are cut.
+struct BlockPoint {
+    Vec3 normal;
+    float value;
+};
+static BlockPoint* meta_block = nullptr;
+
 static const float kPi = 3.14159265358979f;
 static const float kEdge = 32.0f;
 static const float kInside = 7.0f;
@@ -22,16 +31,22 @@ static const float kIso = 5.0f;
 static const RenderMode kSurfaceMode = RENDER_BILINEAR | RENDER_DEPTH | RENDER_TEXTURE | RENDER_GOURAUD;
 static const RenderMode kGlowMode = RENDER_ADD | RENDER_DEPTH | RENDER_TEXTURE;
 
+static void meta_field_block(FieldLattice* lattice);
+
 int scene_carved_box_init(void) {
     scene_carved_box_free();
     meta_lattice = lattice_create(META_RESOLUTION);
     meta_sprites = mesh_create(4 * META_HOLES, 2 * META_HOLES);
-    if (!meta_lattice || !meta_sprites) {
+    if (meta_lattice) meta_block = (BlockPoint*)std::malloc((size_t)meta_lattice->point_count * sizeof(BlockPoint));
+    if (!meta_lattice || !meta_sprites || !meta_block) {
         scene_carved_box_free();
         return 1;
     }
     lattice_build(meta_lattice, kEdge);
     lattice_scale_values(meta_lattice, 0.0f);
+    meta_field_block(meta_lattice);
+    for (int32_t i = 0; i < meta_lattice->point_count; i++)
+        meta_block[i] = BlockPoint{meta_lattice->points[i].normal, meta_lattice->points[i].value};
     for (int i = 0; i < META_HOLES; i++) {
         MeshTriangle* t = &meta_sprites->triangles[2 * i];
         t[0].vertex_a = 4 * i;
@@ -52,6 +67,8 @@ int scene_carved_box_init(void) {
 void scene_carved_box_free(void) {
     mesh_free(meta_sprites);
     lattice_free(meta_lattice);
+    std::free(meta_block);
+    meta_block = nullptr;
     meta_sprites = nullptr;
     meta_lattice = nullptr;
 }
@@ -152,8 +169,11 @@ static void meta_field_block(FieldLattice* lattice) {
 }
 
 void meta_field_update(float beat) {
-    if (!meta_lattice || !meta_sprites) return;
-    meta_field_block(meta_lattice);
+    if (!meta_lattice || !meta_sprites || !meta_block) return;
+    for (int32_t i = 0; i < meta_lattice->point_count; i++) {
+        meta_lattice->points[i].normal = meta_block[i].normal;
+        meta_lattice->points[i].value = meta_block[i].value;
+    }
     float k, r;
     meta_hole_params(beat, &k, &r);
     const float m = (beat - 192.0f) * 0.5f;

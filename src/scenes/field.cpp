@@ -12,8 +12,10 @@ FieldLattice* lattice_create(int32_t n) {
     // Header, points and cells in one block so a single free releases everything.
     size_t header = (sizeof(FieldLattice) + 15) & ~(size_t)15;
     size_t point_bytes = (points * sizeof(LatticePoint) + 15) & ~(size_t)15;
-    unsigned char* block =
-        (unsigned char*)calloc(1, header + point_bytes + cells * sizeof(LatticeCell));
+    size_t cell_bytes = (cells * sizeof(LatticeCell) + 15) & ~(size_t)15;
+    size_t cache_entries = 9 * (size_t)(n + 1) * (size_t)(n + 1);
+    unsigned char* block = (unsigned char*)calloc(
+        1, header + point_bytes + cell_bytes + cache_entries * sizeof(LatticeEdgeVertex));
     if (!block) return nullptr;
     FieldLattice* lattice = (FieldLattice*)block;
     lattice->max_resolution = n;
@@ -22,6 +24,8 @@ FieldLattice* lattice_create(int32_t n) {
     lattice->points = (LatticePoint*)(block + header);
     lattice->cell_count = (int32_t)cells;
     lattice->cells = (LatticeCell*)(block + header + point_bytes);
+    lattice->edge_cache = (LatticeEdgeVertex*)(block + header + point_bytes + cell_bytes);
+    lattice->edge_stamp = 1;  // the cache starts zeroed, stamped as never made
     lattice->light = Vec3{0.0f, 0.0f, 1.0f};
     mat_identity(&lattice->object_matrix);
     return lattice;
@@ -107,13 +111,18 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
         hi[a] = u > (float)(n + 1) ? n + 1 : (int32_t)u;
     }
     float r_sq = radius * radius;
+    // Squared distances this far beyond r_sq have a rounded root of at least the radius, so those
+    // points are passed over without taking the root; nearer ones are decided on the root as before.
+    const double far_sq = (double)radius * (double)radius * (1.0 + 1e-6);
     for (int32_t ix = lo[0]; ix < hi[0]; ix++)
         for (int32_t iy = lo[1]; iy < hi[1]; iy++)
             for (int32_t iz = lo[2]; iz < hi[2]; iz++) {
                 LatticePoint* p = &lattice->points[(ix * (n + 1) + iy) * (n + 1) + iz];
                 Vec3 d;
                 vec3_sub(&p->position, centre, &d);
-                float r = vec3_length(&d);
+                const float d_sq = vec3_dot(&d, &d);
+                if ((double)d_sq >= far_sq) continue;
+                float r = std::sqrt(d_sq);
                 if (!(r < radius)) continue;
                 float f;
                 if (r < radius / 3.0f)
@@ -142,50 +151,47 @@ void lattice_subtract_blob(FieldLattice* lattice, const Vec3* centre, float stre
     lattice_apply_blob(lattice, centre, strength, radius, -1.0f);
 }
 
-int32_t lattice_polygonise_cell(const FieldLattice* lattice, const LatticeCell* cell, float iso,
-                                const Matrix* screen, const Matrix* normal_matrix,
-                                MeshVertex* out) {
+static int cell_index(const LatticeCell* cell, float iso) {
     int index = 0;
     for (int k = 0; k < 8; k++)
         if (iso > cell->corners[k]->value) index |= 1 << k;
-    uint32_t mask = field_edge_table[index];
-    if (mask == 0) return 0;
+    return index;
+}
 
-    MeshVertex edge_vertex[12];
-    Vec3 edge_normal[12];
-    for (int e = 0; e < 12; e++) {
-        if (!(mask & (1u << e))) continue;
-        const LatticePoint* a = cell->corners[field_edge_corners[e][0]];
-        const LatticePoint* b = cell->corners[field_edge_corners[e][1]];
-        float t = (iso - a->value) / (b->value - a->value);
-        Vec3 p, nrm, xyz;
-        vec3_lerp(&a->position, &b->position, t, &p);
-        vec3_lerp(&a->normal, &b->normal, t, &nrm);
-        MeshVertex* v = &edge_vertex[e];
-        v->px = p.x;
-        v->py = p.y;
-        v->pz = p.z;
-        float w = mat_transform_point_w(screen, &p, &xyz);
-        float factor = w == 0.0f ? 1.0f : 1.0f / w;
-        v->sx = xyz.x * factor;
-        v->sy = xyz.y * factor;
-        v->sz = xyz.z * factor;
-        v->rhw = w;
-        mat_rotate_vector(normal_matrix, &nrm, &edge_normal[e]);
-        vec3_normalize(&edge_normal[e], &edge_normal[e]);
-        v->u = v->env_u = (edge_normal[e].x + 1.0f) * 0.5f;
-        v->v = v->env_v = (1.0f - edge_normal[e].y) * 0.5f;
-        v->colour = 0;
-    }
+// The surface vertex on the edge from a to b, projected, with its view-space normal.
+static void edge_vertex_make(const LatticePoint* a, const LatticePoint* b, float iso, const Matrix* screen,
+                             const Matrix* normal_matrix, MeshVertex* v, Vec3* normal) {
+    float t = (iso - a->value) / (b->value - a->value);
+    Vec3 p, nrm, xyz;
+    vec3_lerp(&a->position, &b->position, t, &p);
+    vec3_lerp(&a->normal, &b->normal, t, &nrm);
+    v->px = p.x;
+    v->py = p.y;
+    v->pz = p.z;
+    float w = mat_transform_point_w(screen, &p, &xyz);
+    float factor = w == 0.0f ? 1.0f : 1.0f / w;
+    v->sx = xyz.x * factor;
+    v->sy = xyz.y * factor;
+    v->sz = xyz.z * factor;
+    v->rhw = w;
+    mat_rotate_vector(normal_matrix, &nrm, normal);
+    vec3_normalize(normal, normal);
+    v->u = v->env_u = (normal->x + 1.0f) * 0.5f;
+    v->v = v->env_v = (1.0f - normal->y) * 0.5f;
+    v->colour = 0;
+}
 
+// The triangles of one cube index from its cut edges' vertices and normals.
+static int32_t cell_emit(const FieldLattice* lattice, int index, const MeshVertex* const vertex[12],
+                         const Vec3* const normal[12], MeshVertex* out) {
     int32_t count = 0;
     const int8_t* row = field_triangle_table[index];
     for (int i = 0; i < 15 && row[i] >= 0; i += 3) {
         const int order[3] = {row[i], row[i + 2], row[i + 1]};  // reversed winding
         for (int j = 0; j < 3; j++) {
             int e = order[j];
-            out[count] = edge_vertex[e];
-            float d = vec3_dot(&edge_normal[e], &lattice->light);
+            out[count] = *vertex[e];
+            float d = vec3_dot(normal[e], &lattice->light);
             if (d < 0.25f) d = 0.25f;
             if (d > 1.0f) d = 1.0f;
             uint32_t g = (uint32_t)(255.0f * d);
@@ -196,15 +202,73 @@ int32_t lattice_polygonise_cell(const FieldLattice* lattice, const LatticeCell* 
     return count;
 }
 
+int32_t lattice_polygonise_cell(const FieldLattice* lattice, const LatticeCell* cell, float iso,
+                                const Matrix* screen, const Matrix* normal_matrix,
+                                MeshVertex* out) {
+    int index = cell_index(cell, iso);
+    uint32_t mask = field_edge_table[index];
+    if (mask == 0) return 0;
+    MeshVertex edge_vertex[12];
+    Vec3 edge_normal[12];
+    const MeshVertex* vertex[12] = {};
+    const Vec3* normal[12] = {};
+    for (int e = 0; e < 12; e++) {
+        if (!(mask & (1u << e))) continue;
+        edge_vertex_make(cell->corners[field_edge_corners[e][0]], cell->corners[field_edge_corners[e][1]], iso,
+                         screen, normal_matrix, &edge_vertex[e], &edge_normal[e]);
+        vertex[e] = &edge_vertex[e];
+        normal[e] = &edge_normal[e];
+    }
+    return cell_emit(lattice, index, vertex, normal, out);
+}
+
+// Where each cell edge lives in the cache: edges along y and z by the plane x they lie in (slot
+// x & 1, kinds z up, y up, z down, y down: the two directions interpolate differently), edges along x
+// in one slab; (dy, dz) from the cell's lowest corner. Cells of one slab meet the x edges in the same
+// direction, and cell x's edges 0 to 3 are cell x-1's edges 4 to 7.
+struct EdgeSlot {
+    int kind, dx, dy, dz;
+};
+static const EdgeSlot edge_slots[12] = {
+    {0, 0, 0, 0}, {1, 0, 0, 1}, {2, 0, 1, 0}, {3, 0, 0, 0}, {0, 1, 0, 0}, {1, 1, 0, 1},
+    {2, 1, 1, 0}, {3, 1, 0, 0}, {8, 0, 0, 0}, {8, 0, 0, 1}, {8, 0, 1, 1}, {8, 0, 1, 0},
+};
+
 void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                         const Texture* texture, RenderMode mode) {
     Matrix screen, normal_matrix;
     camera_object_matrices(camera, &lattice->object_matrix, &screen, &normal_matrix);
     vec3_normalize(&lattice->light, &lattice->light);
+    const int32_t n = lattice->resolution, side = n + 1, plane = side * side;
+    // Each cut edge is computed once per direction and call, by the first cell that meets it.
+    const uint32_t base = lattice->edge_stamp;
+    lattice->edge_stamp += (uint32_t)side + 1;
     MeshVertex list[15];
-    for (int32_t i = 0; i < lattice->cell_count; i++) {
-        int32_t count =
-            lattice_polygonise_cell(lattice, &lattice->cells[i], iso, &screen, &normal_matrix, list);
-        if (count >= 3) polygon_draw_list(list, count, 0, 0xFFFFFF, texture, mode);
-    }
+    const MeshVertex* vertex[12] = {};
+    const Vec3* normal[12] = {};
+    const LatticeCell* cell = lattice->cells;
+    for (int32_t ix = 0; ix < n; ix++)
+        for (int32_t iy = 0; iy < n; iy++)
+            for (int32_t iz = 0; iz < n; iz++, cell++) {
+                const int index = cell_index(cell, iso);
+                const uint32_t mask = field_edge_table[index];
+                if (mask == 0) continue;
+                for (int e = 0; e < 12; e++) {
+                    if (!(mask & (1u << e))) continue;
+                    const EdgeSlot* k = &edge_slots[e];
+                    const int32_t x = ix + k->dx;
+                    const int32_t layer = k->kind == 8 ? 8 : ((x & 1) * 4 + k->kind);
+                    LatticeEdgeVertex* entry = &lattice->edge_cache[layer * plane + (iy + k->dy) * side + iz + k->dz];
+                    const uint32_t stamp = base + (uint32_t)x;
+                    if (entry->stamp != stamp) {
+                        edge_vertex_make(cell->corners[field_edge_corners[e][0]], cell->corners[field_edge_corners[e][1]],
+                                         iso, &screen, &normal_matrix, &entry->vertex, &entry->normal);
+                        entry->stamp = stamp;
+                    }
+                    vertex[e] = &entry->vertex;
+                    normal[e] = &entry->normal;
+                }
+                int32_t count = cell_emit(lattice, index, vertex, normal, list);
+                if (count >= 3) polygon_draw_list(list, count, 0, 0xFFFFFF, texture, mode);
+            }
 }

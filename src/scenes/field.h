@@ -22,6 +22,14 @@ struct LatticeCell {
     LatticePoint* corners[8];
 };
 
+// A cut edge's vertex and view-space normal as the polygoniser made them during the call marked by
+// `stamp`; the cells that share the edge (in the same direction) take it from here.
+struct LatticeEdgeVertex {
+    MeshVertex vertex;
+    Vec3 normal;
+    uint32_t stamp;
+};
+
 struct FieldLattice {
     int32_t max_resolution;         // what the arrays hold; never changes
     int32_t resolution;             // current cells per axis N, 2 <= N <= max_resolution
@@ -32,6 +40,8 @@ struct FieldLattice {
     float cell_size;                // edge length / N
     Vec3 light;                     // polygoniser light direction; (0, 0, 1) at creation
     Matrix object_matrix;           // model matrix handed to camera_object_matrices
+    LatticeEdgeVertex* edge_cache;  // the polygoniser's: 9 planes of (max_resolution+1)^2 entries
+    uint32_t edge_stamp;            // the next call's first stamp
 };
 
 // Corner k of a cell sits at the cell's lowest point plus these (dx, dy, dz) steps.

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "gfx/display.h"
 #include "render3d/camera.h"
@@ -262,6 +263,60 @@ TEST_F(Lattice, PolygoniserDrawsASphereInFrontOfTheCamera) {
     EXPECT_TRUE(centre);
     EXPECT_GT(lit, 2000);
     EXPECT_LT(lit, 640 * 480 / 2);
+    display_close();
+}
+
+TEST_F(Lattice, SharedEdgesDrawWhatEveryCellComputingItsOwnDraws) {
+    // Lumpy fields at two resolutions and several views, each drawn twice by the polygoniser (the
+    // edge cache must not carry anything from one call to the next) against every cell polygonised
+    // on its own; the pictures and depth buffers must be equal bit for bit.
+    ASSERT_EQ(display_open_offscreen(1), 0);
+    std::vector<uint32_t> want_px, got_px;
+    std::vector<int32_t> want_z, got_z;
+    unsigned s = 5;
+    auto rnd = [&](float lo, float hi) {
+        s = s * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
+    };
+    int covered = 0;
+    for (int trial = 0; trial < 6; trial++) {
+        lattice_set_resolution(lattice, trial < 3 ? 8 : 5, 64.0f);
+        lattice_scale_values(lattice, 0.0f);
+        for (int b = 0; b < 6; b++) {
+            Vec3 c{rnd(-24, 24), rnd(-24, 24), rnd(-24, 24)};
+            lattice_add_blob(lattice, &c, rnd(1, 3), rnd(8, 30));
+        }
+        Camera camera{};
+        camera_orbit(&camera, rnd(0.2f, 3.0f), rnd(-3, 3), rnd(70, 140), nullptr);
+        camera.near = 1.0f, camera.far = 256.0f, camera.fov = 45.0f;
+        camera.viewport_w = 640, camera.viewport_h = 480;
+        camera_update(&camera);
+        lattice->light = Vec3{0.3f, 0.5f, 1.0f};
+        const RenderMode mode = RENDER_GOURAUD | RENDER_DEPTH;
+        frame_begin();
+        frame_clear(0xFF000000u);
+        Matrix screen, normal;
+        camera_object_matrices(&camera, &lattice->object_matrix, &screen, &normal);
+        vec3_normalize(&lattice->light, &lattice->light);
+        MeshVertex list[15];
+        for (int32_t i = 0; i < lattice->cell_count; i++) {
+            int32_t count = lattice_polygonise_cell(lattice, &lattice->cells[i], 1.0f, &screen, &normal, list);
+            if (count >= 3) polygon_draw_list(list, count, 0, 0xFFFFFF, nullptr, mode);
+        }
+        want_px.assign(framebuffer.pixels, framebuffer.pixels + 640 * 480);
+        want_z.assign(depth_buffer->values, depth_buffer->values + 640 * 480);
+        for (int again = 0; again < 2; again++) {
+            frame_begin();
+            frame_clear(0xFF000000u);
+            lattice_polygonise(lattice, 1.0f, &camera, nullptr, mode);
+            got_px.assign(framebuffer.pixels, framebuffer.pixels + 640 * 480);
+            got_z.assign(depth_buffer->values, depth_buffer->values + 640 * 480);
+            ASSERT_EQ(got_px, want_px) << "trial " << trial << ", call " << again;
+            ASSERT_EQ(got_z, want_z) << "trial " << trial << ", call " << again;
+        }
+        for (uint32_t p : want_px) covered += p != 0xFF000000u;
+    }
+    EXPECT_GT(covered, 20000);
     display_close();
 }
 
