@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,20 @@ DepthBuffer* depth_buffer2 = nullptr;
 uint32_t grey_ramp[256];
 
 static SDL_Surface* screen_surface = nullptr;
+// Set when depth_buffer (0) or depth_buffer2 (1) may hold anything but 0x7FFFFFFF. Atomic because the
+// loading thread frames its own pictures while the main thread builds the parts.
+static std::atomic<int> depth_drawn[2];
+
+static std::atomic<int>* depth_drawn_flag(const DepthBuffer* depth) {
+    if (!depth) return nullptr;
+    return depth == depth_buffer ? &depth_drawn[0] : depth == depth_buffer2 ? &depth_drawn[1] : nullptr;
+}
+
+// Resets the buffer when it was drawn into since its last reset.
+static void depth_reset_if_drawn(DepthBuffer* depth) {
+    std::atomic<int>* flag = depth_drawn_flag(depth);
+    if (flag && flag->load(std::memory_order_relaxed)) depth_fill(depth, 0x7FFFFFFF);
+}
 static uint32_t* offscreen_pixels = nullptr;
 
 static void display_build_grey_ramp(void) {
@@ -169,8 +184,13 @@ void frame_begin(void) {
         SDL_LockSurface(screen_surface);
         framebuffer.pixels = (uint32_t*)screen_surface->pixels;
     }
-    if (depth_buffer) depth_fill(depth_buffer, 0x7FFFFFFF);
-    if (depth_buffer2) depth_fill(depth_buffer2, 0x7FFFFFFF);
+    depth_reset_if_drawn(depth_buffer);
+    depth_reset_if_drawn(depth_buffer2);
+}
+
+void depth_mark_drawn(const DepthBuffer* depth) {
+    std::atomic<int>* flag = depth_drawn_flag(depth);
+    if (flag) flag->store(1, std::memory_order_relaxed);
 }
 
 void frame_clear(uint32_t colour) {
@@ -217,6 +237,7 @@ void depth_free(DepthBuffer* depth) { free(depth); }
 
 void depth_fill(DepthBuffer* depth, uint32_t value) {
     if (!depth) return;
+    if (std::atomic<int>* flag = depth_drawn_flag(depth)) flag->store(value != 0x7FFFFFFFu, std::memory_order_relaxed);
     int32_t v = (int32_t)value;
     int32_t* p = depth->values;
     size_t count = (size_t)depth->width * (size_t)depth->height;

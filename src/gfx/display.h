@@ -33,10 +33,15 @@ extern uint32_t grey_ramp[256];      // entry i is i * 0x01010101
 int display_open(int allocate_depth);            // window; asks "Fullscreen?"; 0 ok, 1 failure
 int display_open_offscreen(int allocate_depth);  // memory only, no window, no question; 0 or 1
 void display_close(void);                        // safe to call when nothing is open
-void frame_begin(void);                          // lock when needed, reset both depth buffers
+// Lock when needed and reset the depth buffers: each only when something was drawn into it since its
+// last reset, so every read still finds 0x7FFFFFFF where nothing was drawn this frame.
+void frame_begin(void);
 void frame_clear(uint32_t colour);               // fill all 640 x 480 pixels
 void frame_present(void);                        // unlock and show the frame (no-op off-screen)
 
 DepthBuffer* depth_new(int width, int height);   // every value 0x7FFFFFFF; null on no memory
 void depth_free(DepthBuffer* depth);             // null accepted
 void depth_fill(DepthBuffer* depth, uint32_t value);  // null accepted; width*height multiple of 8
+// Whoever writes depth_buffer or depth_buffer2 other than through depth_fill calls this first, so
+// that the next frame_begin resets it (the rasterizer does; many frames never touch one or both).
+void depth_mark_drawn(const DepthBuffer* depth);

@@ -64,6 +64,7 @@ static RasterFiller raster_choose(RenderMode mode, const Texture* texture) {
     if (!shadow_pass && !framebuffer.pixels) return nullptr;
     if ((mode & RENDER_DEPTH) && !shadow_pass && !depth_buffer) return nullptr;
     if ((shadow_pass || (mode & RENDER_SHADOW)) && !depth_buffer2) return nullptr;
+    if (mode & RENDER_DEPTH) depth_mark_drawn(shadow_pass ? depth_buffer2 : depth_buffer);  // reset next frame
     const int bump_only = mode == (RENDER_BUMP_OFFSET | RENDER_ENVMAP | RENDER_DEPTH);
     if ((mode & (RENDER_TEXTURE | RENDER_PERSPECTIVE)) && !bump_only && !raster_picture_usable(texture))
         return nullptr;

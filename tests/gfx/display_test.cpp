@@ -21,11 +21,18 @@ TEST(Display, OffscreenClearFillsEveryPixelAndFrameBeginResetsDepth) {
     for (int i = 0; i < SCREEN_WIDTH * SCREEN_HEIGHT; i++) ASSERT_EQ(framebuffer.pixels[i], 0xFF7F7F7Fu) << i;
     ASSERT_NE(depth_buffer, nullptr);
     ASSERT_NE(depth_buffer2, nullptr);
+    depth_mark_drawn(depth_buffer);
     depth_buffer->values[0] = 5;
+    depth_mark_drawn(depth_buffer2);
     depth_buffer2->values[SCREEN_WIDTH * SCREEN_HEIGHT - 1] = -3;
     frame_begin();
     EXPECT_EQ(depth_buffer->values[0], 0x7FFFFFFF);
     EXPECT_EQ(depth_buffer2->values[SCREEN_WIDTH * SCREEN_HEIGHT - 1], 0x7FFFFFFF);
+    // A fill with anything else counts as drawing; marking a buffer that is not the display's is harmless.
+    depth_fill(depth_buffer2, 9);
+    frame_begin();
+    EXPECT_EQ(depth_buffer2->values[77], 0x7FFFFFFF);
+    depth_mark_drawn(nullptr);
     frame_present();
     for (int i = 0; i < 256; i++) ASSERT_EQ(grey_ramp[i], (uint32_t)i * 0x01010101u);
     display_close();

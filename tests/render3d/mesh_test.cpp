@@ -486,3 +486,29 @@ TEST_F(MeshDraw, EarlyCullingDrawsWhatTheFullClipChainsDraw) {
     clip_set_rect(0, 0, 640, 480);
     mesh_free(m);
 }
+
+TEST(DepthReset, BuffersDrawnIntoAreWipedByTheNextFrameAndUntouchedOnesStayClean) {
+    ASSERT_EQ(display_open_offscreen(1), 0);
+    MeshVertex tri[3] = {};
+    tri[0].sx = 10, tri[0].sy = 10, tri[1].sx = 300, tri[1].sy = 20, tri[2].sx = 40, tri[2].sy = 400;
+    auto clean = [](const DepthBuffer* d) {
+        for (int i = 0; i < 640 * 480; i++)
+            if (d->values[i] != 0x7FFFFFFF) return false;
+        return true;
+    };
+    frame_begin();
+    EXPECT_TRUE(clean(depth_buffer) && clean(depth_buffer2));
+    polygon_draw_list(tri, 3, 0, 0, nullptr, RENDER_DEPTH);  // the shadow pass
+    EXPECT_FALSE(clean(depth_buffer2));
+    EXPECT_TRUE(clean(depth_buffer));
+    frame_begin();
+    EXPECT_TRUE(clean(depth_buffer2));
+    polygon_draw_list(tri, 3, 0, 0xFF00FF00u, nullptr, RENDER_DEPTH | RENDER_FLAT);
+    EXPECT_FALSE(clean(depth_buffer));
+    frame_begin();
+    EXPECT_TRUE(clean(depth_buffer) && clean(depth_buffer2));
+    polygon_draw_list(tri, 3, 0, 0xFF00FF00u, nullptr, RENDER_FLAT);  // no depth at all
+    frame_begin();
+    EXPECT_TRUE(clean(depth_buffer) && clean(depth_buffer2));
+    display_close();
+}
