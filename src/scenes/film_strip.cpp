@@ -92,6 +92,24 @@ static void double_rows_scalar(const DoubleSpan* span) {
     }
 }
 
+// Two spans of equal size in one pass: the second blends over the first's result exactly as a second
+// pass would, since each pass reads only the left pixel of a pair, which the first just wrote.
+static inline void double_row_two_scalar(uint32_t* d, const uint32_t* s1, const uint32_t* s2, int from,
+                                         int columns, uint32_t o1, uint32_t o2) {
+    for (int i = from; i < columns; i++) {
+        uint32_t r = double_pixel<0>(s2[i], double_pixel<0>(s1[i], d[2 * i], o1), o2);
+        d[2 * i] = r;
+        d[2 * i + 1] = r;
+    }
+}
+
+static void double_rows_two_scalar(const DoubleSpan* a, const DoubleSpan* b) {
+    for (int r = 0; r < a->rows * 2; r++) {
+        double_row_two_scalar(a->dst + (size_t)r * a->dst_stride, a->src + (size_t)(r / 2) * a->src_stride,
+                              b->src + (size_t)(r / 2) * b->src_stride, 0, a->columns, a->opacity, b->opacity);
+    }
+}
+
 #if FILM_STRIP_SSE2
 // Bytes in the high half of 16-bit lanes (x << 8), so one high multiply gives (x * k) >> 8.
 static inline __m128i double_lanes(__m128i s8, __m128i d8, __m128i o, int mode) {
@@ -104,26 +122,51 @@ static inline __m128i double_lanes(__m128i s8, __m128i d8, __m128i o, int mode) 
 
 // Four source pixels per step: the left pixels of the four screen pairs are gathered, blended, and
 // each result is written twice.
+// Four source pixels blended over four left pixels (mode 0 or 3), packed back to bytes.
+static inline __m128i double_quad(__m128i sv, __m128i left, __m128i o, int mode) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i lo = double_lanes(_mm_unpacklo_epi8(zero, sv), _mm_unpacklo_epi8(zero, left), o, mode);
+    __m128i hi = double_lanes(_mm_unpackhi_epi8(zero, sv), _mm_unpackhi_epi8(zero, left), o, mode);
+    return _mm_packus_epi16(lo, hi);  // packus clamps at 255
+}
+
+// The left pixels of four screen pairs.
+static inline __m128i double_left(const uint32_t* d) {
+    __m128i d0 = _mm_loadu_si128((const __m128i*)d);
+    __m128i d1 = _mm_loadu_si128((const __m128i*)(d + 4));
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(d0), _mm_castsi128_ps(d1), _MM_SHUFFLE(2, 0, 2, 0)));
+}
+
+static inline void double_store(uint32_t* d, __m128i res) {
+    _mm_storeu_si128((__m128i*)d, _mm_unpacklo_epi32(res, res));
+    _mm_storeu_si128((__m128i*)(d + 4), _mm_unpackhi_epi32(res, res));
+}
+
+static void double_rows_two_sse2(const DoubleSpan* a, const DoubleSpan* b) {
+    const __m128i o1 = _mm_set1_epi16((short)a->opacity);
+    const __m128i o2 = _mm_set1_epi16((short)b->opacity);
+    for (int r = 0; r < a->rows * 2; r++) {
+        uint32_t* d = a->dst + (size_t)r * a->dst_stride;
+        const uint32_t* s1 = a->src + (size_t)(r / 2) * a->src_stride;
+        const uint32_t* s2 = b->src + (size_t)(r / 2) * b->src_stride;
+        int i = 0;
+        for (; i + 4 <= a->columns; i += 4) {
+            __m128i first = double_quad(_mm_loadu_si128((const __m128i*)(s1 + i)), double_left(d + 2 * i), o1, 0);
+            double_store(d + 2 * i, double_quad(_mm_loadu_si128((const __m128i*)(s2 + i)), first, o2, 0));
+        }
+        double_row_two_scalar(d, s1, s2, i, a->columns, a->opacity, b->opacity);
+    }
+}
+
 template <int MODE>
 static void double_rows_sse2(const DoubleSpan* span) {
-    const __m128i zero = _mm_setzero_si128();
     const __m128i o = _mm_set1_epi16((short)span->opacity);
     for (int r = 0; r < span->rows * 2; r++) {
         uint32_t* d = span->dst + (size_t)r * span->dst_stride;
         const uint32_t* s = span->src + (size_t)(r / 2) * span->src_stride;
         int i = 0;
-        for (; i + 4 <= span->columns; i += 4) {
-            __m128i sv = _mm_loadu_si128((const __m128i*)(s + i));
-            __m128i d0 = _mm_loadu_si128((const __m128i*)(d + 2 * i));
-            __m128i d1 = _mm_loadu_si128((const __m128i*)(d + 2 * i + 4));
-            __m128i left = _mm_castps_si128(
-                _mm_shuffle_ps(_mm_castsi128_ps(d0), _mm_castsi128_ps(d1), _MM_SHUFFLE(2, 0, 2, 0)));
-            __m128i lo = double_lanes(_mm_unpacklo_epi8(zero, sv), _mm_unpacklo_epi8(zero, left), o, MODE);
-            __m128i hi = double_lanes(_mm_unpackhi_epi8(zero, sv), _mm_unpackhi_epi8(zero, left), o, MODE);
-            __m128i res = _mm_packus_epi16(lo, hi);  // packus clamps at 255
-            _mm_storeu_si128((__m128i*)(d + 2 * i), _mm_unpacklo_epi32(res, res));
-            _mm_storeu_si128((__m128i*)(d + 2 * i + 4), _mm_unpackhi_epi32(res, res));
-        }
+        for (; i + 4 <= span->columns; i += 4)
+            double_store(d + 2 * i, double_quad(_mm_loadu_si128((const __m128i*)(s + i)), double_left(d + 2 * i), o, MODE));
         double_row_scalar<MODE>(d, s, i, span->columns, span->opacity);
     }
 }
@@ -149,6 +192,42 @@ void image_blit_double(const Image* image, int src_x, int src_y, int src_w, int 
     }
 #endif
     image_blit_double_scalar(image, src_x, src_y, src_w, src_h, opacity, mode);
+}
+
+// Both regions cut alike, or the two plain passes.
+static int double_two_spans(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
+                            uint32_t opacity_first, uint32_t opacity_second, DoubleSpan* a, DoubleSpan* b) {
+    return double_span(image, 0, src_y_first, src_w, src_h, opacity_first, 0, a) &&
+           double_span(image, 0, src_y_second, src_w, src_h, opacity_second, 0, b) && a->rows == b->rows &&
+           a->columns == b->columns;
+}
+
+void image_blit_double_two_scalar(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
+                                  uint32_t opacity_first, uint32_t opacity_second) {
+    DoubleSpan a, b;
+    if (double_two_spans(image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second, &a, &b)) {
+        double_rows_two_scalar(&a, &b);
+        return;
+    }
+    image_blit_double_scalar(image, 0, src_y_first, src_w, src_h, opacity_first, 0);
+    image_blit_double_scalar(image, 0, src_y_second, src_w, src_h, opacity_second, 0);
+}
+
+void image_blit_double_two(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
+                           uint32_t opacity_first, uint32_t opacity_second) {
+#if FILM_STRIP_SSE2
+    if (simd_level() >= SIMD_SSE2) {
+        DoubleSpan a, b;
+        if (double_two_spans(image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second, &a, &b)) {
+            double_rows_two_sse2(&a, &b);
+            return;
+        }
+        image_blit_double(image, 0, src_y_first, src_w, src_h, opacity_first, 0);
+        image_blit_double(image, 0, src_y_second, src_w, src_h, opacity_second, 0);
+        return;
+    }
+#endif
+    image_blit_double_two_scalar(image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second);
 }
 
 // ---- the layers ---------------------------------------------------------------------------------
@@ -195,8 +274,8 @@ void layer_film_strip_render(float x) {
     int k = (int)std::floor(u) % n;
     if (k < 0) k += n;
     int w = film_strip_image->width;
-    image_blit_double(film_strip_image, 0, k * FILM_FRAME_ROWS, w, FILM_FRAME_ROWS, (uint32_t)(p - s), 0);
-    image_blit_double(film_strip_image, 0, ((k + 1) % n) * FILM_FRAME_ROWS, w, FILM_FRAME_ROWS, (uint32_t)s, 0);
+    image_blit_double_two(film_strip_image, k * FILM_FRAME_ROWS, ((k + 1) % n) * FILM_FRAME_ROWS, w, FILM_FRAME_ROWS,
+                          (uint32_t)(p - s), (uint32_t)s);
 }
 
 static int dancer_opacity(int b, float t, float phase) {

@@ -15,3 +15,9 @@ void image_blit_double(const Image* image, int src_x, int src_y, int src_w, int 
 // The plain per-pixel twin of the above (the SIMD path must give the same bytes).
 void image_blit_double_scalar(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
                               uint32_t mode);
+// Mode 0 doubles of rows src_y_first and then src_y_second (columns from 0) in one pass over the
+// screen, with the bytes of the two plain calls in that order; and its plain per-pixel twin.
+void image_blit_double_two(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
+                           uint32_t opacity_first, uint32_t opacity_second);
+void image_blit_double_two_scalar(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
+                                  uint32_t opacity_first, uint32_t opacity_second);

@@ -88,6 +88,27 @@ TEST_F(FilmStrip, DoublingBlitMatchesTheReferenceOnBothPaths) {
     image_free(im);
 }
 
+TEST_F(FilmStrip, TwoCelsInOnePassMatchTwoPlainPassesOnBothPaths) {
+    srand(11);
+    // 250 rows: a second region starting low is cut shorter than the first, which takes two passes.
+    Image* im = image_new(323, 250);
+    for (int trial = 0; trial < 30; trial++) {
+        random_fill(im->pixels, 323 * 250);
+        random_fill(framebuffer.pixels, 640 * 480);
+        std::vector<uint32_t> before = screen(), expect = before;
+        int y1 = rand() % 40, y2 = trial % 6 == 5 ? 200 : rand() % 40, w = 1 + rand() % 323, h = 1 + rand() % 240;
+        uint32_t o1 = (uint32_t)rand(), o2 = trial % 4 == 3 ? 0 : (uint32_t)rand();
+        ref_blit_double(expect, im, 0, y1, w, h, o1, 0);
+        ref_blit_double(expect, im, 0, y2, w, h, o2, 0);
+        image_blit_double_two(im, y1, y2, w, h, o1, o2);
+        ASSERT_EQ(screen(), expect) << "trial " << trial;
+        memcpy(framebuffer.pixels, before.data(), before.size() * 4);
+        image_blit_double_two_scalar(im, y1, y2, w, h, o1, o2);
+        ASSERT_EQ(screen(), expect) << "scalar, trial " << trial;
+    }
+    image_free(im);
+}
+
 TEST_F(FilmStrip, DoublingBlitStaysInsideImageAndScreen) {
     // Wider than half the screen: the extra columns must not spill into the next screen row.
     Image* wide = image_new(400, 16);
