@@ -14,8 +14,8 @@ FieldLattice* lattice_create(int32_t n) {
     size_t point_bytes = (points * sizeof(LatticePoint) + 15) & ~(size_t)15;
     size_t cell_bytes = (cells * sizeof(LatticeCell) + 15) & ~(size_t)15;
     size_t cache_entries = 9 * (size_t)(n + 1) * (size_t)(n + 1);
-    unsigned char* block = (unsigned char*)calloc(
-        1, header + point_bytes + cell_bytes + cache_entries * sizeof(LatticeEdgeVertex));
+    size_t cache_bytes = cache_entries * sizeof(LatticeEdgeVertex);
+    unsigned char* block = (unsigned char*)calloc(1, header + point_bytes + cell_bytes + cache_bytes + points);
     if (!block) return nullptr;
     FieldLattice* lattice = (FieldLattice*)block;
     lattice->max_resolution = n;
@@ -26,6 +26,7 @@ FieldLattice* lattice_create(int32_t n) {
     lattice->cells = (LatticeCell*)(block + header + point_bytes);
     lattice->edge_cache = (LatticeEdgeVertex*)(block + header + point_bytes + cell_bytes);
     lattice->edge_stamp = 1;  // the cache starts zeroed, stamped as never made
+    lattice->below = block + header + point_bytes + cell_bytes + cache_bytes;
     lattice->light = Vec3{0.0f, 0.0f, 1.0f};
     mat_identity(&lattice->object_matrix);
     return lattice;
@@ -243,6 +244,13 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
     // Each cut edge is computed once per direction and call, by the first cell that meets it.
     const uint32_t base = lattice->edge_stamp;
     lattice->edge_stamp += (uint32_t)side + 1;
+    // The corner tests read from one byte per point instead of through the cells' corner links.
+    uint8_t* below = lattice->below;
+    for (int32_t i = 0; i < lattice->point_count; i++) below[i] = iso > lattice->points[i].value;
+    int32_t corner_step[8];
+    for (int k = 0; k < 8; k++)
+        corner_step[k] = (field_corner_offsets[k][0] * side + field_corner_offsets[k][1]) * side +
+                         field_corner_offsets[k][2];
     MeshVertex list[15];
     const MeshVertex* vertex[12] = {};
     const Vec3* normal[12] = {};
@@ -250,7 +258,9 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
     for (int32_t ix = 0; ix < n; ix++)
         for (int32_t iy = 0; iy < n; iy++)
             for (int32_t iz = 0; iz < n; iz++, cell++) {
-                const int index = cell_index(cell, iso);
+                const uint8_t* low = below + (ix * side + iy) * side + iz;
+                int index = 0;
+                for (int k = 0; k < 8; k++) index |= low[corner_step[k]] << k;
                 const uint32_t mask = field_edge_table[index];
                 if (mask == 0) continue;
                 for (int e = 0; e < 12; e++) {

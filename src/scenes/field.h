@@ -2,7 +2,8 @@
 // precomputed neighbour links and cell corner lists, soft blobs that add or subtract a sphere of
 // influence, and a marching-cubes polygoniser that draws lit, environment-mapped triangles directly.
 //
-// One allocation holds the record, its points and its cells; lattice_free releases it (null is
+// One allocation holds the record, its points, its cells and the polygoniser's scratch (shared edge
+// vertices, corner tests), so the polygoniser allocates nothing; lattice_free releases it (null is
 // fine). lattice_create is the only operation that fails (null on no memory).
 #pragma once
 #include <cstdint>
@@ -41,6 +42,7 @@ struct FieldLattice {
     Vec3 light;                     // polygoniser light direction; (0, 0, 1) at creation
     Matrix object_matrix;           // model matrix handed to camera_object_matrices
     LatticeEdgeVertex* edge_cache;  // the polygoniser's: 9 planes of (max_resolution+1)^2 entries
+    uint8_t* below;                 // the polygoniser's: 1 per point whose value is below the level
     uint32_t edge_stamp;            // the next call's first stamp
 };
 
