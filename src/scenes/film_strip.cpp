@@ -194,40 +194,36 @@ void image_blit_double(const Image* image, int src_x, int src_y, int src_w, int 
     image_blit_double_scalar(image, src_x, src_y, src_w, src_h, opacity, mode);
 }
 
-// Both regions cut alike, or the two plain passes.
-static int double_two_spans(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
-                            uint32_t opacity_first, uint32_t opacity_second, DoubleSpan* a, DoubleSpan* b) {
-    return double_span(image, 0, src_y_first, src_w, src_h, opacity_first, 0, a) &&
-           double_span(image, 0, src_y_second, src_w, src_h, opacity_second, 0, b) && a->rows == b->rows &&
-           a->columns == b->columns;
+// Mode 0 doubles of two regions: fused when both are cut alike, otherwise as the two plain passes.
+static void blit_double_two(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
+                            uint32_t opacity_first, uint32_t opacity_second, int wide) {
+    DoubleSpan a, b;
+    if (double_span(image, 0, src_y_first, src_w, src_h, opacity_first, 0, &a) &&
+        double_span(image, 0, src_y_second, src_w, src_h, opacity_second, 0, &b) && a.rows == b.rows &&
+        a.columns == b.columns) {
+#if FILM_STRIP_SSE2
+        if (wide) {
+            double_rows_two_sse2(&a, &b);
+            return;
+        }
+#endif
+        double_rows_two_scalar(&a, &b);
+        return;
+    }
+    auto pass = wide ? image_blit_double : image_blit_double_scalar;
+    pass(image, 0, src_y_first, src_w, src_h, opacity_first, 0);
+    pass(image, 0, src_y_second, src_w, src_h, opacity_second, 0);
 }
 
 void image_blit_double_two_scalar(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
                                   uint32_t opacity_first, uint32_t opacity_second) {
-    DoubleSpan a, b;
-    if (double_two_spans(image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second, &a, &b)) {
-        double_rows_two_scalar(&a, &b);
-        return;
-    }
-    image_blit_double_scalar(image, 0, src_y_first, src_w, src_h, opacity_first, 0);
-    image_blit_double_scalar(image, 0, src_y_second, src_w, src_h, opacity_second, 0);
+    blit_double_two(image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second, 0);
 }
 
 void image_blit_double_two(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
                            uint32_t opacity_first, uint32_t opacity_second) {
-#if FILM_STRIP_SSE2
-    if (simd_level() >= SIMD_SSE2) {
-        DoubleSpan a, b;
-        if (double_two_spans(image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second, &a, &b)) {
-            double_rows_two_sse2(&a, &b);
-            return;
-        }
-        image_blit_double(image, 0, src_y_first, src_w, src_h, opacity_first, 0);
-        image_blit_double(image, 0, src_y_second, src_w, src_h, opacity_second, 0);
-        return;
-    }
-#endif
-    image_blit_double_two_scalar(image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second);
+    blit_double_two(image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second,
+                    FILM_STRIP_SSE2 && simd_level() >= SIMD_SSE2);
 }
 
 // ---- the layers ---------------------------------------------------------------------------------
