@@ -53,7 +53,7 @@ Camera bench_camera(void) {
     return c;
 }
 
-enum { DRAW_NONE, DRAW_DIRECT, DRAW_CLIPPED };
+enum { DRAW_NONE, DRAW_DIRECT, DRAW_CLIPPED, DRAW_NEAR };
 
 void run(benchmark::State& state, RenderMode mode, int light_model, int draw) {
     if (!framebuffer.pixels) display_open_offscreen(1);
@@ -73,6 +73,7 @@ void run(benchmark::State& state, RenderMode mode, int light_model, int draw) {
         mesh_light(mesh, &light, light_model);
         if (draw == DRAW_DIRECT) mesh_draw(mesh, &cam, mode, MESH_CLIP_NONE);
         if (draw == DRAW_CLIPPED) mesh_draw_clipped(mesh, &cam, mode);
+        if (draw == DRAW_NEAR) mesh_draw(mesh, &cam, mode, MESH_CLIP_NEAR);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * mesh->triangle_count);
@@ -88,6 +89,7 @@ void BM_mesh_0015_flat_clipped(benchmark::State& s) { run(s, 0x0015, MESH_LIGHT_
 void BM_mesh_0096_gouraud_clipped(benchmark::State& s) {
     run(s, 0x0096, MESH_LIGHT_GOURAUD, DRAW_CLIPPED);
 }
+void BM_mesh_0015_flat_near(benchmark::State& s) { run(s, 0x0015, MESH_LIGHT_FLAT, DRAW_NEAR); }
 void BM_mesh_transform_light_flat(benchmark::State& s) { run(s, 0, MESH_LIGHT_FLAT, DRAW_NONE); }
 void BM_mesh_transform_light_gouraud(benchmark::State& s) {
     run(s, 0, MESH_LIGHT_GOURAUD, DRAW_NONE);
@@ -99,6 +101,7 @@ BENCHMARK(BM_mesh_0015_flat);
 BENCHMARK(BM_mesh_0096_gouraud);
 BENCHMARK(BM_mesh_0015_flat_clipped);
 BENCHMARK(BM_mesh_0096_gouraud_clipped);
+BENCHMARK(BM_mesh_0015_flat_near);
 BENCHMARK(BM_mesh_transform_light_flat);
 BENCHMARK(BM_mesh_transform_light_gouraud);
 BENCHMARK_MAIN();
