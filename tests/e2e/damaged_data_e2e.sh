@@ -11,12 +11,9 @@
 set -uo pipefail
 build=$1
 here=$(cd "$(dirname "$0")" && pwd)
-sanitize=${QUILLET_SANITIZE_BUILD:-$(dirname "$build")/build-sanitize}
-tool="$sanitize/quillet-render"
-if [ ! -x "$tool" ]; then
-  [ "${QUILLET_E2E_ALL:-0}" = 1 ] && { echo "damaged_data_e2e: $tool missing"; exit 1; }
-  echo "damaged_data_e2e: skipped ($tool not built)"; exit 0
-fi
+source "$here/sibling_build.sh"
+sibling_build damaged_data_e2e QUILLET_SANITIZE_BUILD build-sanitize quillet-render
+tool="$sibling/quillet-render"
 [ -d "$build/data" ] || { echo "damaged_data_e2e: $build/data missing"; exit 1; }
 track=Quillet_Demo_prev_105bpm.mp3
 

@@ -10,11 +10,9 @@
 set -uo pipefail
 build=$1
 here=$(cd "$(dirname "$0")" && pwd)
-tsan=${QUILLET_TSAN_BUILD:-$(dirname "$build")/build-tsan}
-if [ ! -x "$tsan/quillet" ] || [ ! -x "$tsan/quillet-render" ]; then
-  [ "${QUILLET_E2E_ALL:-0}" = 1 ] && { echo "threads_e2e: $tsan/quillet or quillet-render missing"; exit 1; }
-  echo "threads_e2e: skipped ($tsan not built)"; exit 0
-fi
+source "$here/sibling_build.sh"
+sibling_build threads_e2e QUILLET_TSAN_BUILD build-tsan quillet quillet-render
+tsan=$sibling
 command -v ffmpeg >/dev/null || { echo "threads_e2e: ffmpeg missing"; exit 1; }
 track=Quillet_Demo_prev_105bpm.mp3
 scratch=$(mktemp -d)

@@ -9,12 +9,9 @@
 set -uo pipefail
 build=$1
 here=$(cd "$(dirname "$0")" && pwd)
-sanitize=${QUILLET_SANITIZE_BUILD:-$(dirname "$build")/build-sanitize}
-tool="$sanitize/quillet-render"
-if [ ! -x "$tool" ]; then
-  [ "${QUILLET_E2E_ALL:-0}" = 1 ] && { echo "whole_show_e2e: $tool missing"; exit 1; }
-  echo "whole_show_e2e: skipped ($tool not built)"; exit 0
-fi
+source "$here/sibling_build.sh"
+sibling_build whole_show_e2e QUILLET_SANITIZE_BUILD build-sanitize quillet-render
+tool="$sibling/quillet-render"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "whole_show_e2e: $*"; head -40 "$scratch/log"; exit 1; }
