@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <thread>
 #include <vector>
@@ -264,6 +265,24 @@ TEST(Decoding, BadFilesAreRefused) {
     EXPECT_EQ(audio_stream_open("/tmp/quillet_no_such_track.mp3"), nullptr);
     EXPECT_EQ(audio_stream_open("/tmp"), nullptr);
     EXPECT_EQ(audio_stream_open(nullptr), nullptr);
+}
+
+// The fuzz target feeds bytes straight to the decoder; they must decode exactly as the file does.
+TEST(Decoding, BytesInMemoryDecodeLikeTheirFile) {
+    std::vector<int16_t> pcm = fixture_sine(12345, 2, 32000, 700.0, 0.5);
+    std::vector<unsigned char> mp3 = fixture_encode(pcm, 2, 32000, 1);
+    FixtureFile file("memory.mp3", mp3);
+    AudioStream* from_file = audio_stream_open(file.path.c_str());
+    AudioStream* from_bytes = audio_stream_open_memory(mp3.data(), mp3.size());
+    ASSERT_NE(from_file, nullptr);
+    ASSERT_NE(from_bytes, nullptr);
+    ASSERT_EQ(from_bytes->frames, from_file->frames);
+    EXPECT_EQ(memcmp(from_bytes->samples, from_file->samples, (size_t)from_file->frames * 4), 0);
+    audio_stream_free(from_file);
+    audio_stream_free(from_bytes);
+    EXPECT_EQ(audio_stream_open_memory(mp3.data(), mp3.size() / 2), nullptr);
+    EXPECT_EQ(audio_stream_open_memory(mp3.data(), 0), nullptr);
+    EXPECT_EQ(audio_stream_open_memory(nullptr, 10), nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
