@@ -6,7 +6,7 @@
 # there. A finding fails the run; its input is kept in BUILD_DIR/findings/.
 #
 # fuzz.sh --minimise BUILD_DIR [NAME...]: merges BUILD_DIR/corpus/fuzz_NAME into the committed
-# corpus, keeping only the inputs that add coverage (run it after a long run, then commit).
+# corpus, keeping only the inputs that reach new edges (run it after a long run, then commit).
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 minimise=0
@@ -32,12 +32,13 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus" "$committed"
   if [ "$minimise" -eq 1 ]; then
     merged=$(mktemp -d)
-    "$target" -merge=1 -rss_limit_mb=2048 "$merged" "$committed" "$corpus" >"$build/$name.merge.log" 2>&1 ||
+    # Edges only, not their hit counts: the committed folder stays at tens of KB.
+    "$target" -merge=1 -use_counters=0 -rss_limit_mb=2048 "$merged" "$committed" "$corpus" >"$build/$name.merge.log" 2>&1 ||
       { echo "fuzz: merging $name failed (see $build/$name.merge.log)"; rm -rf "$merged"; exit 1; }
     rm -f "$committed"/*
     cp "$merged"/* "$committed"/
     rm -rf "$merged"
-    echo "fuzz: $name corpus $(ls "$committed" | wc -l) files, $(du -sk "$committed" | cut -f1) KB"
+    echo "fuzz: $name corpus $(ls "$committed" | wc -l) files, $(cat "$committed"/* | wc -c) bytes"
     continue
   fi
   "$target" --write-seeds "$corpus" >/dev/null || { echo "fuzz: $name could not write its seeds"; exit 1; }
