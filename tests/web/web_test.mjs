@@ -62,24 +62,33 @@ async function openPage(query) {
 }
 
 // Waits for each beat in turn and keeps the first frame shown at or after it, with its clock: pixels
-// and clock are read in one animation frame, between two of the program's frames.
-async function captureBeats(page, seconds) {
-  return page.evaluate((seconds) => new Promise((resolve) => {
+// and clock are read in one animation frame, between two of the program's frames. A frame more than
+// 40 ms late (a busy machine) is not compared; the next beat is tried instead, up to `tries` beats.
+async function captureBeats(page, beats, tries) {
+  return page.evaluate(({ beats, tries, bpm }) => new Promise((resolve) => {
     const shots = [];
+    let beat = beats[0], left = tries;
     function step() {
-      const t = Module._main_web_clock_seconds();
-      if (t >= seconds[shots.length]) {
-        const g = document.getElementById("canvas").getContext("2d");
-        shots.push({ seconds: t, image: g.getImageData(0, 0, 640, 480) });
+      const t = Module._main_web_clock_seconds(), target = beat * 60 / bpm;
+      if (t >= target) {
+        if (t - target <= 0.04 || left <= 1) {
+          const g = document.getElementById("canvas").getContext("2d");
+          shots.push({ beat, seconds: t, image: g.getImageData(0, 0, 640, 480) });
+          beat = beats[shots.length];
+          left = tries;
+        } else {
+          beat++;
+          left--;
+        }
       }
-      if (shots.length < seconds.length) requestAnimationFrame(step);
+      if (shots.length < beats.length) requestAnimationFrame(step);
       else {
         window.quilletShots = shots;
-        resolve(shots.map((s) => s.seconds));
+        resolve(shots.map((s) => ({ beat: s.beat, seconds: s.seconds })));
       }
     }
     requestAnimationFrame(step);
-  }), seconds);
+  }), { beats, tries, bpm });
 }
 
 // Fraction of pixels of capture i whose channels differ from the reference PNG's by more than 40.
@@ -115,12 +124,13 @@ const knownDifferences = [[167, 167], [923, 1090]];
 const known = (frame) => knownDifferences.some(([a, b]) => frame >= a && frame <= b);
 
 const bpm = 105;
-const beats = [8, 24, 40];
+const beats = [8, 40], tries = 6;  // in the intro and the cubes
 
 // --- the show -----------------------------------------------------------------------------------
 {
+  const wanted = beats.flatMap((b) => Array.from({ length: tries }, (_, k) => b + k));
   const render = spawnSync(path.join(linuxDir, "quillet-render"),
-    ["--frames", beats.join(","), "--fps", "60", "--out", offline], { cwd: linuxDir, encoding: "utf8" });
+    ["--frames", wanted.join(","), "--fps", "60", "--out", offline], { cwd: linuxDir, encoding: "utf8" });
   check(render.status === 0, "offline renderer wrote the reference frames");
 
   const { page, errors } = await openPage("");
@@ -164,11 +174,12 @@ const beats = [8, 24, 40];
   check(drift.length > 20 && p90 < 0.05, `show clock follows the audio context within 50 ms (90% within ` +
     `${(p90 * 1000).toFixed(1)} ms, worst ${(worst * 1000).toFixed(1)} ms, ${drift.length} frames)`);
 
-  const times = await captureBeats(page, beats.map((b) => b * 60 / bpm));
+  const captured = await captureBeats(page, beats, tries);
   await page.screenshot({ path: path.join(shots, "show.png") });
-  for (let i = 0; i < beats.length; i++) {
-    const far = await compareWithReference(page, i, `beat-${String(beats[i]).padStart(3, "0")}.png`);
-    check(far < 0.15, `beat ${beats[i]}: live frame at ${times[i].toFixed(3)} s is the offline frame ` +
+  for (let i = 0; i < captured.length; i++) {
+    const { beat, seconds } = captured[i];
+    const far = await compareWithReference(page, i, `beat-${String(beat).padStart(3, "0")}.png`);
+    check(far < 0.15, `beat ${beat}: live frame at ${seconds.toFixed(3)} s is the offline frame ` +
       `within tolerance (${(far * 100).toFixed(2)}% of pixels far off)`);
   }
 
