@@ -1,27 +1,12 @@
-// A small LWO2 writer for tests and fuzz seeds: raw chunks and sub-chunks with their lengths filled
-// in when closed, and a whole-object helper for the common single-layer files.
+// A small LWO2 writer for tests and fuzz seeds: raw chunks and sub-chunks (the IFF byte layer the
+// data-set generator writes with), and a whole-object helper for the common single-layer files.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
-struct LwoWriter {
-    std::vector<uint8_t> bytes;
-    std::vector<size_t> open;       // offsets of open length fields
-    std::vector<int> open_wide;     // 1: U4 length (chunk), 0: U2 (sub-chunk)
-};
+#include "assets/lwo_bytes.h"
 
-void lwo_writer_u1(LwoWriter* w, uint8_t v);
-void lwo_writer_u2(LwoWriter* w, uint16_t v);
-void lwo_writer_u4(LwoWriter* w, uint32_t v);
-void lwo_writer_f4(LwoWriter* w, float v);
-void lwo_writer_id(LwoWriter* w, const char* id);  // four characters
-void lwo_writer_vx(LwoWriter* w, uint32_t v);      // two bytes below 0xFF00, else four
-void lwo_writer_string(LwoWriter* w, const char* s);  // NUL and pad byte to even
-void lwo_writer_chunk(LwoWriter* w, const char* id);  // opens a chunk (U4 length)
-void lwo_writer_sub(LwoWriter* w, const char* id);    // opens a sub-chunk (U2 length)
-void lwo_writer_end(LwoWriter* w);                    // closes the innermost, pads odd lengths
-void lwo_writer_form(LwoWriter* w);                   // "FORM" ... "LWO2"; close with lwo_writer_end
 int lwo_writer_save(const LwoWriter* w, const std::string& path);  // 1 on success
 
 // One layer, one TAGS list of surface names, PTAG SURF per polygon.
