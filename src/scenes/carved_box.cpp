@@ -6,9 +6,9 @@
 
 #include "gfx/image.h"
 #include "procedural/noise.h"
-#include "render3d/clip.h"
 #include "runtime/clock.h"
 #include "scenes/carved_box.h"
+#include "scenes/scene_math.h"
 #include "scenes/scenes.h"
 
 FieldLattice* meta_lattice = nullptr;
@@ -22,32 +22,31 @@ struct BlockPoint {
     Vec3 normal;
     float value;
 };
-static BlockPoint* meta_block = nullptr;
+static BlockPoint* carved_box_block = nullptr;
 
-static const float kPi = 3.14159265358979f;
 static const float kEdge = 32.0f;
 static const float kInside = 7.0f;
 static const float kIso = 5.0f;
 static const RenderMode kSurfaceMode = RENDER_BILINEAR | RENDER_DEPTH | RENDER_TEXTURE | RENDER_GOURAUD;
 static const RenderMode kGlowMode = RENDER_ADD | RENDER_DEPTH | RENDER_TEXTURE;
 
-static void meta_field_block(FieldLattice* lattice);
+static void carved_box_field_block(FieldLattice* lattice);
 
 int scene_carved_box_init(void) {
     scene_carved_box_free();
-    meta_lattice = lattice_create(META_RESOLUTION);
-    meta_sprites = mesh_create(4 * META_HOLES, 2 * META_HOLES);
-    if (meta_lattice) meta_block = (BlockPoint*)std::malloc((size_t)meta_lattice->point_count * sizeof(BlockPoint));
-    if (!meta_lattice || !meta_sprites || !meta_block) {
+    meta_lattice = lattice_create(CARVED_BOX_RESOLUTION);
+    meta_sprites = mesh_create(4 * CARVED_BOX_HOLES, 2 * CARVED_BOX_HOLES);
+    if (meta_lattice) carved_box_block = (BlockPoint*)std::malloc((size_t)meta_lattice->point_count * sizeof(BlockPoint));
+    if (!meta_lattice || !meta_sprites || !carved_box_block) {
         scene_carved_box_free();
         return 1;
     }
     lattice_build(meta_lattice, kEdge);
     lattice_scale_values(meta_lattice, 0.0f);
-    meta_field_block(meta_lattice);
+    carved_box_field_block(meta_lattice);
     for (int32_t i = 0; i < meta_lattice->point_count; i++)
-        meta_block[i] = BlockPoint{meta_lattice->points[i].normal, meta_lattice->points[i].value};
-    for (int i = 0; i < META_HOLES; i++) {
+        carved_box_block[i] = BlockPoint{meta_lattice->points[i].normal, meta_lattice->points[i].value};
+    for (int i = 0; i < CARVED_BOX_HOLES; i++) {
         MeshTriangle* t = &meta_sprites->triangles[2 * i];
         t[0].vertex_a = 4 * i;
         t[0].vertex_b = 4 * i + 2;
@@ -67,17 +66,15 @@ int scene_carved_box_init(void) {
 void scene_carved_box_free(void) {
     mesh_free(meta_sprites);
     lattice_free(meta_lattice);
-    std::free(meta_block);
-    meta_block = nullptr;
+    std::free(carved_box_block);
+    carved_box_block = nullptr;
     meta_sprites = nullptr;
     meta_lattice = nullptr;
 }
 
-static float frac(float x) { return x - std::floor(x); }
-static float pow4(float x) { return x * x * x * x; }
 static float pow8(float x) { return pow4(x) * pow4(x); }
 
-void meta_hole_params(float beat, float* scale, float* radius) {
+void carved_box_hole_params(float beat, float* scale, float* radius) {
     const float h = beat - 192.0f;
     float k, r;
     if (h < 14.0f) {
@@ -100,18 +97,11 @@ void meta_hole_params(float beat, float* scale, float* radius) {
     *radius = r;
 }
 
-void meta_camera_place(Camera* camera, float beat) {
+void carved_box_camera_place(Camera* camera, float beat) {
     const float B = beat;
     const int b = (int)beat;
     const float e = (B - 192.0f) * kPi / 16.0f;
     const float p1 = pow4(frac(B)), p2 = pow4(frac(B / 2.0f)), p8 = pow8(frac(B / 4.0f));
-    camera->near = 1.0f;
-    camera->far = 256.0f;
-    camera->fov = 45.0f;
-    camera->viewport_x = 0;
-    camera->viewport_y = 0;
-    camera->viewport_w = 640;
-    camera->viewport_h = 480;
     if (b < 208) {
         camera_orbit(camera, e, 0.0f, 64.0f, nullptr);
     } else if (b < 224) {
@@ -135,7 +125,7 @@ void meta_camera_place(Camera* camera, float beat) {
         if (b > 251) r = r + (B - 252.0f) / 4.0f * 128.0f;
         camera_orbit(camera, q, a, r, &c);
     }
-    camera_update(camera);
+    camera_set_screen(camera, 1.0f, 256.0f);
     const float* v = camera->view.m;
     sprite_right = {v[0], v[4], v[8]};
     sprite_up = {v[1], v[5], v[9]};
@@ -143,7 +133,7 @@ void meta_camera_place(Camera* camera, float beat) {
 
 // The solid block: 7 inside, 0 on the outer layer with the gradient pointing straight out, so the
 // level-5 surface closes just inside the lattice's skin.
-static void meta_field_block(FieldLattice* lattice) {
+static void carved_box_field_block(FieldLattice* lattice) {
     const int32_t n = lattice->resolution, side = n + 1;
     for (int32_t i = 0; i < lattice->point_count; i++) {
         LatticePoint* p = &lattice->points[i];
@@ -169,16 +159,16 @@ static void meta_field_block(FieldLattice* lattice) {
 }
 
 void meta_field_update(float beat) {
-    if (!meta_lattice || !meta_sprites || !meta_block) return;
+    if (!meta_lattice || !meta_sprites || !carved_box_block) return;
     for (int32_t i = 0; i < meta_lattice->point_count; i++) {
-        meta_lattice->points[i].normal = meta_block[i].normal;
-        meta_lattice->points[i].value = meta_block[i].value;
+        meta_lattice->points[i].normal = carved_box_block[i].normal;
+        meta_lattice->points[i].value = carved_box_block[i].value;
     }
     float k, r;
-    meta_hole_params(beat, &k, &r);
+    carved_box_hole_params(beat, &k, &r);
     const float m = (beat - 192.0f) * 0.5f;
     float s = beat * 0.143f;
-    for (int i = 0; i < META_HOLES; i++) {
+    for (int i = 0; i < CARVED_BOX_HOLES; i++) {
         const float rho = r - std::fabs(noise2(s * 0.25f, m * 0.63f + (float)i * 0.02f) * 18.0f);
         const float theta = noise2(s * 0.45f, (m + 0.13f) * 0.39f) * kPi + m * 0.4f;
         const Vec3 centre = {std::cos(theta) * std::sin(s) * rho, std::sin(theta) * std::sin(s) * rho,
@@ -190,7 +180,7 @@ void meta_field_update(float beat) {
 }
 
 void meta_sprite_place(int i, const Vec3* centre, float s) {
-    if (!meta_sprites || i < 0 || i >= META_HOLES) return;
+    if (!meta_sprites || i < 0 || i >= CARVED_BOX_HOLES) return;
     const Vec3 R = sprite_right, U = sprite_up, c = *centre;
     MeshVertex* v = &meta_sprites->vertices[4 * i];
     const float corner[4][2] = {{1, 1}, {-1, 1}, {-1, -1}, {1, -1}};  // along R, along U
@@ -209,22 +199,20 @@ void scene_carved_box_render(float) {
     if (!meta_lattice || !meta_sprites) return;
     const float beat = clock_beat();
     Camera camera = {};
-    meta_camera_place(&camera, beat);
+    carved_box_camera_place(&camera, beat);
     Matrix screen, normal;
     mat_identity(&meta_lattice->object_matrix);
     camera_object_matrices(&camera, &meta_lattice->object_matrix, &screen, &normal);
-    clip_set_depth(1.0f, 256.0f);
-    clip_set_rect(0.0f, 0.0f, 640.0f, 480.0f);
 
     meta_field_update(beat);
     meta_lattice->light = {0.0f, 0.0f, 1.0f};
-    lattice_polygonise(meta_lattice, kIso, &camera, texture_get(META_ENV_TEXTURE), kSurfaceMode);
+    lattice_polygonise(meta_lattice, kIso, &camera, texture_get(TEXTURE_ENVI_GRAY), kSurfaceMode);
 
     mat_identity(&meta_sprites->object_matrix);
     meta_sprites->flags |= MESH_PROJECTIVE;
     camera_object_matrices(&camera, &meta_sprites->object_matrix, &screen, &normal);
     mesh_transform(meta_sprites, &screen, &normal, 0);
-    meta_sprites->texture = texture_get(META_SPRITE_TEXTURE);
+    meta_sprites->texture = texture_get(TEXTURE_PARTICLE);
     mesh_draw(meta_sprites, &camera, kGlowMode, MESH_CLIP_PROJECTED);
     meta_sprites->flags &= ~MESH_PROJECTIVE;
 }

@@ -6,17 +6,17 @@
 #include "render3d/vecmath.h"
 #include "scenes/field.h"
 
-enum { META_RESOLUTION = 24, META_HOLES = 32, META_ENV_TEXTURE = 6, META_SPRITE_TEXTURE = 7 };
+enum { CARVED_BOX_RESOLUTION = 24, CARVED_BOX_HOLES = 32 };
 
 extern FieldLattice* meta_lattice;
 extern Mesh* meta_sprites;
 extern Vec3 sprite_right, sprite_up;
 
 // The holes' strength scale k and orbit radius r at beat B.
-void meta_hole_params(float beat, float* scale, float* radius);
-// Fills in the camera's inputs for beat B (near, far, fov, viewport, eye and target) and updates
-// it; sets sprite_right and sprite_up from its view matrix.
-void meta_camera_place(Camera* camera, float beat);
+void carved_box_hole_params(float beat, float* scale, float* radius);
+// Places the camera for beat B (eye and target on its path, the full-screen projection and clip
+// state of camera_set_screen); sets sprite_right and sprite_up from its view matrix.
+void carved_box_camera_place(Camera* camera, float beat);
 // Rebuilds the field from the solid block and subtracts the holes; places the hole quads.
 void meta_field_update(float beat);
 // Quad i of meta_sprites, centred on c with half size s along sprite_right and sprite_up.

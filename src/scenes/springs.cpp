@@ -6,13 +6,12 @@
 #include "gfx/image.h"
 #include "lwo/lwo_mesh.h"
 #include "procedural/noise.h"
-#include "render3d/clip.h"
 #include "runtime/clock.h"
+#include "scenes/scene_math.h"
 #include "scenes/scenes.h"
 #include "scenes/springs_ropes.h"
 
-static const float kPi = 3.14159265358979f;
-enum { ROPES_TEXTURE = 2, ROPES_SETTLE_STEPS = 512 };
+enum { ROPES_SETTLE_STEPS = 512 };
 // Beat 256 at 105 beats per minute: the scene's own time starts there.
 static const float kSceneStart = 146.2857208f;
 
@@ -63,9 +62,6 @@ void scene_springs_free(void) {
         ropes[i] = nullptr;
     }
 }
-
-static float frac(float x) { return x - std::floor(x); }
-static float pow4(float x) { return x * x * x * x; }
 
 Vec3 springs_eye(float beat, float t) {
     const int b = (int)beat;
@@ -217,14 +213,7 @@ void scene_springs_render(float t) {
     Camera camera = {};
     camera.eye = springs_eye(B, t);
     camera.target = Vec3{0.0f, 0.0f, 0.0f};
-    camera.near = 1.0f;
-    camera.far = 256.0f;
-    camera.fov = 45.0f;
-    camera.viewport_w = 640;
-    camera.viewport_h = 480;
-    camera_update(&camera);
-    clip_set_depth(1.0f, 256.0f);
-    clip_set_rect(0.0f, 0.0f, 640.0f, 480.0f);
+    camera_set_screen(&camera, 1.0f, 256.0f);
 
     float blend, pull;
     int pin;
@@ -234,6 +223,6 @@ void scene_springs_render(float t) {
         if (ropes[i]) ropes[i]->masses[ropes[i]->mass_count / 2].pinned = pin;
     ropes_update(t - kSceneStart, blend, pull, pin);
 
-    rope_cube->texture = texture_get(ROPES_TEXTURE);
+    rope_cube->texture = texture_get(TEXTURE_CUBE_SHADOW);
     for (int i = 0; i < ROPE_COUNT; i++) rope_draw(ropes[i], &camera);
 }

@@ -11,6 +11,7 @@
 #include "runtime/clock.h"
 #include "scenes/carved_box.h"
 #include "scenes/scenes.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -25,58 +26,58 @@ Vec3 quad_centre(int i) {
 
 TEST(CarvedBoxSchedule, HolesStartWideThenMoveInAndSettle) {
     float k, r;
-    meta_hole_params(192.0f, &k, &r);
+    carved_box_hole_params(192.0f, &k, &r);
     EXPECT_EQ(k, 0.5f);  // strength 5, radius 6.5
     EXPECT_EQ(r, 38.0f);
-    meta_hole_params(205.99f, &k, &r);
+    carved_box_hole_params(205.99f, &k, &r);
     EXPECT_EQ(r, 38.0f);
-    meta_hole_params(208.0f, &k, &r);
+    carved_box_hole_params(208.0f, &k, &r);
     EXPECT_FLOAT_EQ(r, 28.0f);
-    meta_hole_params(209.999f, &k, &r);
+    carved_box_hole_params(209.999f, &k, &r);
     EXPECT_NEAR(r, 18.0f, 1e-2f);
     EXPECT_GE(k, 0.5f);
     EXPECT_LE(k, 1.0f);
     // From beat 212 the radius pulses outwards on every second beat, never inwards.
     for (float b = 212.0f; b < 232.0f; b += 0.31f) {
-        meta_hole_params(b, &k, &r);
+        carved_box_hole_params(b, &k, &r);
         EXPECT_GE(r, 18.0f) << b;
         EXPECT_LE(r, 20.5f) << b;
         EXPECT_GE(k, b >= 220.0f ? 0.25f : 0.5f) << b;
         EXPECT_LE(k, 1.0f) << b;
     }
     for (float b = 232.0f; b < 248.0f; b += 0.5f) {
-        meta_hole_params(b, &k, &r);
+        carved_box_hole_params(b, &k, &r);
         EXPECT_EQ(k, 0.9f);
         EXPECT_EQ(r, 18.0f);
     }
-    meta_hole_params(248.0f, &k, &r);
+    carved_box_hole_params(248.0f, &k, &r);
     EXPECT_NE(k, 0.9f);
 }
 
 TEST(CarvedBoxCamera, OrbitsClosesInDivesAndFliesAway) {
     noise_init(0);
     Camera c = {};
-    meta_camera_place(&c, 200.5f);
+    carved_box_camera_place(&c, 200.5f);
     EXPECT_NEAR(dist(c.eye, c.target), 64.0f, 1e-3f);
     EXPECT_NEAR(dist(c.target, {0, 0, 0}), 0.0f, 1e-6f);
-    meta_camera_place(&c, 216.0f);
+    carved_box_camera_place(&c, 216.0f);
     EXPECT_NEAR(dist(c.eye, c.target), 58.0f, 1e-3f);
     for (float b = 232.0f; b < 248.0f; b += 0.45f) {
-        meta_camera_place(&c, b);
+        carved_box_camera_place(&c, b);
         const float p8 = std::pow(b / 4.0f - std::floor(b / 4.0f), 8.0f);
         EXPECT_NEAR(dist(c.eye, c.target), 36.0f + 2.0f * p8, 1e-3f) << b;
         EXPECT_LE(dist(c.target, {0, 0, 0}), 0.25f * 3.0f * 1.8f) << b;  // a quarter of the offset
     }
     // The last four beats: 32 more per beat on top of the pulsing 52.
-    meta_camera_place(&c, 252.25f);
+    carved_box_camera_place(&c, 252.25f);
     const float r0 = dist(c.eye, c.target);
-    meta_camera_place(&c, 253.25f);
+    carved_box_camera_place(&c, 253.25f);
     EXPECT_NEAR(dist(c.eye, c.target) - r0, 32.0f, 0.05f);
-    meta_camera_place(&c, 251.9f);
+    carved_box_camera_place(&c, 251.9f);
     EXPECT_LT(dist(c.eye, c.target), 52.0f + 16.0f + 1e-3f);
     // The glow quads' axes are the view's right and up: unit, square to each other and the gaze.
     for (float b : {195.0f, 214.3f, 230.7f, 240.1f, 255.5f}) {
-        meta_camera_place(&c, b);
+        carved_box_camera_place(&c, b);
         Vec3 gaze;
         vec3_sub(&c.target, &c.eye, &gaze);
         vec3_normalize(&gaze, &gaze);
@@ -98,13 +99,13 @@ TEST(CarvedBoxField, BlockWithHolesRebuiltEachFrame) {
     const int side = 25;
     for (float beat : {192.0f, 207.5f, 240.0f, 251.3f}) {
         Camera c = {};
-        meta_camera_place(&c, beat);
+        carved_box_camera_place(&c, beat);
         meta_field_update(beat);
         meta_field_update(beat);  // nothing accumulates between frames
         float k, r;
-        meta_hole_params(beat, &k, &r);
-        Vec3 centres[META_HOLES];
-        for (int i = 0; i < META_HOLES; i++) {
+        carved_box_hole_params(beat, &k, &r);
+        Vec3 centres[CARVED_BOX_HOLES];
+        for (int i = 0; i < CARVED_BOX_HOLES; i++) {
             centres[i] = quad_centre(i);
             EXPECT_LE(dist(centres[i], {0, 0, 0}), r + 1e-3f) << beat;
             // Half size k*3 along two unit axes.
@@ -179,11 +180,9 @@ TEST(CarvedBoxScene, InitFreePairingAndQuadLayout) {
 
 // With the data set: the block fills the middle of the screen, the glows add light on top, and a
 // freed scene leaves the frame alone.
-TEST(CarvedBoxScene, DrawsTheCarvedBlockOverItsBeats) {
-    if (chdir(QUILLET_BINARY_DIR) != 0 || access("data", F_OK) != 0) GTEST_SKIP() << "no data set";
-    ASSERT_EQ(display_open_offscreen(1), 0);
-    noise_init(0);
-    ASSERT_EQ(textures_init(), 0);
+struct CarvedBoxData : SceneData {};
+
+TEST_F(CarvedBoxData, DrawsTheCarvedBlockOverItsBeats) {
     ASSERT_EQ(scene_carved_box_init(), 0);
     const uint32_t grey = 0xFF7F7F7Fu;
     for (float beat = 192.0f; beat < 256.0f; beat += 6.7f) {
@@ -203,8 +202,6 @@ TEST(CarvedBoxScene, DrawsTheCarvedBlockOverItsBeats) {
     frame_clear(grey);
     scene_carved_box_render(0.0f);
     EXPECT_EQ(framebuffer.pixels[240 * 640 + 320], grey);
-    textures_free();
-    display_close();
 }
 
 }  // namespace
