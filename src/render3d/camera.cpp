@@ -65,13 +65,7 @@ void mesh_transform(Mesh* mesh, const Matrix* matrix, const Matrix* normal_matri
     if (mesh->flags & MESH_PROJECTIVE) {
         for (int32_t i = 0; i < mesh->vertex_count; i++) {
             MeshVertex* v = &mesh->vertices[i];
-            float x = v->px, y = v->py, z = v->pz;
-            float w = x * m[3] + y * m[7] + z * m[11] + m[15];
-            float t = w == 0.0f ? 1.0f : 1.0f / w;
-            v->sx = (x * m[0] + y * m[4] + z * m[8] + m[12]) * t;
-            v->sy = (x * m[1] + y * m[5] + z * m[9] + m[13]) * t;
-            v->sz = (x * m[2] + y * m[6] + z * m[10] + m[14]) * t;
-            v->rhw = t;
+            vertex_project(m, v->px, v->py, v->pz, v);
         }
     } else {
         for (int32_t i = 0; i < mesh->vertex_count; i++) {

@@ -91,13 +91,7 @@ void vertices_project(const Matrix* matrix, MeshVertex* vertices, int32_t count)
     const float* m = matrix->m;
     for (int32_t i = 0; i < count; i++) {
         MeshVertex* v = &vertices[i];
-        float x = v->sx, y = v->sy, z = v->sz;
-        float w = x * m[3] + y * m[7] + z * m[11] + m[15];
-        float t = w == 0.0f ? 1.0f : 1.0f / w;
-        v->sx = (x * m[0] + y * m[4] + z * m[8] + m[12]) * t;
-        v->sy = (x * m[1] + y * m[5] + z * m[9] + m[13]) * t;
-        v->sz = (x * m[2] + y * m[6] + z * m[10] + m[14]) * t;
-        v->rhw = t;
+        vertex_project(m, v->sx, v->sy, v->sz, v);
     }
 }
 

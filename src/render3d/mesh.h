@@ -71,6 +71,16 @@ void mesh_env_uv(Mesh* mesh);
 
 // In place: (sx, sy, sz) * m divided by w into sx, sy, sz; rhw = 1/w (1 when w is exactly 0).
 void vertices_project(const Matrix* m, MeshVertex* vertices, int32_t count);
+// One point through a full screen matrix: sx, sy, sz = (x, y, z, 1) * m divided by w, rhw = 1 / w
+// (1 when w is exactly 0). Shared by vertices_project and mesh_transform's projective path.
+inline void vertex_project(const float* m, float x, float y, float z, MeshVertex* v) {
+    float w = x * m[3] + y * m[7] + z * m[11] + m[15];
+    float t = w == 0.0f ? 1.0f : 1.0f / w;
+    v->sx = (x * m[0] + y * m[4] + z * m[8] + m[12]) * t;
+    v->sy = (x * m[1] + y * m[5] + z * m[9] + m[13]) * t;
+    v->sz = (x * m[2] + y * m[6] + z * m[10] + m[14]) * t;
+    v->rhw = t;
+}
 // 1 when a, b, c do not run clockwise on screen (y down); zero area counts as back-facing.
 int triangle_is_backfacing(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c);
 // Draws a transformed and lit mesh with the camera's screen matrix; mode passes to the rasterizer.
