@@ -321,16 +321,18 @@ static inline bool fill_setup(RasterTriangle* t, const Texture* texture, FillSet
     const MeshVertex* v0 = t->vert0;
     const MeshVertex* v1 = t->vert1;
     const MeshVertex* v2 = t->vert2;
-    Gradient g[ATTR_COUNT];
+    Gradient g[ATTR_COUNT] = {};
+    GradientBasis gb;
+    gradient_basis(t, &gb);
     RasterFill& f = s->f;
     f.colour = t->colour;
     if constexpr (T::depth || T::shadow_pass)
-        gradient_setup(t, &g[ATTR_DEPTH], v0->sz * 16383.0f, v1->sz * 16383.0f, v2->sz * 16383.0f);
+        gradient_from_basis(&gb, &g[ATTR_DEPTH], v0->sz * 16383.0f, v1->sz * 16383.0f, v2->sz * 16383.0f);
     if constexpr (T::vertex_colour) {
         for (int c = 0; c < 4; c++) {
             int sh = 24 - 8 * c;
-            gradient_setup_int(t, &g[ATTR_A + c], (int32_t)(v0->colour >> sh & 255),
-                               (int32_t)(v1->colour >> sh & 255), (int32_t)(v2->colour >> sh & 255));
+            gradient_from_basis(&gb, &g[ATTR_A + c], (float)(v0->colour >> sh & 255),
+                                (float)(v1->colour >> sh & 255), (float)(v2->colour >> sh & 255));
         }
     }
     if constexpr (T::textured) {
@@ -356,31 +358,31 @@ static inline bool fill_setup(RasterTriangle* t, const Texture* texture, FillSet
     if constexpr (T::linear_uv) {
         const Texture* src = T::bump_only ? raster_bump_map : texture;
         float w = (float)src->width, h = (float)src->height;
-        gradient_setup(t, &g[ATTR_U], v0->u * w, v1->u * w, v2->u * w);
-        gradient_setup(t, &g[ATTR_V], v0->v * h, v1->v * h, v2->v * h);
+        gradient_from_basis(&gb, &g[ATTR_U], v0->u * w, v1->u * w, v2->u * w);
+        gradient_from_basis(&gb, &g[ATTR_V], v0->v * h, v1->v * h, v2->v * h);
     }
     if constexpr (T::perspective) {
         double w = (double)(float)texture->width, h = (double)(float)texture->height;
         float q0 = (float)(w / (double)v0->sz), q1 = (float)(w / (double)v1->sz);
         float q2 = (float)(w / (double)v2->sz);
-        gradient_setup(t, &g[ATTR_U], (float)((double)v0->u * w * (double)q0),
+        gradient_from_basis(&gb, &g[ATTR_U], (float)((double)v0->u * w * (double)q0),
                        (float)((double)v1->u * w * (double)q1), (float)((double)v2->u * w * (double)q2));
-        gradient_setup(t, &g[ATTR_V], (float)((double)v0->v * h * (double)q0),
+        gradient_from_basis(&gb, &g[ATTR_V], (float)((double)v0->v * h * (double)q0),
                        (float)((double)v1->v * h * (double)q1), (float)((double)v2->v * h * (double)q2));
-        gradient_setup(t, &g[ATTR_Q], q0, q1, q2);
+        gradient_from_basis(&gb, &g[ATTR_Q], q0, q1, q2);
     }
     if constexpr (T::env) {
         float w = (float)raster_env_map->width, h = (float)raster_env_map->height;
-        gradient_setup(t, &g[ATTR_EU], v0->env_u * w, v1->env_u * w, v2->env_u * w);
-        gradient_setup(t, &g[ATTR_EV], v0->env_v * h, v1->env_v * h, v2->env_v * h);
+        gradient_from_basis(&gb, &g[ATTR_EU], v0->env_u * w, v1->env_u * w, v2->env_u * w);
+        gradient_from_basis(&gb, &g[ATTR_EV], v0->env_v * h, v1->env_v * h, v2->env_v * h);
     }
     if constexpr (T::shadow) {
         f.shadow = depth_buffer2->values;
         f.shadow_w = depth_buffer2->width;
         f.shadow_h = depth_buffer2->height;
         float w = (float)depth_buffer2->width, h = (float)depth_buffer2->height;
-        gradient_setup(t, &g[ATTR_EU], v0->env_u * w, v1->env_u * w, v2->env_u * w);
-        gradient_setup(t, &g[ATTR_EV], v0->env_v * h, v1->env_v * h, v2->env_v * h);
+        gradient_from_basis(&gb, &g[ATTR_EU], v0->env_u * w, v1->env_u * w, v2->env_u * w);
+        gradient_from_basis(&gb, &g[ATTR_EV], v0->env_v * h, v1->env_v * h, v2->env_v * h);
     }
     if constexpr (T::mipmap) {
         f.level = mip_level_select(t, texture);
@@ -419,7 +421,9 @@ static inline bool fill_setup(RasterTriangle* t, const Texture* texture, FillSet
 // AVX2 lane operations (which carry their own target attribute) instead of calling them. For the
 // same reason the ABI note on 256-bit values passed between them never applies: they are never calls.
 #define RASTER_INLINE __attribute__((always_inline)) inline
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 
 // The portable path: one pixel at a time.
 struct LanesScalar {
@@ -509,7 +513,7 @@ RASTER_INLINE void fill_rows(const FillSetup& s) {
             y = next;
         }
         int lo = 0, hi = 0;
-        bool any;
+        bool any = false;
         if (narrow) {
             if constexpr (lanes) {
                 uint64_t mask = 0;

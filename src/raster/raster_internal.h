@@ -44,6 +44,32 @@ static inline int32_t raster_trunc_wrap(double value) {
     return (int32_t)(uint32_t)(uint64_t)(int64_t)value;
 }
 
+// What gradient_setup needs of the triangle, formed once for all the planes a filler sets up.
+struct GradientBasis {
+    double step_x[3], step_y[3], constant[3];  // edge0..edge2, each rounded to single precision
+    double inv_area;
+    int32_t min_x, min_y;
+};
+void gradient_basis(const RasterTriangle* triangle, GradientBasis* basis);
+
+// gradient_setup on a basis: the same arithmetic in the same order.
+static inline void gradient_from_basis(const GradientBasis* b, Gradient* g, float value0, float value1,
+                                       float value2) {
+    const double wa = (double)(float)(b->inv_area * (double)value0);
+    const double wb = (double)(float)(b->inv_area * (double)value1);
+    const double wc = (double)(float)(b->inv_area * (double)value2);
+    // Each edge weights the value of the corner opposite it.
+    const int32_t sx = raster_trunc_wrap(b->step_x[0] * wc + b->step_x[1] * wa + b->step_x[2] * wb);
+    const int32_t sy = raster_trunc_wrap(b->step_y[0] * wc + b->step_y[1] * wa + b->step_y[2] * wb);
+    const double k = b->constant[0] * wc + b->constant[1] * wa + b->constant[2] * wb;
+    const int64_t k64 = (k > -9.2e18 && k < 9.2e18) ? (int64_t)k : 0;
+    const uint64_t start = (uint64_t)(int64_t)sx * (uint64_t)(int64_t)b->min_x +
+                           (uint64_t)(int64_t)sy * (uint64_t)(int64_t)b->min_y + (uint64_t)k64 + 1024u;
+    g->step_x = sx;
+    g->step_y = sy;
+    g->start = (int32_t)(uint32_t)start;
+}
+
 // Per-byte operations on packed 0xAARRGGBB colours, all four bytes alike.
 static inline uint32_t colour_multiply(uint32_t p, uint32_t q) {
     uint32_t r = 0;

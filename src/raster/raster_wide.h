@@ -88,65 +88,69 @@ struct LanesSse2 {
 #define RASTER_AVX2 __attribute__((target("avx2")))
 
 struct LanesAvx2 {
-    typedef __m256i V;
+    // Wrapped: a 256-bit vector is then never passed bare through the generic steps, which are
+    // compiled without AVX until they are inlined into an AVX2 filler.
+    struct V {
+        __m256i v;
+    };
     enum { N = 8 };
     // The lower four lanes, for runs that fit in them.
-    RASTER_AVX2 static __m128i low(V v) { return _mm256_castsi256_si128(v); }
-    RASTER_AVX2 static V zero() { return _mm256_setzero_si256(); }
-    RASTER_AVX2 static V set1(int32_t x) { return _mm256_set1_epi32(x); }
-    RASTER_AVX2 static V set1_16(int16_t x) { return _mm256_set1_epi16(x); }
-    RASTER_AVX2 static V iota() { return _mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0); }
+    RASTER_AVX2 static __m128i low(V v) { return _mm256_castsi256_si128(v.v); }
+    RASTER_AVX2 static V zero() { return V{_mm256_setzero_si256()}; }
+    RASTER_AVX2 static V set1(int32_t x) { return V{_mm256_set1_epi32(x)}; }
+    RASTER_AVX2 static V set1_16(int16_t x) { return V{_mm256_set1_epi16(x)}; }
+    RASTER_AVX2 static V iota() { return V{_mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0)}; }
     RASTER_AVX2 static V ramp(uint32_t v, uint32_t s) {
-        return _mm256_set_epi32((int)(v + 7 * s), (int)(v + 6 * s), (int)(v + 5 * s), (int)(v + 4 * s),
-                                (int)(v + 3 * s), (int)(v + 2 * s), (int)(v + s), (int)v);
+        return V{_mm256_set_epi32((int)(v + 7 * s), (int)(v + 6 * s), (int)(v + 5 * s), (int)(v + 4 * s),
+                                  (int)(v + 3 * s), (int)(v + 2 * s), (int)(v + s), (int)v)};
     }
-    RASTER_AVX2 static V add32(V a, V b) { return _mm256_add_epi32(a, b); }
-    RASTER_AVX2 static V sub32(V a, V b) { return _mm256_sub_epi32(a, b); }
-    RASTER_AVX2 static V add16(V a, V b) { return _mm256_add_epi16(a, b); }
-    RASTER_AVX2 static V sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
-    RASTER_AVX2 static V mullo16(V a, V b) { return _mm256_mullo_epi16(a, b); }
-    RASTER_AVX2 static V madd16(V a, V b) { return _mm256_madd_epi16(a, b); }
-    RASTER_AVX2 static V and_(V a, V b) { return _mm256_and_si256(a, b); }
-    RASTER_AVX2 static V or_(V a, V b) { return _mm256_or_si256(a, b); }
-    RASTER_AVX2 static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }
-    template <int S> RASTER_AVX2 static V srai32(V a) { return _mm256_srai_epi32(a, S); }
-    template <int S> RASTER_AVX2 static V srli32(V a) { return _mm256_srli_epi32(a, S); }
-    template <int S> RASTER_AVX2 static V slli32(V a) { return _mm256_slli_epi32(a, S); }
-    template <int S> RASTER_AVX2 static V srli16(V a) { return _mm256_srli_epi16(a, S); }
-    template <int S> RASTER_AVX2 static V srli64(V a) { return _mm256_srli_epi64(a, S); }
-    template <int S> RASTER_AVX2 static V srli_bytes(V a) { return _mm256_srli_si256(a, S); }
-    template <int S> RASTER_AVX2 static V shuffle32(V a) { return _mm256_shuffle_epi32(a, S); }
+    RASTER_AVX2 static V add32(V a, V b) { return V{_mm256_add_epi32(a.v, b.v)}; }
+    RASTER_AVX2 static V sub32(V a, V b) { return V{_mm256_sub_epi32(a.v, b.v)}; }
+    RASTER_AVX2 static V add16(V a, V b) { return V{_mm256_add_epi16(a.v, b.v)}; }
+    RASTER_AVX2 static V sub16(V a, V b) { return V{_mm256_sub_epi16(a.v, b.v)}; }
+    RASTER_AVX2 static V mullo16(V a, V b) { return V{_mm256_mullo_epi16(a.v, b.v)}; }
+    RASTER_AVX2 static V madd16(V a, V b) { return V{_mm256_madd_epi16(a.v, b.v)}; }
+    RASTER_AVX2 static V and_(V a, V b) { return V{_mm256_and_si256(a.v, b.v)}; }
+    RASTER_AVX2 static V or_(V a, V b) { return V{_mm256_or_si256(a.v, b.v)}; }
+    RASTER_AVX2 static V andnot(V a, V b) { return V{_mm256_andnot_si256(a.v, b.v)}; }
+    template <int S> RASTER_AVX2 static V srai32(V a) { return V{_mm256_srai_epi32(a.v, S)}; }
+    template <int S> RASTER_AVX2 static V srli32(V a) { return V{_mm256_srli_epi32(a.v, S)}; }
+    template <int S> RASTER_AVX2 static V slli32(V a) { return V{_mm256_slli_epi32(a.v, S)}; }
+    template <int S> RASTER_AVX2 static V srli16(V a) { return V{_mm256_srli_epi16(a.v, S)}; }
+    template <int S> RASTER_AVX2 static V srli64(V a) { return V{_mm256_srli_epi64(a.v, S)}; }
+    template <int S> RASTER_AVX2 static V srli_bytes(V a) { return V{_mm256_srli_si256(a.v, S)}; }
+    template <int S> RASTER_AVX2 static V shuffle32(V a) { return V{_mm256_shuffle_epi32(a.v, S)}; }
     template <int S> RASTER_AVX2 static V shuffle16(V a) {
-        return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, S), S);
+        return V{_mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a.v, S), S)};
     }
-    RASTER_AVX2 static V sll32(V a, int s) { return _mm256_sll_epi32(a, _mm_cvtsi32_si128(s)); }
-    RASTER_AVX2 static V sra32(V a, int s) { return _mm256_sra_epi32(a, _mm_cvtsi32_si128(s)); }
-    RASTER_AVX2 static V cmplt32(V a, V b) { return _mm256_cmpgt_epi32(b, a); }
-    RASTER_AVX2 static V cmpgt32(V a, V b) { return _mm256_cmpgt_epi32(a, b); }
-    RASTER_AVX2 static V cmpeq32(V a, V b) { return _mm256_cmpeq_epi32(a, b); }
-    RASTER_AVX2 static int signs(V a) { return _mm256_movemask_ps(_mm256_castsi256_ps(a)); }
-    RASTER_AVX2 static V unpacklo8(V a, V b) { return _mm256_unpacklo_epi8(a, b); }
-    RASTER_AVX2 static V unpackhi8(V a, V b) { return _mm256_unpackhi_epi8(a, b); }
-    RASTER_AVX2 static V unpacklo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
-    RASTER_AVX2 static V unpacklo32(V a, V b) { return _mm256_unpacklo_epi32(a, b); }
-    RASTER_AVX2 static V unpackhi32(V a, V b) { return _mm256_unpackhi_epi32(a, b); }
-    RASTER_AVX2 static V unpacklo64(V a, V b) { return _mm256_unpacklo_epi64(a, b); }
-    RASTER_AVX2 static V packs32(V a, V b) { return _mm256_packs_epi32(a, b); }
-    RASTER_AVX2 static V packus16(V a, V b) { return _mm256_packus_epi16(a, b); }
-    RASTER_AVX2 static V adds_u8(V a, V b) { return _mm256_adds_epu8(a, b); }
-    RASTER_AVX2 static V loadu(const void* p) { return _mm256_loadu_si256((const __m256i*)p); }
-    RASTER_AVX2 static void storeu(void* p, V v) { _mm256_storeu_si256((__m256i*)p, v); }
+    RASTER_AVX2 static V sll32(V a, int s) { return V{_mm256_sll_epi32(a.v, _mm_cvtsi32_si128(s))}; }
+    RASTER_AVX2 static V sra32(V a, int s) { return V{_mm256_sra_epi32(a.v, _mm_cvtsi32_si128(s))}; }
+    RASTER_AVX2 static V cmplt32(V a, V b) { return V{_mm256_cmpgt_epi32(b.v, a.v)}; }
+    RASTER_AVX2 static V cmpgt32(V a, V b) { return V{_mm256_cmpgt_epi32(a.v, b.v)}; }
+    RASTER_AVX2 static V cmpeq32(V a, V b) { return V{_mm256_cmpeq_epi32(a.v, b.v)}; }
+    RASTER_AVX2 static int signs(V a) { return _mm256_movemask_ps(_mm256_castsi256_ps(a.v)); }
+    RASTER_AVX2 static V unpacklo8(V a, V b) { return V{_mm256_unpacklo_epi8(a.v, b.v)}; }
+    RASTER_AVX2 static V unpackhi8(V a, V b) { return V{_mm256_unpackhi_epi8(a.v, b.v)}; }
+    RASTER_AVX2 static V unpacklo16(V a, V b) { return V{_mm256_unpacklo_epi16(a.v, b.v)}; }
+    RASTER_AVX2 static V unpacklo32(V a, V b) { return V{_mm256_unpacklo_epi32(a.v, b.v)}; }
+    RASTER_AVX2 static V unpackhi32(V a, V b) { return V{_mm256_unpackhi_epi32(a.v, b.v)}; }
+    RASTER_AVX2 static V unpacklo64(V a, V b) { return V{_mm256_unpacklo_epi64(a.v, b.v)}; }
+    RASTER_AVX2 static V packs32(V a, V b) { return V{_mm256_packs_epi32(a.v, b.v)}; }
+    RASTER_AVX2 static V packus16(V a, V b) { return V{_mm256_packus_epi16(a.v, b.v)}; }
+    RASTER_AVX2 static V adds_u8(V a, V b) { return V{_mm256_adds_epu8(a.v, b.v)}; }
+    RASTER_AVX2 static V loadu(const void* p) { return V{_mm256_loadu_si256((const __m256i*)p)}; }
+    RASTER_AVX2 static void storeu(void* p, V v) { _mm256_storeu_si256((__m256i*)p, v.v); }
     // Masked lanes are neither read nor written (and cannot fault).
     RASTER_AVX2 static V load_n(const void* p, int n) {
         if (n >= 8) return loadu(p);
-        return _mm256_maskload_epi32((const int*)p, cmpgt32(set1(n), iota()));
+        return V{_mm256_maskload_epi32((const int*)p, cmpgt32(set1(n), iota()).v)};
     }
     RASTER_AVX2 static void store_n(void* p, V v, int n) {
         if (n >= 8) return storeu(p, v);
-        _mm256_maskstore_epi32((int*)p, cmpgt32(set1(n), iota()), v);
+        _mm256_maskstore_epi32((int*)p, cmpgt32(set1(n), iota()).v, v.v);
     }
     RASTER_AVX2 static V gather(const uint32_t* base, V idx) {
-        return _mm256_i32gather_epi32((const int*)base, idx, 4);
+        return V{_mm256_i32gather_epi32((const int*)base, idx.v, 4)};
     }
 };
 #else
@@ -447,11 +451,14 @@ RASTER_INLINE void fill_run_lanes(const RasterFill& f, const LaneSteps<L>& s, ui
     typename L::V v[ATTR_COUNT];
     for (int k = 0; k < ATTR_COUNT; k++)
         if (used & (1u << k)) v[k] = L::add32(L::set1((int32_t)first[k]), s.ramp[k]);
-    for (int i = 0; i < n; i += L::N) {
-        fill_group<M, L>(f, fb ? fb + i : nullptr, zb ? zb + i : nullptr, v, n - i);
+    // Whole groups with their width known, then the masked last one.
+    int i = 0;
+    for (; i + L::N <= n; i += L::N) {
+        fill_group<M, L>(f, fb ? fb + i : nullptr, zb ? zb + i : nullptr, v, L::N);
         for (int k = 0; k < ATTR_COUNT; k++)
             if (used & (1u << k)) v[k] = L::add32(v[k], s.step[k]);
     }
+    if (i < n) fill_group<M, L>(f, fb ? fb + i : nullptr, zb ? zb + i : nullptr, v, n - i);
 }
 
 #endif

@@ -118,24 +118,22 @@ int triangle_setup(RasterTriangle* t) {
     return 0;
 }
 
+void gradient_basis(const RasterTriangle* t, GradientBasis* b) {
+    // Each edge field goes through single precision, as the plane sums weight it.
+    for (int i = 0; i < 3; i++) {
+        b->step_x[i] = (double)(float)t->wide_edge[i][0];
+        b->step_y[i] = (double)(float)t->wide_edge[i][1];
+        b->constant[i] = (double)(float)t->wide_edge[i][2];
+    }
+    b->inv_area = (double)t->inv_area;
+    b->min_x = t->min_x;
+    b->min_y = t->min_y;
+}
+
 void gradient_setup(const RasterTriangle* t, Gradient* g, float value0, float value1, float value2) {
-    double ia = (double)t->inv_area;
-    double wa = (double)(float)(ia * (double)value0);
-    double wb = (double)(float)(ia * (double)value1);
-    double wc = (double)(float)(ia * (double)value2);
-    // Each edge weights the value of the corner opposite it.
-    const int64_t(*e)[3] = t->wide_edge;
-    int32_t sx = raster_trunc_wrap((double)(float)e[0][0] * wc + (double)(float)e[1][0] * wa +
-                                   (double)(float)e[2][0] * wb);
-    int32_t sy = raster_trunc_wrap((double)(float)e[0][1] * wc + (double)(float)e[1][1] * wa +
-                                   (double)(float)e[2][1] * wb);
-    double k = (double)(float)e[0][2] * wc + (double)(float)e[1][2] * wa + (double)(float)e[2][2] * wb;
-    int64_t k64 = (k > -9.2e18 && k < 9.2e18) ? (int64_t)k : 0;
-    uint64_t start = (uint64_t)(int64_t)sx * (uint64_t)(int64_t)t->min_x +
-                     (uint64_t)(int64_t)sy * (uint64_t)(int64_t)t->min_y + (uint64_t)k64 + 1024u;
-    g->step_x = sx;
-    g->step_y = sy;
-    g->start = (int32_t)(uint32_t)start;
+    GradientBasis b;
+    gradient_basis(t, &b);
+    gradient_from_basis(&b, g, value0, value1, value2);
 }
 
 void gradient_setup_int(const RasterTriangle* t, Gradient* g, int32_t value0, int32_t value1,
