@@ -10,6 +10,7 @@
 
 #include "gfx/display.h"
 #include "gfx/simd.h"
+#include "gfx/draw_queue.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -410,29 +411,83 @@ int blit_use_path(int path) {
     return blit_current_path();
 }
 
-void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode) {
-    BlitSpan span;
-    if (mode > 7 || !blit_clip(image, x, y, &span)) return;
-    opacity &= 0xFFu;
-    int path = blit_current_path();
+static void blit_span(const BlitSpan* span, uint32_t opacity, uint32_t mode, int path) {
 #if QUILLET_BLIT_AVX2
-    if (path == BLIT_PATH_AVX2) return blit_span_avx2(&span, opacity, mode);
+    if (path == BLIT_PATH_AVX2) return blit_span_avx2(span, opacity, mode);
 #endif
 #if QUILLET_BLIT_SSE2
-    if (path == BLIT_PATH_SSE2) return blit_span_sse2(&span, opacity, mode);
+    if (path == BLIT_PATH_SSE2) return blit_span_sse2(span, opacity, mode);
 #endif
-    blit_span_scalar(&span, opacity, mode);
+    (void)path;
+    blit_span_scalar(span, opacity, mode);
+}
+
+static void draw_span(const BlitSpan* span, uint32_t mode, int path) {
+#if QUILLET_BLIT_AVX2
+    if (path == BLIT_PATH_AVX2) return draw_span_avx2(span, mode);
+#endif
+#if QUILLET_BLIT_SSE2
+    if (path == BLIT_PATH_SSE2) return draw_span_sse2(span, mode);
+#endif
+    (void)path;
+    draw_span_scalar(span, mode);
+}
+
+// One blit (kind 0) or draw (kind 1), limited to the calling thread's band: each run of owned
+// rows goes through the row routines as a span of its own.
+struct BlitCall {
+    const Image* image;
+    int x, y;
+    uint32_t opacity, mode, kind;
+};
+
+static void blit_call_run(const BlitCall* call) {
+    BlitSpan span;
+    if (!blit_clip(call->image, call->x, call->y, &span)) return;
+    const int path = blit_current_path();
+    const DrawBand* band = draw_band;
+    const int top = (int)((span.dst - framebuffer.pixels) / span.dst_stride);
+    for (int row = 0; row < span.height;) {
+        int y = top + row;
+        if (band) {
+            y = band->next[y];
+            if (y >= top + span.height) break;
+        }
+        int end = y + 1;
+        while (end < top + span.height && draw_band_owns(band, end)) end++;
+        BlitSpan part = span;
+        part.dst += (size_t)(y - top) * span.dst_stride;
+        part.src += (size_t)(y - top) * span.src_stride;
+        part.height = end - y;
+        if (call->kind == 0) blit_span(&part, call->opacity, call->mode, path);
+        else draw_span(&part, call->mode, path);
+        row = end - top;
+    }
+}
+
+static void blit_call_replay(const void* payload) { blit_call_run((const BlitCall*)payload); }
+
+// Records the call while drawing threads run; otherwise draws it at once.
+static void blit_call_submit(const BlitCall* call) {
+    if (draw_queue_active) {
+        if (!call->image || !framebuffer.pixels) return;
+        if (void* room = draw_queue_push(blit_call_replay, sizeof(BlitCall))) {
+            memcpy(room, call, sizeof(BlitCall));
+            return;
+        }
+        draw_queue_flush();
+    }
+    blit_call_run(call);
+}
+
+void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode) {
+    if (mode > 7) return;
+    BlitCall call = {image, x, y, opacity & 0xFFu, mode, 0};
+    blit_call_submit(&call);
 }
 
 void image_draw(const Image* image, int x, int y, uint32_t mode) {
-    BlitSpan span;
-    if (mode > 6 || !blit_clip(image, x, y, &span)) return;
-    int path = blit_current_path();
-#if QUILLET_BLIT_AVX2
-    if (path == BLIT_PATH_AVX2) return draw_span_avx2(&span, mode);
-#endif
-#if QUILLET_BLIT_SSE2
-    if (path == BLIT_PATH_SSE2) return draw_span_sse2(&span, mode);
-#endif
-    draw_span_scalar(&span, mode);
+    if (mode > 6) return;
+    BlitCall call = {image, x, y, 0, mode, 1};
+    blit_call_submit(&call);
 }

@@ -1,4 +1,5 @@
 #include "gfx/display.h"
+#include "gfx/draw_queue.h"
 
 #include <SDL.h>
 
@@ -164,6 +165,7 @@ int display_open_offscreen(int allocate_depth) {
 }
 
 void display_close(void) {
+    draw_queue_stop();  // no drawing thread may outlive the buffers
     depth_free(depth_buffer);
     depth_buffer = nullptr;
     depth_free(depth_buffer2);
@@ -193,16 +195,51 @@ void depth_mark_drawn(const DepthBuffer* depth) {
     if (flag) flag->store(1, std::memory_order_relaxed);
 }
 
-void frame_clear(uint32_t colour) {
-    uint32_t* p = framebuffer.pixels;
-    if (!p) return;
-    for (int i = 0; i < SCREEN_WIDTH * SCREEN_HEIGHT; i += 8) {
-        p[i + 0] = colour; p[i + 1] = colour; p[i + 2] = colour; p[i + 3] = colour;
-        p[i + 4] = colour; p[i + 5] = colour; p[i + 6] = colour; p[i + 7] = colour;
+// Every row of the screen's pixels (or of a screen-sized depth buffer) within the calling thread's
+// band set to one value.
+static void frame_fill_rows(uint32_t* p, uint32_t value) {
+    const DrawBand* band = draw_band;
+    for (int y = 0; y < SCREEN_HEIGHT; y++) {
+        if (!draw_band_owns(band, y)) continue;
+        uint32_t* row = p + (size_t)y * SCREEN_WIDTH;
+        for (int i = 0; i < SCREEN_WIDTH; i += 8) {
+            row[i + 0] = value; row[i + 1] = value; row[i + 2] = value; row[i + 3] = value;
+            row[i + 4] = value; row[i + 5] = value; row[i + 6] = value; row[i + 7] = value;
+        }
     }
 }
 
+struct FrameFill {
+    uint32_t* pixels;
+    uint32_t value;
+};
+
+static void frame_fill_replay(const void* payload) {
+    const FrameFill* fill = (const FrameFill*)payload;
+    frame_fill_rows(fill->pixels, fill->value);
+}
+
+// Records the fill while drawing threads run, otherwise fills at once.
+static void frame_fill(uint32_t* pixels, uint32_t value) {
+    if (draw_queue_active) {
+        if (FrameFill* fill = (FrameFill*)draw_queue_push(frame_fill_replay, sizeof(FrameFill))) {
+            fill->pixels = pixels;
+            fill->value = value;
+            return;
+        }
+        draw_queue_flush();
+    }
+    frame_fill_rows(pixels, value);
+}
+
+void frame_clear(uint32_t colour) {
+    uint32_t* p = framebuffer.pixels;
+    if (!p) return;
+    frame_fill(p, colour);
+}
+
 void frame_present(void) {
+    draw_queue_flush();  // the display is handed finished frames only
     if (!screen_surface) return;
 #if __EMSCRIPTEN__
     // 0xAARRGGBB words to the canvas's R, G, B, A bytes: red and blue change places, opaque.
@@ -238,6 +275,15 @@ void depth_free(DepthBuffer* depth) { free(depth); }
 void depth_fill(DepthBuffer* depth, uint32_t value) {
     if (!depth) return;
     if (std::atomic<int>* flag = depth_drawn_flag(depth)) flag->store(value != 0x7FFFFFFFu, std::memory_order_relaxed);
+    if (draw_queue_active && (depth == depth_buffer || depth == depth_buffer2)) {
+        // The display's buffers are screen-sized, so the drawing threads fill them by bands.
+        if (depth == depth_buffer2) {
+            draw_queue_flush_if(DRAW_PENDING_SHADOW_READ);
+            draw_queue_note(DRAW_PENDING_SHADOW_WRITE);
+        }
+        frame_fill((uint32_t*)depth->values, value);
+        return;
+    }
     int32_t v = (int32_t)value;
     int32_t* p = depth->values;
     size_t count = (size_t)depth->width * (size_t)depth->height;

@@ -1,8 +1,13 @@
-// Drawing on several threads. The screen is cut into interleaved horizontal bands, one set per
-// drawing thread; each thread draws only the rows of its own bands, and every row it draws gets
-// exactly the values a whole-screen pass gives it.
+// Drawing on several threads. Callers keep the single-threaded view: every drawing call is made
+// from the main thread, in order, and reads the program-wide state of that moment. Behind the
+// drawing entries the calls are recorded in order into a command list; drawing threads each replay
+// the whole list, each clipped to its own interleaved horizontal bands of the screen. Every row a
+// thread draws gets exactly the values a whole-screen pass gives it, so the frame is the same at any
+// thread count. With one thread nothing is recorded and the entries draw at once.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "gfx/display.h"
 
@@ -20,3 +25,48 @@ void draw_band_make(DrawBand* band, int index, int count, int rows);
 static inline bool draw_band_touches(const DrawBand* band, int min_y, int max_y) {
     return !band || band->next[min_y] <= max_y;
 }
+static inline bool draw_band_owns(const DrawBand* band, int y) { return !band || band->owns[y]; }
+
+// Replays one recorded call on a drawing thread, within that thread's draw_band.
+typedef void (*DrawReplay)(const void* payload);
+
+enum { DRAW_THREADS_MAX = 64, DRAW_COMMAND_MAX = 64 * 1024 };
+
+// The drawing thread count from QUILLET_THREADS (1 to 64; unset or empty: the processors online).
+// 0 ok; 2 when the value is not such a number, after one line on err that starts with `program`.
+int draw_threads_from_env(const char* program, FILE* err, int* threads);
+
+// Starts `threads` drawing threads (2 to 64); 1 or less leaves drawing direct. Also reads
+// QUILLET_THREADS_CHECK: at 1 every call is drawn completely before the next is recorded. Call from
+// the main thread once loading is done. 0 ok, 1 when the threads or their memory could not be had
+// (drawing then stays direct).
+int draw_queue_start(int threads);
+// Draws what is recorded and ends the drawing threads; safe when none run.
+void draw_queue_stop(void);
+
+// 1 while drawing threads replay the recorded calls: the drawing entries then record instead of
+// drawing. Main thread only.
+extern int draw_queue_active;
+
+// Room for one call's payload (size at most DRAW_COMMAND_MAX, 16-byte aligned), replayed by every
+// drawing thread once the caller has filled it. Null when size is too large or no memory is left.
+void* draw_queue_push(DrawReplay replay, size_t size);
+
+// Waits until every recorded call is drawn. Needed before anything reads pixels that another
+// thread's band may write, or reads the buffers from outside the drawing entries:
+//   - the shadow-tested modes after a shadow pass (they read depth_buffer2 at projected positions)
+//     and a shadow pass or a reset of depth_buffer2 after them,
+//   - the mosaic (block samples from other rows) and scene code reading the framebuffer or the
+//     depth buffers directly,
+//   - frame_present and the end of every frame (whoever looks at the picture),
+//   - draw_queue_stop.
+void draw_queue_flush(void);
+
+// Recorded accesses since the last flush that some later calls must wait for.
+enum {
+    DRAW_PENDING_SHADOW_WRITE = 1,  // the shadow depth pass or a fill of depth_buffer2
+    DRAW_PENDING_SHADOW_READ = 2,   // the shadow-tested modes
+};
+void draw_queue_note(uint32_t pending);
+// Flushes when any of `pending` was noted since the last flush.
+void draw_queue_flush_if(uint32_t pending);

@@ -6,12 +6,13 @@
 // nothing rather than reading through a null or too small picture.
 #include <atomic>
 #include <cstddef>
+#include <cstring>
 
 #include "gfx/simd.h"
 #include "raster/raster_internal.h"
 
-const Texture* raster_env_map = nullptr;
-const Texture* raster_bump_map = nullptr;
+thread_local const Texture* raster_env_map = nullptr;
+thread_local const Texture* raster_bump_map = nullptr;
 // The rasterizer's own limit under the program's SIMD level; no limit by default.
 static std::atomic<int> raster_path_limit{RASTER_PATH_AVX2};
 
@@ -79,19 +80,9 @@ static RasterFiller raster_choose(RenderMode mode, const Texture* texture) {
     return entry->filler[raster_path_get()];
 }
 
-void triangles_draw(RasterTriangle* triangles, int32_t count, const Texture* texture,
-                    RenderMode mode) {
-    if (!triangles || count <= 0) return;
-    RasterFiller fill = raster_choose(mode, texture);
-    if (!fill) return;
-    for (int32_t i = 0; i < count; i++) fill(&triangles[i], texture);
-}
-
-void polygon_draw_list(const MeshVertex* vertices, int32_t vertex_count, uint32_t flags,
-                       uint32_t colour, const Texture* texture, RenderMode mode) {
-    if (!vertices || vertex_count < 3) return;
-    RasterFiller fill = raster_choose(mode, texture);
-    if (!fill) return;
+// Independent triangles (0,1,2), (3,4,5), ... or the fan (0, i, i+1) of one call.
+static void raster_draw_list(RasterFiller fill, const MeshVertex* vertices, int32_t vertex_count,
+                             uint32_t flags, uint32_t colour, const Texture* texture) {
     RasterTriangle t;
     t.colour = colour;
     t.flags = flags;
@@ -103,11 +94,8 @@ void polygon_draw_list(const MeshVertex* vertices, int32_t vertex_count, uint32_
     }
 }
 
-void polygon_draw_fan(const MeshVertex* vertices, int32_t vertex_count, uint32_t flags,
-                      uint32_t colour, const Texture* texture, RenderMode mode) {
-    if (!vertices || vertex_count < 3) return;
-    RasterFiller fill = raster_choose(mode, texture);
-    if (!fill) return;
+static void raster_draw_fan(RasterFiller fill, const MeshVertex* vertices, int32_t vertex_count,
+                            uint32_t flags, uint32_t colour, const Texture* texture) {
     RasterTriangle t;
     t.colour = colour;
     t.flags = flags;
@@ -116,5 +104,150 @@ void polygon_draw_fan(const MeshVertex* vertices, int32_t vertex_count, uint32_t
         t.vert1 = &vertices[i];
         t.vert2 = &vertices[i + 1];
         fill(&t, texture);
+    }
+}
+
+// A recorded drawing call: its own copy of the corners (the caller may change them as soon as the
+// call returns) and the map slots of the moment. The vertices follow the record.
+struct RasterCall {
+    RasterFiller fill;
+    const Texture* texture;
+    const Texture* env_map;
+    const Texture* bump_map;
+    uint32_t colour;
+    uint32_t flags;
+    int32_t vertex_count;
+    int32_t fan;
+};
+static_assert(sizeof(RasterCall) % alignof(MeshVertex) == 0, "vertices follow the record");
+
+// Vertices per recorded call; longer lists are cut into several calls (whole triangles).
+enum { RASTER_CALL_VERTICES = (DRAW_COMMAND_MAX - sizeof(RasterCall)) / sizeof(MeshVertex) / 3 * 3 };
+
+static void raster_replay(const void* payload) {
+    const RasterCall* call = (const RasterCall*)payload;
+    raster_env_map = call->env_map;
+    raster_bump_map = call->bump_map;
+    const MeshVertex* vertices = (const MeshVertex*)(call + 1);
+    if (call->fan)
+        raster_draw_fan(call->fill, vertices, call->vertex_count, call->flags, call->colour, call->texture);
+    else
+        raster_draw_list(call->fill, vertices, call->vertex_count, call->flags, call->colour, call->texture);
+}
+
+// Room for a recorded call of `count` vertices, which the caller copies in; null only when the
+// list has no room at all, and then everything recorded is drawn first so the caller may draw at once.
+static MeshVertex* raster_record(RasterFiller fill, int32_t count, uint32_t flags, uint32_t colour,
+                                 const Texture* texture, int fan) {
+    RasterCall* call =
+        (RasterCall*)draw_queue_push(raster_replay, sizeof(RasterCall) + (size_t)count * sizeof(MeshVertex));
+    if (!call) {
+        draw_queue_flush();
+        return nullptr;
+    }
+    call->fill = fill;
+    call->texture = texture;
+    call->env_map = raster_env_map;
+    call->bump_map = raster_bump_map;
+    call->colour = colour;
+    call->flags = flags;
+    call->vertex_count = count;
+    call->fan = fan;
+    return (MeshVertex*)(call + 1);
+}
+
+// Before a call is recorded: the shadow-tested modes read the shadow depth buffer at projected
+// positions, anywhere on the screen, so they wait for a shadow pass still being drawn, and a new
+// shadow pass waits for the readers of the old one.
+static void raster_record_mode(RenderMode mode) {
+    if (mode & RENDER_SHADOW) {
+        draw_queue_flush_if(DRAW_PENDING_SHADOW_WRITE);
+        draw_queue_note(DRAW_PENDING_SHADOW_READ);
+    } else if (mode == RENDER_DEPTH) {
+        draw_queue_flush_if(DRAW_PENDING_SHADOW_READ);
+        draw_queue_note(DRAW_PENDING_SHADOW_WRITE);
+    }
+}
+
+void triangles_draw(RasterTriangle* triangles, int32_t count, const Texture* texture,
+                    RenderMode mode) {
+    if (!triangles || count <= 0) return;
+    RasterFiller fill = raster_choose(mode, texture);
+    if (!fill) return;
+    if (!draw_queue_active) {
+        for (int32_t i = 0; i < count; i++) fill(&triangles[i], texture);
+        return;
+    }
+    raster_record_mode(mode);
+    // Runs of triangles sharing colour and flags become one recorded list.
+    for (int32_t i = 0; i < count;) {
+        const RasterTriangle* first = &triangles[i];
+        int32_t end = i + 1;
+        while (end < count && (end - i) * 3 < RASTER_CALL_VERTICES && triangles[end].colour == first->colour &&
+               triangles[end].flags == first->flags)
+            end++;
+        MeshVertex* v = raster_record(fill, (end - i) * 3, first->flags, first->colour, texture, 0);
+        for (int32_t k = i; k < end; k++) {
+            if (!v) {
+                fill(&triangles[k], texture);
+                continue;
+            }
+            *v++ = *triangles[k].vert0;
+            *v++ = *triangles[k].vert1;
+            *v++ = *triangles[k].vert2;
+        }
+        i = end;
+    }
+}
+
+void polygon_draw_list(const MeshVertex* vertices, int32_t vertex_count, uint32_t flags,
+                       uint32_t colour, const Texture* texture, RenderMode mode) {
+    if (!vertices || vertex_count < 3) return;
+    RasterFiller fill = raster_choose(mode, texture);
+    if (!fill) return;
+    if (!draw_queue_active) {
+        raster_draw_list(fill, vertices, vertex_count, flags, colour, texture);
+        return;
+    }
+    raster_record_mode(mode);
+    const int32_t whole = vertex_count / 3 * 3;
+    for (int32_t i = 0; i < whole; i += RASTER_CALL_VERTICES) {
+        int32_t n = whole - i < RASTER_CALL_VERTICES ? whole - i : RASTER_CALL_VERTICES;
+        MeshVertex* v = raster_record(fill, n, flags, colour, texture, 0);
+        if (v) memcpy(v, vertices + i, (size_t)n * sizeof(MeshVertex));
+        else raster_draw_list(fill, vertices + i, n, flags, colour, texture);
+    }
+}
+
+void polygon_draw_fan(const MeshVertex* vertices, int32_t vertex_count, uint32_t flags,
+                      uint32_t colour, const Texture* texture, RenderMode mode) {
+    if (!vertices || vertex_count < 3) return;
+    RasterFiller fill = raster_choose(mode, texture);
+    if (!fill) return;
+    if (!draw_queue_active) {
+        raster_draw_fan(fill, vertices, vertex_count, flags, colour, texture);
+        return;
+    }
+    raster_record_mode(mode);
+    // A long fan goes as several fans around the same centre, each starting at the rim vertex the
+    // previous one ended on.
+    const int32_t rim_max = RASTER_CALL_VERTICES - 1;
+    for (int32_t i = 1; i + 1 < vertex_count; i += rim_max - 1) {
+        int32_t n = vertex_count - i < rim_max ? vertex_count - i : rim_max;
+        MeshVertex* v = raster_record(fill, n + 1, flags, colour, texture, 1);
+        if (v) {
+            v[0] = vertices[0];
+            memcpy(v + 1, vertices + i, (size_t)n * sizeof(MeshVertex));
+        } else {
+            RasterTriangle t;
+            t.colour = colour;
+            t.flags = flags;
+            t.vert0 = &vertices[0];
+            for (int32_t k = i; k + 1 < i + n; k++) {
+                t.vert1 = &vertices[k];
+                t.vert2 = &vertices[k + 1];
+                fill(&t, texture);
+            }
+        }
     }
 }

@@ -8,6 +8,7 @@
 
 #include "gfx/display.h"
 #include "gfx/simd.h"
+#include "gfx/draw_queue.h"
 #include "runtime/clock.h"
 #include "runtime/loading.h"
 #include "runtime/music.h"
@@ -127,6 +128,8 @@ int main(int argc, char** argv) {
 #endif
     if (simd_init_from_env("quillet", stderr) != 0) return 2;
     if (pacing_read_env("quillet", stderr) != 0) return 2;
+    int drawing_threads = 1;
+    if (draw_threads_from_env("quillet", stderr, &drawing_threads) != 0) return 2;
     if (display_open(1) != 0) return main_exit(1);
     clock_reset();
     atexit(display_close);
@@ -148,6 +151,7 @@ int main(int argc, char** argv) {
     loading_active = 0;
     SDL_WaitThread(loading_thread, nullptr);
     loading_thread = nullptr;
+    draw_queue_start(drawing_threads);  // on failure the frames are drawn on this thread alone
 #endif
 
     SDL_Delay(500);
@@ -155,6 +159,7 @@ int main(int argc, char** argv) {
 
     main_play();
     if (!music_is_playing()) SDL_Delay(4000);
+    draw_queue_stop();
     parts_free_all();
     music_close();
     return main_exit(0);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "gfx/display.h"
+#include "gfx/draw_queue.h"
 #include "gfx/image.h"
 #include "procedural/noise.h"
 #include "runtime/clock.h"
@@ -73,6 +74,7 @@ static inline int clamp_int(int v, int lo, int hi) { return v < lo ? lo : v > hi
 
 void draw_line(int x0, int y0, int x1, int y1, uint32_t colour) {
     if (!framebuffer.pixels) return;
+    draw_queue_flush();  // written straight into the framebuffer
     x0 = clamp_int(x0, 0, SCREEN_WIDTH - 1);
     x1 = clamp_int(x1, 0, SCREEN_WIDTH - 1);
     y0 = clamp_int(y0, 0, SCREEN_HEIGHT - 1);
@@ -131,6 +133,7 @@ static void scratch_move(FilmScratch* s) {
 // Two columns darkened through the grain: the grain multiplies the picture, and the picture's own
 // alpha, faded by the scratch's opacity, keeps part of it.
 static void scratch_draw(const FilmScratch* s) {
+    draw_queue_flush();  // read and written straight in the framebuffer
     uint32_t* fb = framebuffer.pixels;
     int stride = framebuffer.pitch / 4;
     int c = s->x >> 4;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "gfx/display.h"
+#include "gfx/draw_queue.h"
 #include "gfx/image.h"
 #include "gfx/simd.h"
 #include "runtime/clock.h"
@@ -44,6 +45,7 @@ struct DoubleSpan {
 static int double_span(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
                        uint32_t mode, DoubleSpan* span) {
     if (!framebuffer.pixels || !image || (mode != 0 && mode != 3)) return 0;
+    draw_queue_flush();  // drawn straight into the framebuffer
     if (src_x < 0 || src_y < 0 || src_x >= image->width || src_y >= image->height) return 0;
     int columns = src_w < DOUBLE_MAX_COLUMNS ? src_w : DOUBLE_MAX_COLUMNS;
     if (columns > image->width - src_x) columns = image->width - src_x;

@@ -6,6 +6,7 @@
 
 #include "gfx/display.h"
 #include "gfx/simd.h"
+#include "gfx/draw_queue.h"
 #include "runtime/clock.h"
 #include "scenes/pixelate_ops.h"
 #include "scenes/scenes.h"
@@ -52,6 +53,7 @@ static void pixelate_run_sse2(uint32_t* d, int n, uint32_t share, uint32_t kd) {
 
 static void pixelate_blocks(int shift, int alpha, int simd) {
     if (!framebuffer.pixels || shift < 1 || shift > 9) return;  // 2^10 is wider than the screen
+    draw_queue_flush();  // a block's sample may lie in another thread's rows
     if (alpha < 0) alpha = 0;
     if (alpha > 255) alpha = 255;
     int s = 1 << shift, stride = framebuffer.pitch / 4;

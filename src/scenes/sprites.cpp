@@ -9,6 +9,7 @@
 
 #include "gfx/blit.h"
 #include "gfx/display.h"
+#include "gfx/draw_queue.h"
 #include "gfx/image.h"
 #include "procedural/envelope.h"
 #include "procedural/noise.h"
@@ -125,6 +126,7 @@ static void sprites_draw_all(float t, float phi) {
 
 void line_tear(int shift, int band) {
     if (!framebuffer.pixels || shift < 1 || band < 1) return;
+    draw_queue_flush();  // the rows are moved in place
     if (shift > SCREEN_WIDTH) shift = SCREEN_WIDTH;
     int stride = framebuffer.pitch / 4, keep = SCREEN_WIDTH - shift;
     for (int r = 0; r < SCREEN_HEIGHT - band; r += band) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "gfx/draw_queue.h"
 #include "gfx/simd.h"
 #include "render/render.h"
 
@@ -11,6 +12,8 @@ int main(int argc, char** argv) {
     RenderOptions options;
     if (render_parse_args(argc, argv, &options, stdout) != 0) return 2;
     if (simd_init_from_env("quillet-render", stderr) != 0) return 2;
+    int drawing_threads = 1;  // read again when the show is opened
+    if (draw_threads_from_env("quillet-render", stderr, &drawing_threads) != 0) return 2;
     if (options.mode == RENDER_TOOL_HELP) {
         render_print_usage(stdout);
         return 0;

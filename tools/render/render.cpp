@@ -15,6 +15,7 @@
 
 #include "gfx/display.h"
 #include "gfx/image.h"
+#include "gfx/draw_queue.h"
 #include "gfx/path.h"
 #include "gfx/simd.h"
 #include "render/render_music.h"
@@ -201,6 +202,8 @@ void render_set_frame(int64_t frame, int fps) {
 }
 
 int render_show_open(void) {
+    int drawing_threads = 1;
+    if (draw_threads_from_env("quillet-render", stderr, &drawing_threads) != 0) return 1;
     if (display_open_offscreen(1) != 0) {
         printf("quillet-render: out of memory for the off-screen display\n");
         return 1;
@@ -218,10 +221,13 @@ int render_show_open(void) {
         display_close();
         return 1;
     }
+    if (draw_queue_start(drawing_threads) != 0)
+        fprintf(stderr, "quillet-render: drawing on one thread (no more threads could be started)\n");
     return 0;
 }
 
 void render_show_close(void) {
+    draw_queue_stop();
     parts_free_all();
     render_music_close();
     display_close();

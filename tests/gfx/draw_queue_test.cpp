@@ -1,0 +1,165 @@
+// The drawing threads as the blits and the frame operations see them: recorded calls give exactly
+// the pixels of direct drawing at every thread count, the flush points wait for them, and the
+// thread count is read from the environment with bad values refused.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "gfx/blit.h"
+#include "gfx/display.h"
+#include "gfx/draw_queue.h"
+#include "gfx/image.h"
+
+namespace {
+
+class DrawQueue : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(display_open_offscreen(1), 0);
+        unsetenv("QUILLET_THREADS_CHECK");
+    }
+    void TearDown() override {
+        draw_queue_stop();
+        display_close();
+        unsetenv("QUILLET_THREADS");
+        unsetenv("QUILLET_THREADS_CHECK");
+    }
+};
+
+struct Screens {
+    std::vector<uint32_t> frame;
+    std::vector<int32_t> depth, shadow;
+    bool operator==(const Screens& o) const { return frame == o.frame && depth == o.depth && shadow == o.shadow; }
+};
+
+Screens capture(void) {
+    const size_t n = (size_t)SCREEN_WIDTH * SCREEN_HEIGHT;
+    Screens s;
+    s.frame.assign(framebuffer.pixels, framebuffer.pixels + n);
+    s.depth.assign(depth_buffer->values, depth_buffer->values + n);
+    s.shadow.assign(depth_buffer2->values, depth_buffer2->values + n);
+    return s;
+}
+
+Image* random_image(std::mt19937* rng, int w, int h) {
+    Image* im = image_new(w, h);
+    for (int i = 0; i < w * h; i++) im->pixels[i] = (uint32_t)(*rng)();
+    return im;
+}
+
+// Clears, depth resets and a few hundred blits and draws of every mode at random places (many
+// crossing the screen's edges and the bands' edges), each reading what the ones before wrote.
+Screens draw_blit_scene(bool flush_at_end) {
+    std::mt19937 rng(77);
+    std::vector<Image*> images;
+    for (int w : {1, 3, 17, 64, 200, 640})
+        for (int h : {1, 9, 33, 480}) images.push_back(random_image(&rng, w, h));
+    frame_clear(0xFF336699u);
+    depth_fill(depth_buffer, 0x12345678u);
+    depth_fill(depth_buffer2, 0x7FFFFFFFu);
+    for (int i = 0; i < 400; i++) {
+        const Image* im = images[rng() % images.size()];
+        int x = (int)(rng() % 800) - 80 - im->width / 2, y = (int)(rng() % 620) - 70 - im->height / 2;
+        if (i % 2) image_blit(im, x, y, rng() & 0x1FF, rng() % 9);
+        else image_draw(im, x, y, rng() % 8);
+        if (i == 200) frame_clear(0xFF000000u | (uint32_t)rng());
+    }
+    if (flush_at_end) draw_queue_flush();
+    Screens s = capture();
+    for (Image* im : images) image_free(im);
+    return s;
+}
+
+TEST_F(DrawQueue, RecordedBlitsAndFillsMatchDirectDrawingAtEveryThreadCount) {
+    Screens direct = draw_blit_scene(false);
+    for (int threads : {2, 3, 8}) {
+        ASSERT_EQ(draw_queue_start(threads), 0);
+        ASSERT_EQ(draw_queue_active, 1);
+        Screens banded = draw_blit_scene(true);
+        draw_queue_stop();
+        EXPECT_EQ(draw_queue_active, 0);
+        EXPECT_TRUE(banded == direct) << threads << " threads";
+    }
+}
+
+TEST_F(DrawQueue, OneThreadDrawsAtOnce) {
+    ASSERT_EQ(draw_queue_start(1), 0);
+    EXPECT_EQ(draw_queue_active, 0);
+    frame_clear(0xFF102030u);
+    EXPECT_EQ(framebuffer.pixels[640 * 479 + 639], 0xFF102030u);
+}
+
+// frame_present is where a frame is handed on, and stopping ends the threads: both must leave
+// every recorded call drawn without the caller flushing.
+TEST_F(DrawQueue, PresentAndStopWaitForRecordedCalls) {
+    ASSERT_EQ(draw_queue_start(4), 0);
+    std::mt19937 rng(5);
+    Image* im = random_image(&rng, 640, 480);
+    frame_clear(0xFF000000u);
+    image_draw(im, 0, 0, 0);
+    frame_present();
+    EXPECT_EQ(memcmp(framebuffer.pixels, im->pixels, 640 * 480 * 4), 0);
+    frame_clear(0xFFABCDEFu);
+    draw_queue_stop();
+    for (int y : {0, 7, 8, 239, 479}) EXPECT_EQ(framebuffer.pixels[y * 640 + 5], 0xFFABCDEFu) << y;
+    image_free(im);
+}
+
+// More recorded calls than one block of the command list holds, across several frames: the list
+// grows and starts again after every flush.
+TEST_F(DrawQueue, LongFramesReuseTheCommandList) {
+    ASSERT_EQ(draw_queue_start(3), 0);
+    Image* dot = image_new(1, 1);
+    dot->pixels[0] = 0x01010101u;
+    const int calls = 100000;  // a few blocks' worth
+    for (int frame = 0; frame < 3; frame++) {
+        frame_clear(0xFF000000u);
+        for (int i = 0; i < calls; i++) image_draw(dot, i % 640, i / 640, 1);
+        frame_present();
+        for (int i = 0; i < 640 * 480; i++) {
+            ASSERT_EQ(framebuffer.pixels[i], i < calls ? 0xFF010101u : 0xFF000000u)
+                << "frame " << frame << " pixel " << i;
+        }
+    }
+    image_free(dot);
+}
+
+TEST_F(DrawQueue, CheckModeDrawsEveryCallBeforeTheNext) {
+    setenv("QUILLET_THREADS_CHECK", "1", 1);
+    Screens direct = draw_blit_scene(false);
+    ASSERT_EQ(draw_queue_start(3), 0);
+    Screens checked = draw_blit_scene(true);
+    EXPECT_TRUE(checked == direct);
+}
+
+TEST_F(DrawQueue, ThreadCountFromTheEnvironment) {
+    int n = -1;
+    unsetenv("QUILLET_THREADS");
+    ASSERT_EQ(draw_threads_from_env("prog", stderr, &n), 0);
+    EXPECT_GE(n, 1);
+    EXPECT_LE(n, DRAW_THREADS_MAX);
+    for (const char* good : {"1", "2", "64"}) {
+        setenv("QUILLET_THREADS", good, 1);
+        ASSERT_EQ(draw_threads_from_env("prog", stderr, &n), 0) << good;
+        EXPECT_EQ(n, atoi(good));
+    }
+    for (const char* bad : {"0", "65", "-2", "two", "3x", " 3", "99999999999999999999"}) {
+        setenv("QUILLET_THREADS", bad, 1);
+        n = 7;
+        char text[256] = {};
+        FILE* err = fmemopen(text, sizeof text - 1, "w");
+        EXPECT_EQ(draw_threads_from_env("prog", err, &n), 2) << bad;
+        fclose(err);
+        std::string out = text;
+        EXPECT_EQ(out.rfind("prog: QUILLET_THREADS must be a whole number from 1 to 64", 0), 0u) << out;
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+        EXPECT_EQ(n, 7);
+    }
+}
+
+}  // namespace
