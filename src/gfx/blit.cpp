@@ -446,48 +446,29 @@ static void blit_call_run(const BlitCall* call) {
     if (!blit_clip(call->image, call->x, call->y, &span)) return;
     const int path = blit_current_path();
     const DrawBand* band = draw_band;
-    const int top = (int)((span.dst - framebuffer.pixels) / span.dst_stride);
-    for (int row = 0; row < span.height;) {
-        int y = top + row;
-        if (band) {
-            y = band->next[y];
-            if (y >= top + span.height) break;
-        }
-        int end = y + 1;
-        while (end < top + span.height && draw_band_owns(band, end)) end++;
+    const int top = (int)((span.dst - framebuffer.pixels) / span.dst_stride), limit = top + span.height;
+    int end = top;
+    for (int y = draw_band_next_run(band, top, limit, &end); y < limit;
+         y = draw_band_next_run(band, end, limit, &end)) {
         BlitSpan part = span;
         part.dst += (size_t)(y - top) * span.dst_stride;
         part.src += (size_t)(y - top) * span.src_stride;
         part.height = end - y;
         if (call->kind == 0) blit_span(&part, call->opacity, call->mode, path);
         else draw_span(&part, call->mode, path);
-        row = end - top;
     }
 }
 
 static void blit_call_replay(const void* payload) { blit_call_run((const BlitCall*)payload); }
 
-// Records the call while drawing threads run; otherwise draws it at once.
-static void blit_call_submit(const BlitCall* call) {
-    if (draw_queue_active) {
-        if (!call->image || !framebuffer.pixels) return;
-        if (void* room = draw_queue_push(blit_call_replay, sizeof(BlitCall))) {
-            memcpy(room, call, sizeof(BlitCall));
-            return;
-        }
-        draw_queue_flush();
-    }
-    blit_call_run(call);
-}
-
 void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode) {
-    if (mode > 7) return;
+    if (mode > 7 || !image || !framebuffer.pixels) return;
     BlitCall call = {image, x, y, opacity & 0xFFu, mode, 0};
-    blit_call_submit(&call);
+    draw_queue_call(blit_call_replay, &call, sizeof call);
 }
 
 void image_draw(const Image* image, int x, int y, uint32_t mode) {
-    if (mode > 6) return;
+    if (mode > 6 || !image || !framebuffer.pixels) return;
     BlitCall call = {image, x, y, 0, mode, 1};
-    blit_call_submit(&call);
+    draw_queue_call(blit_call_replay, &call, sizeof call);
 }

@@ -196,13 +196,15 @@ void depth_mark_drawn(const DepthBuffer* depth) {
 }
 
 // Every row of the screen's pixels (or of a screen-sized depth buffer) within the calling thread's
-// band set to one value.
+// band set to one value, a run of consecutive rows at a time.
 static void frame_fill_rows(uint32_t* p, uint32_t value) {
     const DrawBand* band = draw_band;
-    for (int y = 0; y < SCREEN_HEIGHT; y++) {
-        if (!draw_band_owns(band, y)) continue;
+    int end = 0;
+    for (int y = draw_band_next_run(band, 0, SCREEN_HEIGHT, &end); y < SCREEN_HEIGHT;
+         y = draw_band_next_run(band, end, SCREEN_HEIGHT, &end)) {
         uint32_t* row = p + (size_t)y * SCREEN_WIDTH;
-        for (int i = 0; i < SCREEN_WIDTH; i += 8) {
+        const size_t count = (size_t)(end - y) * SCREEN_WIDTH;
+        for (size_t i = 0; i < count; i += 8) {
             row[i + 0] = value; row[i + 1] = value; row[i + 2] = value; row[i + 3] = value;
             row[i + 4] = value; row[i + 5] = value; row[i + 6] = value; row[i + 7] = value;
         }
@@ -219,17 +221,9 @@ static void frame_fill_replay(const void* payload) {
     frame_fill_rows(fill->pixels, fill->value);
 }
 
-// Records the fill while drawing threads run, otherwise fills at once.
 static void frame_fill(uint32_t* pixels, uint32_t value) {
-    if (draw_queue_active) {
-        if (FrameFill* fill = (FrameFill*)draw_queue_push(frame_fill_replay, sizeof(FrameFill))) {
-            fill->pixels = pixels;
-            fill->value = value;
-            return;
-        }
-        draw_queue_flush();
-    }
-    frame_fill_rows(pixels, value);
+    FrameFill fill = {pixels, value};
+    draw_queue_call(frame_fill_replay, &fill, sizeof fill);
 }
 
 void frame_clear(uint32_t colour) {

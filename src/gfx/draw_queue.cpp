@@ -47,7 +47,7 @@ int draw_threads_from_env(const char* program, FILE* err, int* threads) {
 enum {
     DRAW_BLOCK_BYTES = 1 << 20,
     DRAW_BAND_ROWS = 8,       // interleaved bands: small enough to share every object's rows
-    DRAW_PUBLISH_EVERY = 8,   // commands per wake-up of the drawing threads
+    DRAW_PUBLISH_EVERY = 64,  // commands per wake-up of the drawing threads
 };
 
 struct DrawBlock {
@@ -168,6 +168,17 @@ void* draw_queue_push(DrawReplay replay, size_t size) {
     queue_offset += bytes;
     queue_written++;
     return c + 1;
+}
+
+void draw_queue_call(DrawReplay replay, const void* payload, size_t size) {
+    if (draw_queue_active) {
+        if (void* room = draw_queue_push(replay, size)) {
+            memcpy(room, payload, size);
+            return;
+        }
+        draw_queue_flush();
+    }
+    replay(payload);
 }
 
 static void draw_queue_release(void) {

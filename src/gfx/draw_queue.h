@@ -26,6 +26,15 @@ static inline bool draw_band_touches(const DrawBand* band, int min_y, int max_y)
     return !band || band->next[min_y] <= max_y;
 }
 static inline bool draw_band_owns(const DrawBand* band, int y) { return !band || band->owns[y]; }
+// The first run of owned rows at or after row y and before `limit` (at most SCREEN_HEIGHT): its first
+// row, with *end one past its last; limit when there is none.
+static inline int draw_band_next_run(const DrawBand* band, int y, int limit, int* end) {
+    if (band) y = band->next[y] < limit ? band->next[y] : limit;
+    int e = y < limit ? y + 1 : limit;
+    while (e < limit && draw_band_owns(band, e)) e++;
+    *end = e;
+    return y;
+}
 
 // Replays one recorded call on a drawing thread, within that thread's draw_band.
 typedef void (*DrawReplay)(const void* payload);
@@ -51,6 +60,10 @@ extern int draw_queue_active;
 // Room for one call's payload (size at most DRAW_COMMAND_MAX, 16-byte aligned), replayed by every
 // drawing thread once the caller has filled it. Null when size is too large or no memory is left.
 void* draw_queue_push(DrawReplay replay, size_t size);
+
+// Records a call with a copy of its payload while drawing threads run; otherwise runs it at once
+// on the calling thread (replay(payload), with every row owned).
+void draw_queue_call(DrawReplay replay, const void* payload, size_t size);
 
 // Waits until every recorded call is drawn. Needed before anything reads pixels that another
 // thread's band may write, or reads the buffers from outside the drawing entries:

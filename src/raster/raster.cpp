@@ -80,13 +80,29 @@ static RasterFiller raster_choose(RenderMode mode, const Texture* texture) {
     return entry->filler[raster_path_get()];
 }
 
+// Whether a drawing thread's band may hold rows of the triangle: a cheap test on the corners'
+// rows, wider than the set-up's box, so a thread skips the set-up of triangles far from its rows.
+static inline bool raster_band_may_touch(const DrawBand* band, const MeshVertex* a, const MeshVertex* b,
+                                         const MeshVertex* c) {
+    if (!band) return true;
+    float lo = a->sy < b->sy ? a->sy : b->sy, hi = a->sy < b->sy ? b->sy : a->sy;
+    if (c->sy < lo) lo = c->sy;
+    if (c->sy > hi) hi = c->sy;
+    if (!(lo < (float)SCREEN_HEIGHT && hi >= -1.0f)) return !(lo == lo && hi == hi);  // NaN: let set-up decide
+    int first = lo <= 1.0f ? 0 : (int)lo - 1;
+    int last = hi >= (float)(SCREEN_HEIGHT - 3) ? SCREEN_HEIGHT - 1 : (int)hi + 2;
+    return draw_band_touches(band, first, last);
+}
+
 // Independent triangles (0,1,2), (3,4,5), ... or the fan (0, i, i+1) of one call.
 static void raster_draw_list(RasterFiller fill, const MeshVertex* vertices, int32_t vertex_count,
                              uint32_t flags, uint32_t colour, const Texture* texture) {
+    const DrawBand* band = draw_band;
     RasterTriangle t;
     t.colour = colour;
     t.flags = flags;
     for (int32_t i = 0; i + 2 < vertex_count; i += 3) {
+        if (!raster_band_may_touch(band, &vertices[i], &vertices[i + 1], &vertices[i + 2])) continue;
         t.vert0 = &vertices[i];
         t.vert1 = &vertices[i + 1];
         t.vert2 = &vertices[i + 2];
@@ -96,10 +112,12 @@ static void raster_draw_list(RasterFiller fill, const MeshVertex* vertices, int3
 
 static void raster_draw_fan(RasterFiller fill, const MeshVertex* vertices, int32_t vertex_count,
                             uint32_t flags, uint32_t colour, const Texture* texture) {
+    const DrawBand* band = draw_band;
     RasterTriangle t;
     t.colour = colour;
     t.flags = flags;
     for (int32_t i = 1; i + 1 < vertex_count; i++) {
+        if (!raster_band_may_touch(band, &vertices[0], &vertices[i], &vertices[i + 1])) continue;
         t.vert0 = &vertices[0];
         t.vert1 = &vertices[i];
         t.vert2 = &vertices[i + 1];

@@ -72,19 +72,23 @@ void layer_film_damage_free(void) { grain_image = nullptr; }
 
 static inline int clamp_int(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
 
-void draw_line(int x0, int y0, int x1, int y1, uint32_t colour) {
-    if (!framebuffer.pixels) return;
-    draw_queue_flush();  // written straight into the framebuffer
-    x0 = clamp_int(x0, 0, SCREEN_WIDTH - 1);
-    x1 = clamp_int(x1, 0, SCREEN_WIDTH - 1);
-    y0 = clamp_int(y0, 0, SCREEN_HEIGHT - 1);
-    y1 = clamp_int(y1, 0, SCREEN_HEIGHT - 1);
+struct LineCall {
+    int x0, y0, x1, y1;
+    uint32_t colour;
+};
+
+// The line's pixels in the calling drawing thread's rows.
+static void draw_line_replay(const void* payload) {
+    const LineCall* c = (const LineCall*)payload;
+    const DrawBand* band = draw_band;
+    int x0 = c->x0, y0 = c->y0, x1 = c->x1, y1 = c->y1;
+    uint32_t colour = c->colour;
     uint32_t* fb = framebuffer.pixels;
     int stride = framebuffer.pitch / 4;
     int dx = x1 - x0, dy = y1 - y0;
     int step_x = dx < 0 ? -1 : 1, step_y = dy < 0 ? -1 : 1;
     int dx2 = 2 * (dx < 0 ? -dx : dx), dy2 = 2 * (dy < 0 ? -dy : dy);
-    fb[(size_t)y0 * stride + x0] = colour;
+    if (draw_band_owns(band, y0)) fb[(size_t)y0 * stride + x0] = colour;
     if (dy2 < dx2) {
         int error = dy2 - dx2 / 2;
         while (x0 != x1) {
@@ -94,7 +98,7 @@ void draw_line(int x0, int y0, int x1, int y1, uint32_t colour) {
             }
             x0 += step_x;
             error += dy2;
-            fb[(size_t)y0 * stride + x0] = colour;
+            if (draw_band_owns(band, y0)) fb[(size_t)y0 * stride + x0] = colour;
         }
     } else {
         int error = dx2 - dy2 / 2;
@@ -105,9 +109,16 @@ void draw_line(int x0, int y0, int x1, int y1, uint32_t colour) {
             }
             y0 += step_y;
             error += dx2;
-            fb[(size_t)y0 * stride + x0] = colour;
+            if (draw_band_owns(band, y0)) fb[(size_t)y0 * stride + x0] = colour;
         }
     }
+}
+
+void draw_line(int x0, int y0, int x1, int y1, uint32_t colour) {
+    if (!framebuffer.pixels) return;
+    LineCall call = {clamp_int(x0, 0, SCREEN_WIDTH - 1), clamp_int(y0, 0, SCREEN_HEIGHT - 1),
+                     clamp_int(x1, 0, SCREEN_WIDTH - 1), clamp_int(y1, 0, SCREEN_HEIGHT - 1), colour};
+    draw_queue_call(draw_line_replay, &call, sizeof call);
 }
 
 static void scratch_place(FilmScratch* s, int q) {
@@ -130,20 +141,30 @@ static void scratch_move(FilmScratch* s) {
     }
 }
 
+struct ScratchCall {
+    int column;
+    uint32_t opacity;
+    const Image* grain;
+};
+
 // Two columns darkened through the grain: the grain multiplies the picture, and the picture's own
-// alpha, faded by the scratch's opacity, keeps part of it.
-static void scratch_draw(const FilmScratch* s) {
-    draw_queue_flush();  // read and written straight in the framebuffer
+// alpha, faded by the scratch's opacity, keeps part of it. Rows outside the calling drawing
+// thread's band are left to their own thread.
+static void scratch_replay(const void* payload) {
+    const ScratchCall* call = (const ScratchCall*)payload;
+    const DrawBand* band = draw_band;
     uint32_t* fb = framebuffer.pixels;
     int stride = framebuffer.pitch / 4;
-    int c = s->x >> 4;
+    int c = call->column;
     // A scratch placed at the last column covers only that one: its pair would be off the screen.
     int pair = c + 1 < SCREEN_WIDTH ? 2 : 1;
-    const uint32_t* grain = grain_image->pixels + (c & grain_image->height_mask);
-    uint32_t opacity = (uint32_t)s->opacity;
+    const Image* sheet = call->grain;
+    const uint32_t* grain = sheet->pixels + (c & sheet->height_mask);
+    uint32_t opacity = call->opacity;
     for (int k = 0; k < SCREEN_HEIGHT - 1; k++) {
+        if (!draw_band_owns(band, k)) continue;
         uint32_t* p = fb + (size_t)k * stride + c;
-        uint32_t g = grain[k & grain_image->width_mask], d = *p, r = 0;
+        uint32_t g = grain[k & sheet->width_mask], d = *p, r = 0;
         uint32_t a = ((d >> 24) * opacity) >> 8;
         for (int b = 0; b < 32; b += 8) {
             uint32_t sb = (d >> b) & 0xFFu, gb = (g >> b) & 0xFFu;
@@ -154,6 +175,11 @@ static void scratch_draw(const FilmScratch* s) {
         p[0] = r;
         if (pair == 2) p[1] = r;
     }
+}
+
+static void scratch_draw(const FilmScratch* s) {
+    ScratchCall call = {s->x >> 4, (uint32_t)s->opacity, grain_image};
+    draw_queue_call(scratch_replay, &call, sizeof call);
 }
 
 static void hair_draw(const FilmHair* hair) {

@@ -45,7 +45,6 @@ struct DoubleSpan {
 static int double_span(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
                        uint32_t mode, DoubleSpan* span) {
     if (!framebuffer.pixels || !image || (mode != 0 && mode != 3)) return 0;
-    draw_queue_flush();  // drawn straight into the framebuffer
     if (src_x < 0 || src_y < 0 || src_x >= image->width || src_y >= image->height) return 0;
     int columns = src_w < DOUBLE_MAX_COLUMNS ? src_w : DOUBLE_MAX_COLUMNS;
     if (columns > image->width - src_x) columns = image->width - src_x;
@@ -86,9 +85,12 @@ static inline void double_row_scalar(uint32_t* d, const uint32_t* s, int from, i
     }
 }
 
+// Screen rows are skipped outside the calling drawing thread's band.
 template <int MODE>
 static void double_rows_scalar(const DoubleSpan* span) {
+    const DrawBand* band = draw_band;
     for (int r = 0; r < span->rows * 2; r++) {
+        if (!draw_band_owns(band, r)) continue;
         double_row_scalar<MODE>(span->dst + (size_t)r * span->dst_stride, span->src + (size_t)(r / 2) * span->src_stride,
                                 0, span->columns, span->opacity);
     }
@@ -163,7 +165,9 @@ static void double_rows_two_sse2(const DoubleSpan* a, const DoubleSpan* b) {
 template <int MODE>
 static void double_rows_sse2(const DoubleSpan* span) {
     const __m128i o = _mm_set1_epi16((short)span->opacity);
+    const DrawBand* band = draw_band;
     for (int r = 0; r < span->rows * 2; r++) {
+        if (!draw_band_owns(band, r)) continue;
         uint32_t* d = span->dst + (size_t)r * span->dst_stride;
         const uint32_t* s = span->src + (size_t)(r / 2) * span->src_stride;
         int i = 0;
@@ -174,26 +178,45 @@ static void double_rows_sse2(const DoubleSpan* span) {
 }
 #endif
 
-void image_blit_double_scalar(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
-                              uint32_t mode) {
-    DoubleSpan span;
-    if (!double_span(image, src_x, src_y, src_w, src_h, opacity, mode, &span)) return;
-    if (mode == 0) double_rows_scalar<0>(&span);
-    else double_rows_scalar<3>(&span);
-}
+struct DoubleCall {
+    const Image* image;
+    int src_x, src_y, src_w, src_h;
+    uint32_t opacity, mode;
+    int simd;
+};
 
-void image_blit_double(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
-                       uint32_t mode) {
+static void double_call_replay(const void* payload) {
+    const DoubleCall* c = (const DoubleCall*)payload;
+    DoubleSpan span;
+    if (!double_span(c->image, c->src_x, c->src_y, c->src_w, c->src_h, c->opacity, c->mode, &span)) return;
 #if FILM_STRIP_SSE2
-    if (simd_level() >= SIMD_SSE2) {
-        DoubleSpan span;
-        if (!double_span(image, src_x, src_y, src_w, src_h, opacity, mode, &span)) return;
-        if (mode == 0) double_rows_sse2<0>(&span);
+    if (c->simd) {
+        if (c->mode == 0) double_rows_sse2<0>(&span);
         else double_rows_sse2<3>(&span);
         return;
     }
 #endif
-    image_blit_double_scalar(image, src_x, src_y, src_w, src_h, opacity, mode);
+    if (c->mode == 0) double_rows_scalar<0>(&span);
+    else double_rows_scalar<3>(&span);
+}
+
+// Drawn by the drawing threads, each in its own rows, when they run.
+static void double_call(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
+                        uint32_t mode, int simd) {
+    DoubleSpan span;
+    if (!double_span(image, src_x, src_y, src_w, src_h, opacity, mode, &span)) return;
+    DoubleCall call = {image, src_x, src_y, src_w, src_h, opacity, mode, simd};
+    draw_queue_call(double_call_replay, &call, sizeof call);
+}
+
+void image_blit_double_scalar(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
+                              uint32_t mode) {
+    double_call(image, src_x, src_y, src_w, src_h, opacity, mode, 0);
+}
+
+void image_blit_double(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
+                       uint32_t mode) {
+    double_call(image, src_x, src_y, src_w, src_h, opacity, mode, simd_level() >= SIMD_SSE2);
 }
 
 // Mode 0 doubles of two regions: fused when both are cut alike, otherwise as the two plain passes.

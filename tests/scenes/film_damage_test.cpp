@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gfx/display.h"
+#include "gfx/draw_queue.h"
 #include "gfx/image.h"
 #include "procedural/noise.h"
 #include "runtime/clock.h"
@@ -207,6 +208,30 @@ TEST_F(FilmDamage, InitRandomisesEveryScratchAndRepeatsFromTheSameSeed) {
     frame_clear(kWhite);
     layer_film_damage_render(0.0f);
     EXPECT_EQ(drawn(kWhite).size(), 0u);
+}
+
+// Scratches and hairs drawn by several threads, each in its own rows, give the frames of one.
+TEST_F(FilmDamage, ThreadsDrawTheSameDamage) {
+    auto run = [&]() {
+        srand(11);
+        random_state = 12345;
+        EXPECT_EQ(layer_film_damage_init(), 0);
+        std::vector<uint32_t> frames;
+        for (int f = 0; f < 40; f++) {
+            frame_clear(0xFF000000u | (uint32_t)f * 0x030507u);
+            demo_clock.clock_beat = (float)f * 0.37f;
+            layer_film_damage_render(0.0f);
+            for (int i = 0; i < 20; i++) draw_line(rand() % 700 - 30, rand() % 540 - 30, rand() % 700 - 30, rand() % 540 - 30, (uint32_t)rand());
+            draw_queue_flush();
+            frames.insert(frames.end(), framebuffer.pixels, framebuffer.pixels + 640 * 480);
+        }
+        return frames;
+    };
+    std::vector<uint32_t> want = run();
+    ASSERT_EQ(draw_queue_start(3), 0);
+    std::vector<uint32_t> got = run();
+    draw_queue_stop();
+    EXPECT_TRUE(got == want);
 }
 
 }  // namespace

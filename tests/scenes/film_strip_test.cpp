@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gfx/display.h"
+#include "gfx/draw_queue.h"
 #include "gfx/image.h"
 #include "runtime/clock.h"
 #include "scenes/film_strip_ops.h"
@@ -223,6 +224,32 @@ TEST_F(Dancer, OpacityRisesThenPulsesWithTheBeat) {
         uint32_t src = 0xFFFFFF00u | (uint32_t)(frame % 4 * 16 + frame / 4);
         EXPECT_EQ(at(c.beat), ref_pixel(src, 0xFF000000u, c.opacity, 0)) << c.beat;
     }
+}
+
+// Each thread doubles only its own screen rows; together they give the frame of one thread.
+TEST_F(FilmStrip, DoublingBlitByThreadsMatchesOneThread) {
+    srand(8);
+    Image* sheet = image_new(512, 512);
+    random_fill(sheet->pixels, 512 * 512);
+    std::vector<uint32_t> base(640 * 480);
+    random_fill(base.data(), 640 * 480);
+    auto run = [&]() {
+        memcpy(framebuffer.pixels, base.data(), base.size() * 4);
+        for (int i = 0; i < 30; i++) {
+            int x = (i * 37) % 300, y = (i * 53) % 400, w = 1 + (i * 71) % 330, h = 1 + (i * 29) % 250;
+            if (i % 2) image_blit_double(sheet, x, y, w, h, (uint32_t)(i * 9), i % 3 ? 0 : 3);
+            else image_blit_double_scalar(sheet, x, y, w, h, (uint32_t)(i * 9), i % 3 ? 0 : 3);
+        }
+        draw_queue_flush();
+        return screen();
+    };
+    std::vector<uint32_t> want = run();
+    for (int threads : {2, 5}) {
+        ASSERT_EQ(draw_queue_start(threads), 0);
+        EXPECT_TRUE(run() == want) << threads << " threads";
+        draw_queue_stop();
+    }
+    image_free(sheet);
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "gfx/display.h"
+#include "gfx/blit.h"
+#include "gfx/draw_queue.h"
+#include "gfx/image.h"
 #include "runtime/clock.h"
 #include "scenes/pixelate_ops.h"
 #include "scenes/scenes.h"
@@ -107,6 +110,26 @@ TEST_F(Pixelate, LayerRunsOnlyAtTheSectionChanges) {
         layer_pixelate_render(0.0f);
         EXPECT_EQ(screen(), want) << c.beat;
     }
+}
+
+// The blocks sample pixels of other rows, so the mosaic waits for the drawing threads.
+TEST_F(Pixelate, MosaicWaitsForRecordedDrawing) {
+    std::vector<uint32_t> base = noise(21), over = noise(22);
+    Image* picture = image_new(640, 480);
+    memcpy(picture->pixels, over.data(), over.size() * 4);
+    load(base);
+    image_draw(picture, 0, 0, 1);
+    pixelate(6, 100);
+    image_draw(picture, 3, 5, 6);
+    std::vector<uint32_t> want = screen();
+    load(base);
+    ASSERT_EQ(draw_queue_start(3), 0);
+    image_draw(picture, 0, 0, 1);
+    pixelate(6, 100);
+    image_draw(picture, 3, 5, 6);
+    draw_queue_stop();
+    EXPECT_TRUE(screen() == want);
+    image_free(picture);
 }
 
 }  // namespace

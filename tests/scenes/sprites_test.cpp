@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "gfx/display.h"
+#include "gfx/blit.h"
+#include "gfx/draw_queue.h"
 #include "gfx/image.h"
 #include "procedural/envelope.h"
 #include "procedural/noise.h"
@@ -201,6 +203,27 @@ TEST_F(Sprites, TearsGrowAroundBeat310AndShrinkThroughBeat315) {
         layer_sprites_render(0.0f);
         EXPECT_EQ(tear_shift(), c.shift) << c.beat;
     }
+}
+
+// The tear moves rows in place after everything drawn before it, threads or not.
+TEST_F(Sprites, TearWaitsForRecordedDrawing) {
+    Image* veil = image_new(640, 480);
+    for (int i = 0; i < 640 * 480; i++) veil->pixels[i] = (uint32_t)i * 0x9E3779B1u;
+    auto run = [&]() {
+        stripes();
+        image_draw(veil, 0, 0, 1);
+        srand(5);
+        line_tear(7, 8);
+        image_blit(veil, 11, -3, 200, 0);
+        return std::vector<uint32_t>(framebuffer.pixels, framebuffer.pixels + 640 * 480);
+    };
+    std::vector<uint32_t> want = run();
+    ASSERT_EQ(draw_queue_start(3), 0);
+    std::vector<uint32_t> got = run();
+    draw_queue_stop();
+    got.assign(framebuffer.pixels, framebuffer.pixels + 640 * 480);
+    EXPECT_TRUE(got == want);
+    image_free(veil);
 }
 
 }  // namespace
