@@ -5,7 +5,7 @@
 # (QUILLET_THREADS_CHECK=1) gives the same frames over a few beats of every section, so a missing
 # flush fails here rather than in a frame; bad thread counts are refused.
 set -uo pipefail
-build=$1
+build=$(cd "$1" && pwd)
 tool="$build/quillet-render"
 here=$(cd "$(dirname "$0")" && pwd)
 [ -x "$tool" ] || { echo "drawing_threads_e2e: $tool missing"; exit 1; }
