@@ -70,7 +70,7 @@ struct alignas(64) DrawWorker {
     size_t offset = 0;
     uint32_t seen = 0;
     DrawBand band;
-    std::jthread thread;  // joined when the worker record is deleted
+    std::thread thread;
 };
 
 static DrawBlock* queue_first;      // the chain, kept from frame to frame
@@ -182,6 +182,7 @@ void draw_queue_call(DrawReplay replay, const void* payload, size_t size) {
 }
 
 static void draw_queue_release(void) {
+    for (int i = 0; i < queue_worker_count; i++) queue_workers[i].thread.join();
     delete[] queue_workers;
     queue_workers = nullptr;
     queue_worker_count = 0;
@@ -220,7 +221,7 @@ int draw_queue_start(int threads) {
     for (; started < threads; started++) {
         // The standard library reports a thread it cannot start only by throwing.
         try {
-            queue_workers[started].thread = std::jthread(draw_worker_main, &queue_workers[started]);
+            queue_workers[started].thread = std::thread(draw_worker_main, &queue_workers[started]);
         } catch (...) {
             break;
         }
@@ -241,6 +242,6 @@ void draw_queue_stop(void) {
     queue_stopping.store(true, std::memory_order_release);
     queue_signal.fetch_add(1, std::memory_order_release);
     queue_signal.notify_all();
-    draw_queue_release();  // joins the threads
+    draw_queue_release();
     draw_queue_active = 0;
 }
