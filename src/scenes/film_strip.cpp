@@ -108,7 +108,9 @@ static inline void double_row_two_scalar(uint32_t* d, const uint32_t* s1, const 
 }
 
 static void double_rows_two_scalar(const DoubleSpan* a, const DoubleSpan* b) {
+    const DrawBand* band = draw_band;
     for (int r = 0; r < a->rows * 2; r++) {
+        if (!draw_band_owns(band, r)) continue;
         double_row_two_scalar(a->dst + (size_t)r * a->dst_stride, a->src + (size_t)(r / 2) * a->src_stride,
                               b->src + (size_t)(r / 2) * b->src_stride, 0, a->columns, a->opacity, b->opacity);
     }
@@ -149,7 +151,9 @@ static inline void double_store(uint32_t* d, __m128i res) {
 static void double_rows_two_sse2(const DoubleSpan* a, const DoubleSpan* b) {
     const __m128i o1 = _mm_set1_epi16((short)a->opacity);
     const __m128i o2 = _mm_set1_epi16((short)b->opacity);
+    const DrawBand* band = draw_band;
     for (int r = 0; r < a->rows * 2; r++) {
+        if (!draw_band_owns(band, r)) continue;
         uint32_t* d = a->dst + (size_t)r * a->dst_stride;
         const uint32_t* s1 = a->src + (size_t)(r / 2) * a->src_stride;
         const uint32_t* s2 = b->src + (size_t)(r / 2) * b->src_stride;
@@ -219,15 +223,22 @@ void image_blit_double(const Image* image, int src_x, int src_y, int src_w, int 
     double_call(image, src_x, src_y, src_w, src_h, opacity, mode, simd_level() >= SIMD_SSE2);
 }
 
+struct DoubleTwoCall {
+    const Image* image;
+    int src_y_first, src_y_second, src_w, src_h;
+    uint32_t opacity_first, opacity_second;
+    int wide;
+};
+
 // Mode 0 doubles of two regions: fused when both are cut alike, otherwise as the two plain passes.
-static void blit_double_two(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
-                            uint32_t opacity_first, uint32_t opacity_second, int wide) {
+static void double_two_replay(const void* payload) {
+    const DoubleTwoCall* c = (const DoubleTwoCall*)payload;
     DoubleSpan a, b;
-    if (double_span(image, 0, src_y_first, src_w, src_h, opacity_first, 0, &a) &&
-        double_span(image, 0, src_y_second, src_w, src_h, opacity_second, 0, &b) && a.rows == b.rows &&
-        a.columns == b.columns) {
+    if (double_span(c->image, 0, c->src_y_first, c->src_w, c->src_h, c->opacity_first, 0, &a) &&
+        double_span(c->image, 0, c->src_y_second, c->src_w, c->src_h, c->opacity_second, 0, &b) &&
+        a.rows == b.rows && a.columns == b.columns) {
 #if FILM_STRIP_SSE2
-        if (wide) {
+        if (c->wide) {
             double_rows_two_sse2(&a, &b);
             return;
         }
@@ -235,9 +246,17 @@ static void blit_double_two(const Image* image, int src_y_first, int src_y_secon
         double_rows_two_scalar(&a, &b);
         return;
     }
-    auto pass = wide ? image_blit_double : image_blit_double_scalar;
-    pass(image, 0, src_y_first, src_w, src_h, opacity_first, 0);
-    pass(image, 0, src_y_second, src_w, src_h, opacity_second, 0);
+    DoubleCall first = {c->image, 0, c->src_y_first, c->src_w, c->src_h, c->opacity_first, 0, c->wide};
+    DoubleCall second = {c->image, 0, c->src_y_second, c->src_w, c->src_h, c->opacity_second, 0, c->wide};
+    double_call_replay(&first);
+    double_call_replay(&second);
+}
+
+static void blit_double_two(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
+                            uint32_t opacity_first, uint32_t opacity_second, int wide) {
+    if (!framebuffer.pixels || !image) return;
+    DoubleTwoCall call = {image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second, wide};
+    draw_queue_call(double_two_replay, &call, sizeof call);
 }
 
 void image_blit_double_two_scalar(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,

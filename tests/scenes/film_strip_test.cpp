@@ -226,7 +226,8 @@ TEST_F(Dancer, OpacityRisesThenPulsesWithTheBeat) {
     }
 }
 
-// Each thread doubles only its own screen rows; together they give the frame of one thread.
+// Each thread doubles only its own screen rows (one cel or two fused); together they give the frame
+// of one thread.
 TEST_F(FilmStrip, DoublingBlitByThreadsMatchesOneThread) {
     srand(8);
     Image* sheet = image_new(512, 512);
@@ -239,6 +240,8 @@ TEST_F(FilmStrip, DoublingBlitByThreadsMatchesOneThread) {
             int x = (i * 37) % 300, y = (i * 53) % 400, w = 1 + (i * 71) % 330, h = 1 + (i * 29) % 250;
             if (i % 2) image_blit_double(sheet, x, y, w, h, (uint32_t)(i * 9), i % 3 ? 0 : 3);
             else image_blit_double_scalar(sheet, x, y, w, h, (uint32_t)(i * 9), i % 3 ? 0 : 3);
+            if (i % 5 == 0) image_blit_double_two(sheet, y, (y * 7) % 500, w, h, (uint32_t)i * 5, 255u - (uint32_t)i);
+            if (i % 5 == 1) image_blit_double_two_scalar(sheet, y, 400, w, h, (uint32_t)i * 3, (uint32_t)i);
         }
         draw_queue_flush();
         return screen();
