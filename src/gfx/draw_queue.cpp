@@ -14,7 +14,7 @@
 #include <new>
 #include <thread>
 
-thread_local const DrawBand* draw_band = nullptr;
+constinit thread_local const DrawBand* draw_band = nullptr;
 int draw_queue_active = 0;
 
 void draw_band_make(DrawBand* band, int index, int count, int rows) {

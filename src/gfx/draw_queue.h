@@ -18,7 +18,7 @@ struct DrawBand {
 };
 
 // The calling thread's band; null (the default, and the only value with one thread) owns every row.
-extern thread_local const DrawBand* draw_band;
+extern constinit thread_local const DrawBand* draw_band;
 
 void draw_band_make(DrawBand* band, int index, int count, int rows);
 // Whether the band owns any of the screen rows min_y..max_y; always true with no band.

@@ -11,8 +11,8 @@
 #include "gfx/simd.h"
 #include "raster/raster_internal.h"
 
-thread_local const Texture* raster_env_map = nullptr;
-thread_local const Texture* raster_bump_map = nullptr;
+constinit thread_local const Texture* raster_env_map = nullptr;
+constinit thread_local const Texture* raster_bump_map = nullptr;
 // The rasterizer's own limit under the program's SIMD level; no limit by default.
 static std::atomic<int> raster_path_limit{RASTER_PATH_AVX2};
 

@@ -8,8 +8,8 @@
 
 // The map slots, read by the environment, bump-offset and dot3 fillers. Per thread: a drawing
 // thread takes the values the main thread had when it recorded the call it replays.
-extern thread_local const Texture* raster_env_map;
-extern thread_local const Texture* raster_bump_map;
+extern constinit thread_local const Texture* raster_env_map;
+extern constinit thread_local const Texture* raster_bump_map;
 
 // A filler draws one triangle: set-up, its gradients and the box walk. Its preconditions (texture,
 // map slots, buffers present) are checked once per call by the dispatch, not per triangle.
