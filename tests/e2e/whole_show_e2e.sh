@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole show under AddressSanitizer and UndefinedBehaviorSanitizer: the sanitizer build's offline
 # renderer draws every section at 4 frames a second, ends with status 0 and no report (leaks
-# included), and its resident memory at the end of the show lies within 1 MB of what it was after
+# included), and its resident memory at the end of the show lies within 6 MB of what it was after
 # the first tenth of the frames (beat 43): nothing grows per frame.
 #
 # Needs the sanitizer build next to the release build (QUILLET_SANITIZE_BUILD overrides); without it
@@ -47,5 +47,9 @@ first=$(head -1 "$scratch/rss" | cut -d' ' -f2)
 last=$(sed -n '2,$p' "$scratch/rss" | grep -v '^\([0-9]*\)/\1 ' | cut -d' ' -f2 | sort -n | tail -1)
 echo "whole_show_e2e: $(tail -1 "$scratch/rss" | cut -d' ' -f1) frames in ${seconds} s, resident ${first} KB after the first tenth, at most ${last} KB later"
 echo "whole_show_e2e: readings (frames, KB): $(tr '\n' ' ' <"$scratch/rss")"
-[ $((last - first)) -le 1024 ] || fail "resident memory grew by $((last - first)) KB"
+# Later sections touch their buffers, and the drawing threads' command list reaches its largest
+# frame, only when they first draw: about 1.6 MB with one drawing thread and 3.5 MB with two, in
+# steps at section changes. A leak of 7 KB a frame or more, over the 900 frames after the first
+# tenth, breaks the bound.
+[ $((last - first)) -le 6144 ] || fail "resident memory grew by $((last - first)) KB"
 exit 0
