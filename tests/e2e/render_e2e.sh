@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The offline renderer on the real data set: deterministic frames, --from agreeing with a run from
-# the start for the stateless layers, the benchmark's table, the digest and its check, a short video,
-# and the error paths.
+# the start for the stateless layers, the benchmark's table, the digest and its check, a short video
+# and the frames it pipes, and the error paths.
 set -uo pipefail
 build=$1
 tool="$build/quillet-render"
@@ -45,6 +45,30 @@ if command -v ffprobe >/dev/null; then
   [ "$size" = "640,480" ] || fail "video size $size"
   ffprobe -v error -select_streams a -show_entries stream=codec_type -of csv=p=0 "$work/v.mp4" | grep -q audio || fail "video has no audio"
 fi
+
+# The video's frames reach ffmpeg exactly as --frames draws them (its stand-in keeps the raw stream),
+# and an output that fails - ffmpeg ending early, a full disk - is reported with status 1.
+mkdir -p "$work/keep" "$work/dead"
+printf '#!/bin/sh\nexec cat >"%s"\n' "$work/stream.raw" >"$work/keep/ffmpeg"
+printf '#!/bin/sh\nexit 3\n' >"$work/dead/ffmpeg"
+chmod +x "$work/keep/ffmpeg" "$work/dead/ffmpeg"
+PATH="$work/keep:$PATH" "$tool" --video "$work/kept.mp4" --fps 10 --to 4 2>/dev/null || fail "--video into a kept stream failed"
+frame_bytes=$((640 * 480 * 4))
+[ "$(stat -c %s "$work/stream.raw")" -eq $((23 * frame_bytes)) ] || fail "the video stream is not 23 frames"
+if command -v ffmpeg >/dev/null; then
+  "$tool" --frames 2 --fps 10 --out "$work/still" 2>/dev/null || fail "--frames 2 at 10 fps failed"
+  ffmpeg -loglevel error -i "$work/still/beat-002.png" -f rawvideo -pix_fmt bgra "$work/still.raw" || fail "ffmpeg cannot read beat 2"
+  frame=$(awk '$2 >= 2 { print $1; exit }' "$work/d1.txt")
+  dd if="$work/stream.raw" bs=$frame_bytes skip="$frame" count=1 status=none | cmp -s - "$work/still.raw" ||
+    fail "frame $frame of the video stream differs from beat 2's PNG"
+fi
+PATH="$work/dead:$PATH" "$tool" --video "$work/dead.mp4" --fps 10 --to 4 >"$work/dead.txt" 2>/dev/null
+[ $? -eq 1 ] || fail "an ffmpeg that ends early is not status 1"
+grep -q '^quillet-render: ffmpeg failed to write' "$work/dead.txt" || fail "ffmpeg ending early: $(cat "$work/dead.txt")"
+mkdir -p "$work/full" && ln -s /dev/full "$work/full/beat-002.png"
+"$tool" --frames 2,4 --fps 10 --out "$work/full" >"$work/full.txt" 2>/dev/null
+[ $? -eq 1 ] || fail "a full disk is not status 1"
+grep -q "^quillet-render: cannot write \"$work/full/beat-002.png\"" "$work/full.txt" || fail "full disk: $(cat "$work/full.txt")"
 
 "$tool" --bogus >/dev/null 2>&1; [ $? -eq 2 ] || fail "unknown option is not status 2"
 "$tool" --frames 500 --out "$work/x" >/dev/null 2>&1; [ $? -eq 2 ] || fail "beat 500 is not status 2"

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
+#include <algorithm>
 
 #include "gfx/display.h"
 
@@ -156,6 +158,66 @@ TEST(RenderStats, MedianPercentileAndRate) {
     EXPECT_DOUBLE_EQ(s.p99_ms, 1.0);   // the 990th of 1000 sorted values
     EXPECT_DOUBLE_EQ(s.max_ms, 50.0);
     EXPECT_EQ(render_frame_stats({}).frames, 0);
+}
+
+// What a writer received: each frame's name and hash, in order; fails the frames named "fail".
+struct OutputLog {
+    std::vector<std::string> names;
+    std::vector<uint64_t> hashes;
+};
+
+int output_log_write(const uint32_t* pixels, const char* name, void* context) {
+    OutputLog* log = (OutputLog*)context;
+    log->names.push_back(name);
+    log->hashes.push_back(render_frame_hash(pixels, SCREEN_WIDTH * 4));
+    return strcmp(name, "fail") == 0 ? 1 : 0;
+}
+
+TEST(RenderOutput, EveryFrameIsWrittenAsItWasPutWhileTheNextIsDrawn) {
+    // Padded rows, as a locked surface may have; the writer gets them packed.
+    const int pitch = (SCREEN_WIDTH + 16) * 4;
+    std::vector<uint32_t> frame((size_t)(pitch / 4) * SCREEN_HEIGHT);
+    std::vector<uint32_t> packed((size_t)SCREEN_WIDTH * SCREEN_HEIGHT);
+    OutputLog log;
+    std::vector<uint64_t> expected;
+    RenderOutput* output = render_output_open(output_log_write, &log);
+    ASSERT_NE(output, nullptr);
+    for (uint32_t n = 0; n < 12; n++) {
+        // Drawing the next frame straight after the put must not reach the frame being written.
+        for (int y = 0; y < SCREEN_HEIGHT; y++)
+            for (int x = 0; x < SCREEN_WIDTH; x++)
+                frame[(size_t)y * (pitch / 4) + x] = packed[(size_t)y * SCREEN_WIDTH + x] = n * 2654435761u + (uint32_t)(y * 640 + x);
+        expected.push_back(render_frame_hash(packed.data(), SCREEN_WIDTH * 4));
+        ASSERT_EQ(render_output_put(output, frame.data(), pitch, std::to_string(n).c_str()), 0);
+        std::fill(frame.begin(), frame.end(), 0u);
+    }
+    EXPECT_EQ(render_output_close(output, nullptr, 0), 0);
+    ASSERT_EQ(log.names.size(), 12u);
+    for (int n = 0; n < 12; n++) EXPECT_EQ(log.names[n], std::to_string(n));
+    EXPECT_EQ(log.hashes, expected);
+    EXPECT_EQ(render_output_close(nullptr, nullptr, 0), 0);
+}
+
+TEST(RenderOutput, AFailedWriteStopsTheOutputAndIsReportedAtTheEnd) {
+    std::vector<uint32_t> frame((size_t)SCREEN_WIDTH * SCREEN_HEIGHT, 0xFF102030u);
+    OutputLog log;
+    RenderOutput* output = render_output_open(output_log_write, &log);
+    ASSERT_NE(output, nullptr);
+    EXPECT_EQ(render_output_put(output, frame.data(), SCREEN_WIDTH * 4, "a"), 0);
+    render_output_put(output, frame.data(), SCREEN_WIDTH * 4, "fail");  // may still be writing
+    // The failure is seen by the next put at the latest; nothing after it is written.
+    EXPECT_EQ(render_output_put(output, frame.data(), SCREEN_WIDTH * 4, "b"), 1);
+    EXPECT_EQ(render_output_put(output, frame.data(), SCREEN_WIDTH * 4, "c"), 1);
+    char failed[64] = "";
+    EXPECT_EQ(render_output_close(output, failed, sizeof failed), 1);
+    EXPECT_STREQ(failed, "fail");
+    EXPECT_EQ(log.names, (std::vector<std::string>{"a", "fail"}));
+
+    // A failure at the very last frame is only known at the close.
+    output = render_output_open(output_log_write, &log);
+    ASSERT_NE(output, nullptr);
+    render_output_put(output, frame.data(), SCREEN_WIDTH * 4, "fail");
+    EXPECT_EQ(render_output_close(output, failed, sizeof failed), 1);
 }
 
 }  // namespace

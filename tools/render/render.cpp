@@ -6,12 +6,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <new>
 #include <string>
+#include <thread>
 
 #include "gfx/display.h"
 #include "gfx/image.h"
@@ -233,9 +237,10 @@ void render_show_close(void) {
     display_close();
 }
 
-// The framebuffer as 8-bit RGB rows, each pixel repeated scale times across and down.
-static void render_scaled_row(int y, int scale, uint8_t* out, int bytes_per_pixel) {
-    const uint32_t* row = framebuffer.pixels + (size_t)y * (framebuffer.pitch / 4);
+// A frame's row as 8-bit RGB (or BGRA with opaque alpha), each pixel repeated scale times across.
+static void render_scaled_row(const uint32_t* pixels, int pitch, int y, int scale, uint8_t* out,
+                              int bytes_per_pixel) {
+    const uint32_t* row = pixels + (size_t)y * (pitch / 4);
     for (int x = 0; x < SCREEN_WIDTH; x++) {
         uint32_t p = row[x];
         for (int k = 0; k < scale; k++) {
@@ -250,23 +255,118 @@ static void render_scaled_row(int y, int scale, uint8_t* out, int bytes_per_pixe
 }
 
 struct RenderPngRows {
+    const uint32_t* pixels;
+    int pitch;
     int scale;
     uint8_t* bytes;
 };
 
 static const uint8_t* render_png_row(int y, void* context) {
     RenderPngRows* rows = (RenderPngRows*)context;
-    render_scaled_row(y / rows->scale, rows->scale, rows->bytes, 3);
+    render_scaled_row(rows->pixels, rows->pitch, y / rows->scale, rows->scale, rows->bytes, 3);
     return rows->bytes;
 }
 
-int render_write_png(const char* path, int scale) {
-    RenderPngRows rows = {scale, (uint8_t*)malloc((size_t)SCREEN_WIDTH * scale * 3)};
+int render_write_png_pixels(const char* path, const uint32_t* pixels, int pitch, int scale) {
+    RenderPngRows rows = {pixels, pitch, scale, (uint8_t*)malloc((size_t)SCREEN_WIDTH * scale * 3)};
     if (!rows.bytes) return 1;
     int result = image_write_png_rows(path, SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale, 3,
                                       render_png_row, &rows);
     free(rows.bytes);
     return result;
+}
+
+int render_write_png(const char* path, int scale) {
+    return render_write_png_pixels(path, framebuffer.pixels, framebuffer.pitch, scale);
+}
+
+enum { RENDER_OUTPUT_IDLE, RENDER_OUTPUT_BUSY, RENDER_OUTPUT_STOP };
+
+struct RenderOutput {
+    RenderOutputWrite write;
+    void* context;
+    uint32_t* pixels;  // the copy being written, SCREEN_WIDTH words a row
+    char name[4096];
+    // Written by the writer while BUSY, read by the main thread only once it has seen IDLE.
+    int status;
+    char failed[4096];
+    std::atomic<int> state;
+    bool threaded;
+    std::thread thread;
+};
+
+static void render_output_write(RenderOutput* output) {
+    if (output->write(output->pixels, output->name, output->context) == 0) return;
+    output->status = 1;
+    memcpy(output->failed, output->name, sizeof output->failed);
+}
+
+static void render_output_main(RenderOutput* output) {
+    for (;;) {
+        output->state.wait(RENDER_OUTPUT_IDLE, std::memory_order_acquire);
+        if (output->state.load(std::memory_order_acquire) == RENDER_OUTPUT_STOP) return;
+        render_output_write(output);
+        output->state.store(RENDER_OUTPUT_IDLE, std::memory_order_release);
+        output->state.notify_all();
+    }
+}
+
+static void render_output_wait(RenderOutput* output) {
+    while (output->state.load(std::memory_order_acquire) == RENDER_OUTPUT_BUSY)
+        output->state.wait(RENDER_OUTPUT_BUSY, std::memory_order_acquire);
+}
+
+RenderOutput* render_output_open(RenderOutputWrite write, void* context) {
+    RenderOutput* output = new (std::nothrow) RenderOutput{};
+    if (!output) return nullptr;
+    output->pixels = (uint32_t*)malloc((size_t)SCREEN_WIDTH * SCREEN_HEIGHT * 4);
+    if (!output->pixels) {
+        delete output;
+        return nullptr;
+    }
+    output->write = write;
+    output->context = context;
+    output->state.store(RENDER_OUTPUT_IDLE, std::memory_order_relaxed);
+    // The standard library reports a thread it cannot start only by throwing; writing then stays
+    // on the main thread.
+    try {
+        output->thread = std::thread(render_output_main, output);
+        output->threaded = true;
+    } catch (...) {
+        output->threaded = false;
+    }
+    return output;
+}
+
+int render_output_put(RenderOutput* output, const uint32_t* pixels, int pitch, const char* name) {
+    render_output_wait(output);
+    if (output->status) return 1;
+    for (int y = 0; y < SCREEN_HEIGHT; y++)
+        memcpy(output->pixels + (size_t)y * SCREEN_WIDTH, (const uint8_t*)pixels + (size_t)y * pitch,
+               (size_t)SCREEN_WIDTH * 4);
+    snprintf(output->name, sizeof output->name, "%s", name ? name : "");
+    if (!output->threaded) {
+        render_output_write(output);
+        return output->status;
+    }
+    output->state.store(RENDER_OUTPUT_BUSY, std::memory_order_release);
+    output->state.notify_all();
+    return 0;
+}
+
+int render_output_close(RenderOutput* output, char* failed_name, size_t size) {
+    if (!output) return 0;
+    render_output_wait(output);
+    if (output->threaded) {
+        output->state.store(RENDER_OUTPUT_STOP, std::memory_order_release);
+        output->state.notify_all();
+        output->thread.join();
+    }
+    int status = output->status;
+    if (status && failed_name && size > 0) snprintf(failed_name, size, "%s", output->failed);
+    free(output->pixels);
+    delete output;
+    return status;
 }
 
 static int render_make_folder(const char* dir) {
@@ -297,6 +397,10 @@ static double render_seconds_since(std::chrono::steady_clock::time_point start) 
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+static int render_frames_write(const uint32_t* pixels, const char* path, void* context) {
+    return render_write_png_pixels(path, pixels, SCREEN_WIDTH * 4, *(const int*)context);
+}
+
 int render_frames(const RenderOptions* o) {
     if (render_make_folder(o->out_dir) != 0) {
         printf("quillet-render: cannot write to the folder \"%s\"\n", o->out_dir);
@@ -310,24 +414,49 @@ int render_frames(const RenderOptions* o) {
     int64_t first = render_frame_for_beat(o->from_beat, o->fps);
     int64_t last = targets.back();
     if (render_show_open() != 0) return 1;
+    int scale = o->scale;
+    RenderOutput* output = render_output_open(render_frames_write, &scale);
+    if (!output) {
+        printf("quillet-render: out of memory for the frames' output\n");
+        render_show_close();
+        return 1;
+    }
     auto start = std::chrono::steady_clock::now();
     size_t next = 0;
-    for (int64_t frame = first; frame <= last; frame++) {
+    int status = 0;
+    for (int64_t frame = first; frame <= last && status == 0; frame++) {
         render_set_frame(frame, o->fps);
         show_frame();
-        while (next < targets.size() && targets[next] == frame) {
+        while (status == 0 && next < targets.size() && targets[next] == frame) {
             char path[4096];
             snprintf(path, sizeof path, "%s/beat-%03d.png", o->out_dir, beats[next]);
-            if (render_write_png(path, o->scale) != 0) {
-                printf("quillet-render: cannot write \"%s\"\n", path);
-                render_show_close();
-                return 1;
-            }
+            status = render_output_put(output, framebuffer.pixels, framebuffer.pitch, path);
             next++;
         }
         render_progress(frame - first + 1, last - first + 1, render_seconds_since(start));
     }
+    char failed[4096];
+    if (render_output_close(output, failed, sizeof failed) != 0) {
+        printf("quillet-render: cannot write \"%s\"\n", failed);
+        status = 1;
+    }
     render_show_close();
+    return status;
+}
+
+struct RenderVideoPipe {
+    FILE* pipe;
+    int scale;
+    std::vector<uint8_t> row;
+};
+
+static int render_video_write(const uint32_t* pixels, const char*, void* context) {
+    RenderVideoPipe* video = (RenderVideoPipe*)context;
+    for (int y = 0; y < SCREEN_HEIGHT; y++) {
+        render_scaled_row(pixels, SCREEN_WIDTH * 4, y, video->scale, video->row.data(), 4);
+        for (int k = 0; k < video->scale; k++)
+            if (fwrite(video->row.data(), 1, video->row.size(), video->pipe) != video->row.size()) return 1;
+    }
     return 0;
 }
 
@@ -335,6 +464,10 @@ int render_video(const RenderOptions* o) {
     char ffmpeg[4096];
     if (path_find_program("ffmpeg", ffmpeg, sizeof ffmpeg) != 0) {
         printf("quillet-render: ffmpeg is needed for --video and was not found\n");
+        return 1;
+    }
+    if (strchr(o->video_path, '\'')) {
+        printf("quillet-render: the video's file name may not contain a quote\n");
         return 1;
     }
     int64_t first = render_frame_for_beat(o->from_beat, o->fps);
@@ -357,12 +490,6 @@ int render_video(const RenderOptions* o) {
              "-map 0:v -map 1:a -c:v libx264 -preset medium -crf 18 -pix_fmt yuv420p "
              "-c:a aac -b:a 192k -shortest '%s'",
              ffmpeg, width, height, o->fps, wav, o->video_path);
-    if (strchr(o->video_path, '\'')) {
-        printf("quillet-render: the video's file name may not contain a quote\n");
-        unlink(wav);
-        render_show_close();
-        return 1;
-    }
     FILE* pipe = popen(command, "w");
     if (!pipe) {
         printf("quillet-render: cannot start ffmpeg\n");
@@ -370,20 +497,26 @@ int render_video(const RenderOptions* o) {
         render_show_close();
         return 1;
     }
-    std::vector<uint8_t> row((size_t)width * 4);
+    // An ffmpeg that ends early makes the next write fail rather than end this process; ignored
+    // only after the start, so ffmpeg itself keeps the usual signal.
+    void (*old_sigpipe)(int) = signal(SIGPIPE, SIG_IGN);
+    RenderVideoPipe video = {pipe, o->scale, std::vector<uint8_t>((size_t)width * 4)};
+    RenderOutput* output = render_output_open(render_video_write, &video);
     auto start = std::chrono::steady_clock::now();
     int status = 0;
+    if (!output) {
+        printf("quillet-render: out of memory for the video's output\n");
+        status = 1;
+    }
     for (int64_t frame = first; frame < end && status == 0; frame++) {
         render_set_frame(frame, o->fps);
         show_frame();
-        for (int y = 0; y < SCREEN_HEIGHT && status == 0; y++) {
-            render_scaled_row(y, o->scale, row.data(), 4);
-            for (int k = 0; k < o->scale; k++)
-                if (fwrite(row.data(), 1, row.size(), pipe) != row.size()) { status = 1; break; }
-        }
+        status = render_output_put(output, framebuffer.pixels, framebuffer.pitch, nullptr);
         render_progress(frame - first + 1, end - first, render_seconds_since(start));
     }
+    if (render_output_close(output, nullptr, 0) != 0) status = 1;
     int ffmpeg_status = pclose(pipe);
+    signal(SIGPIPE, old_sigpipe);
     unlink(wav);
     render_show_close();
     if (status != 0 || ffmpeg_status != 0) {

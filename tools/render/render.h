@@ -37,6 +37,22 @@ void render_show_close(void);
 
 // Writes the framebuffer as an 8-bit RGB PNG, enlarged by pixel replication; 0 ok, 1 failure.
 int render_write_png(const char* path, int scale);
+// The same for a 640 x 480 frame held elsewhere, `pitch` bytes a row.
+int render_write_png_pixels(const char* path, const uint32_t* pixels, int pitch, int scale);
+
+// Frame output on a thread of its own, one frame behind the drawing: render_output_put copies the
+// finished frame and returns while the copy is encoded or piped, so the next frame is drawn
+// meanwhile. Every frame reaches `write` whole, in order, exactly as it was put.
+typedef int (*RenderOutputWrite)(const uint32_t* pixels, const char* name, void* context);
+struct RenderOutput;
+// Null when out of memory. Without a thread (none could be started) every put writes at once.
+RenderOutput* render_output_open(RenderOutputWrite write, void* context);
+// Waits for the frame before, then hands over a copy of `pixels` (640 x 480, `pitch` bytes a row)
+// with its name (at most 4095 bytes). 0 ok; 1 when an earlier write failed: nothing more is written.
+int render_output_put(RenderOutput* output, const uint32_t* pixels, int pitch, const char* name);
+// Waits for the last write, ends the thread and frees the record (null is fine). 0 when every write
+// succeeded; otherwise 1, with the first failed frame's name copied to failed_name when given.
+int render_output_close(RenderOutput* output, char* failed_name, size_t size);
 
 // The three jobs; each returns the process status (0 ok, 1 failure).
 int render_frames(const RenderOptions* options);
