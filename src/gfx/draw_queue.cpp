@@ -1,10 +1,11 @@
 // Drawing bands and the recorded drawing calls replayed by the drawing threads.
 //
 // The command list is a chain of 1 MiB blocks, kept from frame to frame. The main thread appends
-// commands and publishes them in small batches (a release store of the count); each drawing thread
-// replays the published commands in order and reports how many it has done. A flush publishes the
-// rest and waits until every thread has done them all; then the list starts again at its first
-// block. Threads sleep on the published count while there is nothing to draw.
+// commands and publishes them in small batches (a release store of the count); each helper thread
+// replays the published commands in order and reports how many it has done. The main thread is a
+// drawing thread too: at a flush it publishes the rest, replays the list within its own bands, and
+// waits until every helper has done them all; then the list starts again at its first block.
+// Helpers sleep on the published count while there is nothing to draw.
 #include "gfx/draw_queue.h"
 
 #include <atomic>
@@ -83,8 +84,25 @@ static int queue_check;             // QUILLET_THREADS_CHECK=1
 static std::atomic<uint32_t> queue_published{0};
 static std::atomic<uint32_t> queue_signal{0};  // changes on every publication and at stop
 static std::atomic<bool> queue_stopping{false};
-static DrawWorker* queue_workers;
+static DrawWorker* queue_workers;  // the helpers: one fewer than the drawing threads
 static int queue_worker_count;
+static DrawBand queue_main_band;  // the main thread's rows, drawn at a flush
+
+// Replays commands from the reader's place until `seen` reaches `until`, within the calling
+// thread's draw_band.
+static void draw_replay(DrawBlock** block, size_t* offset, uint32_t* seen, uint32_t until) {
+    while (*seen != until) {
+        const DrawCommand* c = (const DrawCommand*)((*block)->bytes + *offset);
+        if (!c->replay) {
+            *block = (*block)->next;
+            *offset = 0;
+            continue;
+        }
+        c->replay(c + 1);
+        *offset += c->bytes;
+        ++*seen;
+    }
+}
 
 static void draw_worker_main(DrawWorker* w) {
     draw_band = &w->band;
@@ -96,17 +114,7 @@ static void draw_worker_main(DrawWorker* w) {
             queue_signal.wait(signal, std::memory_order_acquire);
             continue;
         }
-        while (w->seen != published) {
-            const DrawCommand* c = (const DrawCommand*)(w->block->bytes + w->offset);
-            if (!c->replay) {
-                w->block = w->block->next;
-                w->offset = 0;
-                continue;
-            }
-            c->replay(c + 1);
-            w->offset += c->bytes;
-            w->seen++;
-        }
+        draw_replay(&w->block, &w->offset, &w->seen, published);
         w->done.store(published, std::memory_order_release);
         w->done.notify_one();
     }
@@ -121,6 +129,14 @@ static void draw_queue_publish(void) {
 void draw_queue_flush(void) {
     if (!draw_queue_active || queue_written == queue_flushed) return;
     draw_queue_publish();
+    // The main thread's share, while the helpers draw theirs; the list since the last flush starts
+    // at the first block.
+    DrawBlock* block = queue_first;
+    size_t offset = 0;
+    uint32_t seen = queue_flushed;
+    draw_band = &queue_main_band;
+    draw_replay(&block, &offset, &seen, queue_written);
+    draw_band = nullptr;
     for (int i = 0; i < queue_worker_count; i++) {
         DrawWorker* w = &queue_workers[i];
         uint32_t done;
@@ -201,7 +217,7 @@ int draw_queue_start(int threads) {
     const char* check = getenv("QUILLET_THREADS_CHECK");
     queue_check = check && !strcmp(check, "1");
     queue_first = new (std::nothrow) DrawBlock{};
-    queue_workers = new (std::nothrow) DrawWorker[threads];
+    queue_workers = new (std::nothrow) DrawWorker[threads - 1];
     if (!queue_first || !queue_workers) {
         draw_queue_release();
         return 1;
@@ -212,13 +228,14 @@ int draw_queue_start(int threads) {
     queue_pending = 0;
     queue_published.store(0, std::memory_order_relaxed);
     queue_stopping.store(false, std::memory_order_relaxed);
-    for (int i = 0; i < threads; i++) {
+    draw_band_make(&queue_main_band, 0, threads, DRAW_BAND_ROWS);
+    for (int i = 0; i < threads - 1; i++) {
         DrawWorker* w = &queue_workers[i];
         w->block = queue_first;
-        draw_band_make(&w->band, i, threads, DRAW_BAND_ROWS);
+        draw_band_make(&w->band, i + 1, threads, DRAW_BAND_ROWS);
     }
     int started = 0;
-    for (; started < threads; started++) {
+    for (; started < threads - 1; started++) {
         // The standard library reports a thread it cannot start only by throwing.
         try {
             queue_workers[started].thread = std::thread(draw_worker_main, &queue_workers[started]);
@@ -227,7 +244,7 @@ int draw_queue_start(int threads) {
         }
     }
     queue_worker_count = started;
-    if (started < threads) {
+    if (started < threads - 1) {
         draw_queue_active = 1;
         draw_queue_stop();
         return 1;

@@ -45,7 +45,9 @@ enum { DRAW_THREADS_MAX = 64, DRAW_COMMAND_MAX = 64 * 1024 };
 // 0 ok; 2 when the value is not such a number, after one line on err that starts with `program`.
 int draw_threads_from_env(const char* program, FILE* err, int* threads);
 
-// Starts `threads` drawing threads (2 to 64); 1 or less leaves drawing direct. Also reads
+// Starts drawing on `threads` threads (2 to 64): the main thread, which draws its own bands at every
+// flush, and threads - 1 helpers that draw theirs as calls are recorded. 1 or less leaves drawing
+// direct. Also reads
 // QUILLET_THREADS_CHECK: at 1 every call is drawn completely before the next is recorded. Call from
 // the main thread once loading is done. 0 ok, 1 when the threads or their memory could not be had
 // (drawing then stays direct).

@@ -144,6 +144,8 @@ enum { RASTER_CALL_VERTICES = (DRAW_COMMAND_MAX - sizeof(RasterCall)) / sizeof(M
 
 static void raster_replay(const void* payload) {
     const RasterCall* call = (const RasterCall*)payload;
+    // The main thread replays its own bands too: its slots are the callers' and come back after.
+    const Texture *env_map = raster_env_map, *bump_map = raster_bump_map;
     raster_env_map = call->env_map;
     raster_bump_map = call->bump_map;
     const MeshVertex* vertices = (const MeshVertex*)(call + 1);
@@ -151,6 +153,8 @@ static void raster_replay(const void* payload) {
         raster_draw_fan(call->fill, vertices, call->vertex_count, call->flags, call->colour, call->texture);
     else
         raster_draw_list(call->fill, vertices, call->vertex_count, call->flags, call->colour, call->texture);
+    raster_env_map = env_map;
+    raster_bump_map = bump_map;
 }
 
 // Room for a recorded call of `count` vertices, which the caller copies in; null only when the

@@ -246,4 +246,26 @@ TEST_F(Band, RecordedCallsMatchDirectDrawingAtEveryThreadCount) {
     image_free(bump);
 }
 
+// The main thread draws its own bands at a flush with each call's map slots; the slots its callers
+// set are theirs again afterwards.
+TEST_F(Band, AFlushLeavesTheCallersMapSlots) {
+    TestRandom r{0x5107ull};
+    Image* env_a = test_image_random(&r, 64, 64, 0);
+    Image* env_b = test_image_random(&r, 64, 64, 0);
+    std::vector<MeshVertex> verts = {test_vertex(10, 10, 0.5f), test_vertex(600, 20, 0.5f), test_vertex(300, 470, 0.5f)};
+    ASSERT_EQ(draw_queue_start(2), 0);
+    raster_set_env_map(env_a);
+    raster_set_bump_map(env_a);
+    polygon_draw_list(verts.data(), 3, DOUBLE_SIDED, 0xFF808080u, env_b, 0x0414);
+    raster_set_env_map(env_b);
+    draw_queue_flush();
+    EXPECT_EQ(raster_env_map, env_b);
+    EXPECT_EQ(raster_bump_map, env_a);
+    draw_queue_stop();
+    raster_set_env_map(nullptr);
+    raster_set_bump_map(nullptr);
+    image_free(env_a);
+    image_free(env_b);
+}
+
 }  // namespace
