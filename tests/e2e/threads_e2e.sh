@@ -2,8 +2,9 @@
 # Threads under ThreadSanitizer: the ThreadSanitizer build of the show runs headless (SDL's dummy
 # drivers) through the whole loading phase, where the loading thread animates while the main thread
 # initialises every part, then plays a 3-second track to its end and holds the last frame; the
-# offline renderer decodes the track and draws the first 40 beats at 10 frames a second. Both must
-# end with status 0 and no report. tests/tsan.supp is for what lies outside our code only.
+# offline renderer draws a beat of every section at 10 frames a second on 4 drawing threads (every
+# flush point of the show), the first one written as PNG files on its output thread. All must end
+# with status 0 and no report. tests/tsan.supp is for what lies outside our code only.
 #
 # Needs the ThreadSanitizer build next to the release build (QUILLET_TSAN_BUILD overrides); without
 # it the test is skipped, unless QUILLET_E2E_ALL=1 (the test command) makes that a failure.
@@ -36,10 +37,15 @@ grep -q 'ThreadSanitizer' "$scratch/log" && fail "the show: ThreadSanitizer repo
 [ "$show_seconds" -ge 7 ] || fail "the show ended after ${show_seconds} s, before its track could play"
 
 start=$(date +%s)
-(cd "$build" && "$tsan/quillet-render" --frames 0,40 --fps 10 --out "$scratch/frames" >"$scratch/log" 2>&1)
-status=$?
+for from in 6 40 100 165 214 300 330 416; do
+  to=$((from + 1))
+  if [ $from = 6 ]; then job=(--frames $from,$to --from $from --out "$scratch/frames"); else job=(--digest --from $from --to $to); fi
+  (cd "$build" && QUILLET_THREADS=4 "$tsan/quillet-render" "${job[@]}" --fps 10 >"$scratch/log" 2>&1)
+  status=$?
+  grep -q 'ThreadSanitizer' "$scratch/log" && fail "the offline renderer, beats $from-$to: ThreadSanitizer report"
+  [ "$status" -eq 0 ] || fail "the offline renderer, beats $from-$to: status $status"
+done
+[ -s "$scratch/frames/beat-007.png" ] || fail "the offline renderer wrote no frame"
 render_seconds=$(( $(date +%s) - start ))
-grep -q 'ThreadSanitizer' "$scratch/log" && fail "the offline renderer: ThreadSanitizer report"
-[ "$status" -eq 0 ] || fail "the offline renderer: status $status"
 echo "threads_e2e: show ${show_seconds} s, offline renderer ${render_seconds} s, no report"
 exit 0
