@@ -121,20 +121,42 @@ static void mesh_draw_direct(Mesh* mesh, RenderMode mode, int test_visible) {
     }
 }
 
-// 1 when the rasterizer's set-up is certain to refuse the screen triangle (a, b, c) for its winding or
-// its size: its own edge functions, summed as set-up sums them. Only corners within 720 pixels of the
-// origin are judged, where the 32-bit edge constants are exact; anything else is left to set-up (0).
-static int setup_refuses(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c, uint32_t flags) {
-    const MeshVertex* corner[3] = {a, b, c};
-    for (const MeshVertex* v : corner)
-        if (!(std::fabs(v->sx) <= 720.0f && std::fabs(v->sy) <= 720.0f)) return 0;
-    EdgeFunction e0, e1, e2;
-    edge_setup(&e0, a, b);
-    edge_setup(&e1, b, c);
-    edge_setup(&e2, c, a);
-    int64_t area = (int64_t)e0.constant + e1.constant + e2.constant;
+// Set-up's judgement of a triangle's winding and size, made from its corners in set-up's own 1/32-pixel
+// fixed point. Only corners within 720 pixels of the origin are judged (judged = 0 otherwise), where
+// the 32-bit edge constants are exact; the rest is left to set-up.
+struct FixedCorner {
+    int64_t x, y;
+    int32_t judged;
+};
+
+static FixedCorner corner_fixed(const MeshVertex* v) {
+    FixedCorner f = {0, 0, 0};
+    if (!(std::fabs(v->sx) <= 720.0f && std::fabs(v->sy) <= 720.0f)) return f;
+    f.x = (int64_t)((double)v->sx * 32.0);
+    f.y = (int64_t)((double)v->sy * 32.0);
+    f.judged = 1;
+    return f;
+}
+
+// Set-up's edge constant from a to b, fill rule included.
+static int64_t corner_edge_constant(const FixedCorner* a, const FixedCorner* b) {
+    int64_t constant = -((a->x + b->x) * (a->y - b->y) + (a->y + b->y) * (b->x - a->x));
+    // Right-hand edges (ya < yb) and a horizontal top edge leave their own pixels out.
+    if (a->y < b->y || (a->y == b->y && b->x > a->x)) constant -= 1;
+    return constant;
+}
+
+// 1 when set-up is certain to refuse the triangle (a, b, c) for its winding or its size.
+static int corners_refused(const FixedCorner* a, const FixedCorner* b, const FixedCorner* c, uint32_t flags) {
+    if (!(a->judged && b->judged && c->judged)) return 0;
+    int64_t area = corner_edge_constant(a, b) + corner_edge_constant(b, c) + corner_edge_constant(c, a);
     if (area > -16 && area <= 0) return 1;
     return area < 0 && !(flags & DOUBLE_SIDED);
+}
+
+static int setup_refuses(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c, uint32_t flags) {
+    const FixedCorner fa = corner_fixed(a), fb = corner_fixed(b), fc = corner_fixed(c);
+    return corners_refused(&fa, &fb, &fc, flags);
 }
 
 static int triangle_inside_near(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c) {
@@ -149,6 +171,29 @@ static void triangle_copy_turned(MeshVertex* out, const MeshVertex* a, const Mes
     for (int k = 0; k < 3; k++) out[k] = *corner[(k + turns) % 3];
 }
 
+// A vertex projected with the screen matrix, with its fixed-point corner. The first MESH_CORNER_CACHE
+// vertices of a mesh are projected once per call however many triangles share them; the stamp says
+// which call made the entry.
+struct ProjectedCorner {
+    MeshVertex vertex;
+    FixedCorner fixed;
+    uint32_t stamp;
+};
+enum { MESH_CORNER_CACHE = 64 };
+static ProjectedCorner mesh_corner_cache[MESH_CORNER_CACHE];
+static uint32_t mesh_corner_stamp = 0;
+
+static const ProjectedCorner* corner_projected(const Mesh* mesh, int32_t index, const Matrix* screen,
+                                               ProjectedCorner* spare) {
+    ProjectedCorner* p = index < MESH_CORNER_CACHE ? &mesh_corner_cache[index] : spare;
+    if (p != spare && p->stamp == mesh_corner_stamp) return p;
+    p->vertex = mesh->vertices[index];
+    vertices_project(screen, &p->vertex, 1);
+    p->fixed = corner_fixed(&p->vertex);
+    p->stamp = mesh_corner_stamp;
+    return p;
+}
+
 void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_mode) {
     if (clip_mode == MESH_CLIP_NONE) {
         vertices_project(&camera->screen, mesh->vertices, mesh->vertex_count);
@@ -161,6 +206,11 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
     }
     uint32_t flags = (mesh->flags & MESH_DOUBLE_SIDED) ? (uint32_t)DOUBLE_SIDED : 0u;
     const int near = (clip_mode & MESH_CLIP_NEAR) != 0;
+    if (++mesh_corner_stamp == 0) {
+        // After a wrap an old entry could carry the new stamp: forget them all.
+        for (ProjectedCorner& p : mesh_corner_cache) p.stamp = 0;
+        mesh_corner_stamp = 1;
+    }
     for (int32_t i = 0; i < mesh->triangle_count; i++) {
         const MeshTriangle* tri = &mesh->triangles[i];
         if (!tri->visible) continue;
@@ -170,10 +220,14 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
         MeshVertex* current = clip_buffer_a;
         int count = 3;
         if (!near || triangle_inside_near(a, b, c)) {
-            // Uncut: project the three corners and drop the faces set-up would refuse right away.
-            triangle_copy_turned(current, a, b, c, near);
-            vertices_project(&camera->screen, current, 3);
-            if (setup_refuses(&current[0], &current[1], &current[2], flags)) continue;
+            // Uncut: the corners projected once, and the faces set-up would refuse dropped before
+            // anything is copied.
+            ProjectedCorner spare[3];
+            const ProjectedCorner* pa = corner_projected(mesh, tri->vertex_a, &camera->screen, &spare[0]);
+            const ProjectedCorner* pb = corner_projected(mesh, tri->vertex_b, &camera->screen, &spare[1]);
+            const ProjectedCorner* pc = corner_projected(mesh, tri->vertex_c, &camera->screen, &spare[2]);
+            if (corners_refused(&pa->fixed, &pb->fixed, &pc->fixed, flags)) continue;
+            triangle_copy_turned(current, &pa->vertex, &pb->vertex, &pc->vertex, near);
         } else {
             triangle_copy_turned(clip_buffer_a, a, b, c, 0);
             count = clip_polygon_near(clip_buffer_a, 3, clip_buffer_b, CLIP_BUFFER_SIZE);

@@ -461,6 +461,13 @@ TEST_F(MeshDraw, EarlyCullingDrawsWhatTheFullClipChainsDraw) {
             }
             if (t % 11 == 0) v[2] = v[1];  // degenerate
             m->triangles[t] = MeshTriangle{3 * t, 3 * t + 1, 3 * t + 2, {}, 0, {}, 0, 0xFF000000u | (uint32_t)t * 2654435761u, t % 13 != 0};
+            if (trial % 3 == 2 && t % 2 == 0) {
+                // Corners shared between triangles, as in an indexed mesh: drawing projects each once.
+                MeshTriangle* tri = &m->triangles[t];
+                tri->vertex_a = (t * 7) % 90;
+                tri->vertex_b = (t * 7 + 1 + t % 4) % 90;
+                tri->vertex_c = (t * 3 + 45) % 90;
+            }
         }
         m->flags = (trial & 2) ? MESH_DOUBLE_SIDED : 0;
         const Camera* cam = pass_through ? &flat : &real;
