@@ -115,10 +115,23 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
     // Squared distances this far beyond r_sq have a rounded root of at least the radius, so those
     // points are passed over without taking the root; nearer ones are decided on the root as before.
     const double far_sq = (double)radius * (double)radius * (1.0 + 1e-6);
+    // The points of one row share x and y, and a sum of squares never rounds below its first terms,
+    // so a row whose x and y alone reach far_sq is passed over whole. Within a row only the run of z
+    // around the centre that can come nearer is visited: a whole cell wider on each side than the
+    // root says, far beyond any rounding, and every point in it still takes the test below.
+    const float centre_z = c[2] * inv + h;
     for (int32_t ix = lo[0]; ix < hi[0]; ix++)
-        for (int32_t iy = lo[1]; iy < hi[1]; iy++)
-            for (int32_t iz = lo[2]; iz < hi[2]; iz++) {
-                LatticePoint* p = &lattice->points[(ix * (n + 1) + iy) * (n + 1) + iz];
+        for (int32_t iy = lo[1]; iy < hi[1]; iy++) {
+            LatticePoint* row = &lattice->points[(ix * (n + 1) + iy) * (n + 1)];
+            const float ex = row[lo[2]].position.x - centre->x, ey = row[lo[2]].position.y - centre->y;
+            const float xy_sq = ex * ex + ey * ey;
+            if ((double)xy_sq >= far_sq) continue;
+            const float reach = std::sqrt((float)(far_sq - (double)xy_sq)) * inv + 1.0f;
+            const float first = std::floor(centre_z - reach), last = std::ceil(centre_z + reach) + 1.0f;
+            const int32_t z0 = first > (float)lo[2] ? (int32_t)first : lo[2];
+            const int32_t z1 = last < (float)hi[2] ? (int32_t)last : hi[2];
+            for (int32_t iz = z0; iz < z1; iz++) {
+                LatticePoint* p = &row[iz];
                 Vec3 d;
                 vec3_sub(&p->position, centre, &d);
                 const float d_sq = vec3_dot(&d, &d);
@@ -141,6 +154,7 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
                     p->normal.z += d.z * g;
                 }
             }
+        }
 }
 
 void lattice_add_blob(FieldLattice* lattice, const Vec3* centre, float strength, float radius) {
@@ -247,20 +261,24 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
     // The corner tests read from one byte per point instead of through the cells' corner links.
     uint8_t* below = lattice->below;
     for (int32_t i = 0; i < lattice->point_count; i++) below[i] = iso > lattice->points[i].value;
-    int32_t corner_step[8];
-    for (int k = 0; k < 8; k++)
-        corner_step[k] = (field_corner_offsets[k][0] * side + field_corner_offsets[k][1]) * side +
-                         field_corner_offsets[k][2];
     MeshVertex list[15];
     const MeshVertex* vertex[12] = {};
     const Vec3* normal[12] = {};
     const LatticeCell* cell = lattice->cells;
     for (int32_t ix = 0; ix < n; ix++)
-        for (int32_t iy = 0; iy < n; iy++)
+        for (int32_t iy = 0; iy < n; iy++) {
+            // The four point rows along z that a row of cells spans: corners 0 and 1 lie on (x, y),
+            // 3 and 2 on (x, y+1), 4 and 5 on (x+1, y), 7 and 6 on (x+1, y+1), the first of each pair
+            // at the cell's z. A cell's far face is the next cell's near face, so each point is read once.
+            const uint8_t* r00 = below + (ix * side + iy) * side;
+            const uint8_t* r01 = r00 + side;
+            const uint8_t* r10 = r00 + plane;
+            const uint8_t* r11 = r10 + side;
+            int near_bits = r00[0] | r01[0] << 3 | r10[0] << 4 | r11[0] << 7;
             for (int32_t iz = 0; iz < n; iz++, cell++) {
-                const uint8_t* low = below + (ix * side + iy) * side + iz;
-                int index = 0;
-                for (int k = 0; k < 8; k++) index |= low[corner_step[k]] << k;
+                const int far_bits = r00[iz + 1] << 1 | r01[iz + 1] << 2 | r10[iz + 1] << 5 | r11[iz + 1] << 6;
+                const int index = near_bits | far_bits;
+                near_bits = (far_bits & 0x22) >> 1 | (far_bits & 0x44) << 1;
                 const uint32_t mask = field_edge_table[index];
                 if (mask == 0) continue;
                 for (int e = 0; e < 12; e++) {
@@ -281,4 +299,5 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                 int32_t count = cell_emit(lattice, index, vertex, normal, list);
                 if (count >= 3) polygon_draw_list(list, count, 0, 0xFFFFFF, texture, mode);
             }
+        }
 }

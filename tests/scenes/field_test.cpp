@@ -151,6 +151,69 @@ TEST_F(Lattice, BlobsAtTheBorderOrOutsideStayInBounds) {
     }
 }
 
+// The blob as written down: every point of the lattice judged by its rounded distance alone.
+void reference_blob(FieldLattice* lattice, const Vec3* centre, float s, float radius, float sign) {
+    for (int32_t i = 0; i < lattice->point_count; i++) {
+        LatticePoint* p = &lattice->points[i];
+        Vec3 d;
+        vec3_sub(&p->position, centre, &d);
+        float r = std::sqrt(vec3_dot(&d, &d));
+        if (!(r < radius)) continue;
+        float f = r < radius / 3.0f ? s * (1.0f - 3.0f * r * r / (radius * radius))
+                                    : 1.5f * s * (1.0f - r / radius) * (1.0f - r / radius);
+        p->value += sign * f;
+        if (r > 0.0f) {
+            float g = sign * (radius / (r * r));
+            p->normal.x += d.x * g;
+            p->normal.y += d.y * g;
+            p->normal.z += d.z * g;
+        }
+    }
+}
+
+TEST(LatticeBlobs, VisitedPointsAreExactlyThoseEveryPointJudgedAloneWouldTouch) {
+    // Random blobs inside, across and outside lattices of several sizes, centres on lattice
+    // points and radii reaching exactly to lattice points among them; bit-equal values and normals.
+    FieldLattice* got = lattice_create(24);
+    FieldLattice* want = lattice_create(24);
+    ASSERT_NE(got, nullptr);
+    ASSERT_NE(want, nullptr);
+    unsigned seed = 11;
+    auto rnd = [&](float lo, float hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(seed >> 8) / 16777216.0f;
+    };
+    int touched = 0;
+    for (int trial = 0; trial < 40; trial++) {
+        const int32_t n = 3 + trial % 22;
+        const float edge = trial % 2 ? 32.0f : 100.0f;
+        for (FieldLattice* l : {got, want}) {
+            lattice_set_resolution(l, n, edge);
+            lattice_build(l, edge);
+        }
+        const float cell = got->cell_size;
+        for (int b = 0; b < 12; b++) {
+            Vec3 c{rnd(-0.7f, 0.7f) * edge, rnd(-0.7f, 0.7f) * edge, rnd(-0.7f, 0.7f) * edge};
+            float radius = rnd(0.1f, 0.6f) * edge;
+            if (b % 4 == 1) c = got->points[(int32_t)rnd(0, (float)got->point_count - 1)].position;
+            if (b % 4 == 2) radius = cell * (float)(int)rnd(1, 6);
+            const float strength = rnd(0.5f, 3.0f), sign = b % 3 ? 1.0f : -1.0f;
+            if (sign > 0) lattice_add_blob(got, &c, strength, radius);
+            else lattice_subtract_blob(got, &c, strength, radius);
+            reference_blob(want, &c, strength, radius, sign);
+        }
+        for (int32_t i = 0; i < got->point_count; i++) {
+            const LatticePoint *g = &got->points[i], *w = &want->points[i];
+            ASSERT_EQ(std::memcmp(&g->value, &w->value, sizeof(float)), 0) << "trial " << trial << " point " << i;
+            ASSERT_EQ(std::memcmp(&g->normal, &w->normal, sizeof(Vec3)), 0) << "trial " << trial << " point " << i;
+            touched += g->value != 0.0f;
+        }
+    }
+    EXPECT_GT(touched, 5000);
+    lattice_free(got);
+    lattice_free(want);
+}
+
 TEST(FieldTables, EveryTriangleRowUsesExactlyItsCutEdges) {
     EXPECT_EQ(field_edge_table[1], 0x109);
     EXPECT_EQ(field_triangle_table[1][0], 0);
