@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "render3d/clip.h"
+#include "render3d/mesh_lanes.h"
 
 // The saved copy keeps its record count in a small header just before the records.
 struct SavedHeader {
@@ -88,6 +89,16 @@ void mesh_env_uv(Mesh* mesh) {
 }
 
 void vertices_project(const Matrix* matrix, MeshVertex* vertices, int32_t count) {
+#if MESH_LANES
+    if (mesh_lanes_on()) {
+        const MatrixLanes lanes = matrix_lanes(matrix);
+        for (int32_t i = 0; i < count; i++) {
+            MeshVertex* v = &vertices[i];
+            lanes_vertex_project(&lanes, v->sx, v->sy, v->sz, v);
+        }
+        return;
+    }
+#endif
     const float* m = matrix->m;
     for (int32_t i = 0; i < count; i++) {
         MeshVertex* v = &vertices[i];
@@ -171,11 +182,11 @@ static void triangle_copy_turned(MeshVertex* out, const MeshVertex* a, const Mes
     for (int k = 0; k < 3; k++) out[k] = *corner[(k + turns) % 3];
 }
 
-// A vertex projected with the screen matrix, with its fixed-point corner. The first MESH_CORNER_CACHE
-// vertices of a mesh are projected once per call however many triangles share them; the stamp says
-// which call made the entry.
+// A vertex's screen fields (sx, sy, sz, rhw) as projection makes them, with its fixed-point corner.
+// The first MESH_CORNER_CACHE vertices of a mesh are projected once per call however many triangles
+// share them; the stamp says which call made the entry.
 struct ProjectedCorner {
-    MeshVertex vertex;
+    float screen[4];
     FixedCorner fixed;
     uint32_t stamp;
 };
@@ -183,15 +194,35 @@ enum { MESH_CORNER_CACHE = 64 };
 static ProjectedCorner mesh_corner_cache[MESH_CORNER_CACHE];
 static uint32_t mesh_corner_stamp = 0;
 
-static const ProjectedCorner* corner_projected(const Mesh* mesh, int32_t index, const Matrix* screen,
+struct CornerProjection {
+    const Matrix* screen;
+    int lanes;
+#if MESH_LANES
+    MatrixLanes rows;
+#endif
+};
+
+static const ProjectedCorner* corner_projected(const Mesh* mesh, int32_t index, const CornerProjection* how,
                                                ProjectedCorner* spare) {
     ProjectedCorner* p = index < MESH_CORNER_CACHE ? &mesh_corner_cache[index] : spare;
     if (p != spare && p->stamp == mesh_corner_stamp) return p;
-    p->vertex = mesh->vertices[index];
-    vertices_project(screen, &p->vertex, 1);
-    p->fixed = corner_fixed(&p->vertex);
+    const MeshVertex* v = &mesh->vertices[index];
+    MeshVertex out;
+#if MESH_LANES
+    if (how->lanes) lanes_vertex_project(&how->rows, v->sx, v->sy, v->sz, &out);
+    else
+#endif
+        vertex_project(how->screen->m, v->sx, v->sy, v->sz, &out);
+    std::memcpy(p->screen, &out.sx, sizeof p->screen);
+    p->fixed = corner_fixed(&out);
     p->stamp = mesh_corner_stamp;
     return p;
+}
+
+// The mesh vertex with its projected screen fields.
+static void corner_copy(MeshVertex* out, const MeshVertex* v, const ProjectedCorner* p) {
+    *out = *v;
+    std::memcpy(&out->sx, p->screen, sizeof p->screen);
 }
 
 void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_mode) {
@@ -211,6 +242,12 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
         for (ProjectedCorner& p : mesh_corner_cache) p.stamp = 0;
         mesh_corner_stamp = 1;
     }
+    CornerProjection how;
+    how.screen = &camera->screen;
+    how.lanes = mesh_lanes_on();
+#if MESH_LANES
+    how.rows = matrix_lanes(&camera->screen);
+#endif
     for (int32_t i = 0; i < mesh->triangle_count; i++) {
         const MeshTriangle* tri = &mesh->triangles[i];
         if (!tri->visible) continue;
@@ -221,13 +258,21 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
         int count = 3;
         if (!near || triangle_inside_near(a, b, c)) {
             // Uncut: the corners projected once, and the faces set-up would refuse dropped before
-            // anything is copied.
+            // anything is copied. The walks would have turned the corners once per plane.
             ProjectedCorner spare[3];
-            const ProjectedCorner* pa = corner_projected(mesh, tri->vertex_a, &camera->screen, &spare[0]);
-            const ProjectedCorner* pb = corner_projected(mesh, tri->vertex_b, &camera->screen, &spare[1]);
-            const ProjectedCorner* pc = corner_projected(mesh, tri->vertex_c, &camera->screen, &spare[2]);
+            const ProjectedCorner* pa = corner_projected(mesh, tri->vertex_a, &how, &spare[0]);
+            const ProjectedCorner* pb = corner_projected(mesh, tri->vertex_b, &how, &spare[1]);
+            const ProjectedCorner* pc = corner_projected(mesh, tri->vertex_c, &how, &spare[2]);
             if (corners_refused(&pa->fixed, &pb->fixed, &pc->fixed, flags)) continue;
-            triangle_copy_turned(current, &pa->vertex, &pb->vertex, &pc->vertex, near);
+            if (near) {
+                corner_copy(&current[0], b, pb);
+                corner_copy(&current[1], c, pc);
+                corner_copy(&current[2], a, pa);
+            } else {
+                corner_copy(&current[0], a, pa);
+                corner_copy(&current[1], b, pb);
+                corner_copy(&current[2], c, pc);
+            }
         } else {
             triangle_copy_turned(clip_buffer_a, a, b, c, 0);
             count = clip_polygon_near(clip_buffer_a, 3, clip_buffer_b, CLIP_BUFFER_SIZE);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "gfx/simd.h"
 #include "render3d/clip.h"
 #include "render3d/mesh.h"
 
@@ -159,6 +160,49 @@ TEST(Transform, PartsBitsSelectWhatIsTurned) {
     mesh_transform(m, &r, &r, MESH_PART_FACES);
     EXPECT_NEAR(m->triangles[0].world_normal.z, 1.0f, 1e-6);
     mesh_free(m);
+}
+
+TEST(Transform, EverySimdLevelGivesTheSameBits) {
+    // Random meshes through random matrices (some with w = 0 or negative at a vertex, some
+    // singular), affine and projective, every part: each level's records must be byte-equal.
+    unsigned seed = 3;
+    auto rnd = [&](float lo, float hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(seed >> 8) / 16777216.0f;
+    };
+    const int kVertices = 37, kTriangles = 29;
+    Mesh* mesh[2] = {mesh_create(kVertices, kTriangles), mesh_create(kVertices, kTriangles)};
+    const int best = simd_best_level();
+    for (int trial = 0; trial < 40; trial++) {
+        Matrix m, n;
+        for (float& e : m.m) e = rnd(-3, 3);
+        for (float& e : n.m) e = rnd(-2, 2);
+        if (trial % 5 == 0) m.m[3] = m.m[7] = m.m[11] = m.m[15] = 0.0f;  // w = 0 everywhere
+        if (trial % 7 == 0) std::memset(&n, 0, sizeof n);                // normals collapse to zero
+        for (int k = 0; k < 2; k++) {
+            Mesh* x = mesh[k];
+            seed = 1000u + (unsigned)trial;
+            for (int i = 0; i < kVertices; i++) {
+                x->vertices[i] = MeshVertex{rnd(-9, 9), rnd(-9, 9), rnd(-9, 9), 0, 0, 0, 0, rnd(0, 1), rnd(0, 1), 0, 0, 0};
+                x->normals[i].normal = Vec3{rnd(-1, 1), rnd(-1, 1), rnd(-1, 1)};
+            }
+            for (int i = 0; i < kTriangles; i++)
+                x->triangles[i] = MeshTriangle{i % kVertices, (i * 5 + 1) % kVertices, (i * 11 + 2) % kVertices,
+                                               Vec3{rnd(-1, 1), rnd(-1, 1), rnd(-1, 1)}, 0, {}, 0, 0, 1};
+            mesh_compute_tangents(x);
+            x->flags = trial % 2 ? MESH_PROJECTIVE : 0;
+            simd_use_level(k == 0 ? SIMD_SCALAR : best);
+            mesh_transform(x, &m, &n, MESH_PART_NORMALS | MESH_PART_TANGENTS | MESH_PART_FACES);
+            vertices_project(&m, x->vertices, kVertices / 2);
+        }
+        ASSERT_EQ(std::memcmp(mesh[0]->vertices, mesh[1]->vertices, kVertices * sizeof(MeshVertex)), 0) << trial;
+        ASSERT_EQ(std::memcmp(mesh[0]->normals, mesh[1]->normals, kVertices * sizeof(VertexNormal)), 0) << trial;
+        ASSERT_EQ(std::memcmp(mesh[0]->tangents, mesh[1]->tangents, kVertices * sizeof(VertexTangent)), 0) << trial;
+        ASSERT_EQ(std::memcmp(mesh[0]->triangles, mesh[1]->triangles, kTriangles * sizeof(MeshTriangle)), 0) << trial;
+    }
+    simd_use_level(best);
+    mesh_free(mesh[0]);
+    mesh_free(mesh[1]);
 }
 
 TEST(Lighting, FlatScalesAllFourBytesWithAFloor) {

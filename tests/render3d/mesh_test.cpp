@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "gfx/display.h"
+#include "gfx/simd.h"
 #include "render3d/clip.h"
 #include "render3d/mesh.h"
 #include "render3d_support.h"
@@ -474,6 +475,7 @@ TEST_F(MeshDraw, EarlyCullingDrawsWhatTheFullClipChainsDraw) {
         if (trial & 4) clip_set_rect(100, 50, 400, 300);
         else clip_set_rect(0, 0, 640, 480);
         const RenderMode mode = (trial & 8) ? 0x0015 : 0x0011;
+        simd_use_level(trial % 4 == 3 ? SIMD_SCALAR : simd_best_level());
         for (int path : {PATH_NEAR, PATH_FAN, PATH_CLIPPED}) {
             guarded_clear(&screen, CLEAR);
             reference_draw(m, cam, mode, path);
@@ -489,6 +491,7 @@ TEST_F(MeshDraw, EarlyCullingDrawsWhatTheFullClipChainsDraw) {
             for (int i = 0; i < 640 * 480; i++) differ_total += expect_px[i] != CLEAR;
         }
     }
+    simd_use_level(simd_best_level());
     EXPECT_GT(differ_total, 100000);  // the trials really drew
     clip_set_rect(0, 0, 640, 480);
     mesh_free(m);
