@@ -4,6 +4,15 @@
 #include <cmath>
 #include <cstring>
 
+#include "gfx/simd.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define VECMATH_LANES 1
+#else
+#define VECMATH_LANES 0
+#endif
+
 float vec3_dot(const Vec3* a, const Vec3* b) { return a->x * b->x + a->y * b->y + a->z * b->z; }
 
 float vec3_length(const Vec3* a) { return std::sqrt(vec3_dot(a, a)); }
@@ -167,7 +176,63 @@ void mat_transpose(const Matrix* m, Matrix* out) {
         for (int c = 0; c < 4; c++) out->m[r * 4 + c] = m->m[c * 4 + r];
 }
 
+#if VECMATH_LANES
+// mat_invert with each augmented row as two groups of four lanes: the same divisions and products,
+// element by element, so the same bits.
+static void mat_invert_lanes(const Matrix* m, Matrix* out) {
+    alignas(16) float a[4][8];
+    int perm[4] = {0, 1, 2, 3};
+    for (int r = 0; r < 4; r++) {
+        for (int c = 0; c < 4; c++) {
+            a[r][c] = m->m[r * 4 + c];
+            a[r][c + 4] = r == c ? 1.0f : 0.0f;
+        }
+    }
+    for (int c = 0; c < 4; c++) {
+        float best = 1e-6f;
+        int pivot = -1;
+        for (int i = c; i < 4; i++) {
+            float v = std::fabs(a[perm[i]][c]);
+            if (v > best) {
+                best = v;
+                pivot = i;
+            }
+        }
+        if (pivot < 0) {
+            std::memset(out, 0, sizeof *out);
+            return;
+        }
+        int t = perm[c];
+        perm[c] = perm[pivot];
+        perm[pivot] = t;
+        float* p = a[perm[c]];
+        const __m128 d = _mm_set1_ps(p[c]);
+        const __m128 p0 = _mm_div_ps(_mm_load_ps(p), d), p1 = _mm_div_ps(_mm_load_ps(p + 4), d);
+        _mm_store_ps(p, p0);
+        _mm_store_ps(p + 4, p1);
+        p[c] = 1.0f;
+        for (int i = 0; i < 4; i++) {
+            if (i == c) continue;
+            float* row = a[perm[i]];
+            const __m128 f = _mm_set1_ps(row[c]);
+            // The pivot row as stored, its own element already 1.
+            _mm_store_ps(row, _mm_sub_ps(_mm_load_ps(row), _mm_mul_ps(_mm_load_ps(p), f)));
+            _mm_store_ps(row + 4, _mm_sub_ps(_mm_load_ps(row + 4), _mm_mul_ps(p1, f)));
+            row[c] = 0.0f;
+        }
+    }
+    for (int r = 0; r < 4; r++)
+        for (int c = 0; c < 4; c++) out->m[r * 4 + c] = a[perm[r]][c + 4];
+}
+#endif
+
 void mat_invert(const Matrix* m, Matrix* out) {
+#if VECMATH_LANES
+    if (simd_level() >= SIMD_SSE2) {
+        mat_invert_lanes(m, out);
+        return;
+    }
+#endif
     // Rows of the augmented matrix [m | I] are addressed through a permutation instead of moved.
     float a[4][8];
     int perm[4] = {0, 1, 2, 3};
