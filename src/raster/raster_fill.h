@@ -553,10 +553,31 @@ RASTER_INLINE void fill_rows(const FillSetup& s) {
     }
 }
 
+// Modes whose pixels cost enough that two short rows are better drawn together, in tiles of two
+// columns by two rows, than one row at a time: bilinear, the map modes, shadow-tested and Gouraud
+// textured ones. For the cheap modes the tiles' own cost outweighs what they save.
+template <uint32_t M>
+constexpr bool fill_pairs_pay() {
+    using T = RasterMode<M>;
+    return T::bilinear || T::env || T::bump_only || T::dot3 || T::shadow || (T::textured && T::gouraud);
+}
+
+template <uint32_t M, class L>
+RASTER_INLINE void fill_rows_paired(const FillSetup& s);
+
 template <uint32_t M, class L>
 RASTER_INLINE void fill_triangle(RasterTriangle* t, const Texture* texture) {
     FillSetup s;
-    if (fill_setup<M>(t, texture, &s)) fill_rows<M, L>(s);
+    if (!fill_setup<M>(t, texture, &s)) return;
+#if RASTER_HAVE_SSE2
+    if constexpr (L::N > 1 && fill_pairs_pay<M>()) {
+        if (s.max_x - s.min_x < 2 * L::N) {
+            fill_rows_paired<M, L>(s);
+            return;
+        }
+    }
+#endif
+    fill_rows<M, L>(s);
 }
 
 #include "raster/raster_wide.h"

@@ -4,8 +4,12 @@
 // two 128-bit halves exactly as its SSE2 twin works on one register, so both give the same bytes,
 // and every lane computes what fill_pixel computes for its pixel. Lanes past the end of the run, and
 // lanes whose test fails, leave framebuffer and depth alone: the last group of a run is loaded and
-// stored only as far as the run goes, so nothing outside the run is read or written.
+// stored only as far as the run goes, so nothing outside the run is read or written. A tile of two
+// rows writes its lanes outside the triangle back as it read them; it never reaches past the
+// screen's right edge, nor into a row another drawing thread owns.
 #pragma once
+#include <type_traits>
+
 #include "raster/raster_fill.h"
 
 #if RASTER_HAVE_SSE2
@@ -72,6 +76,30 @@ struct LanesSse2 {
         }
         _mm_storel_epi64((__m128i*)q, v);
         if (n == 3) q[2] = (uint32_t)_mm_cvtsi128_si32(_mm_srli_si128(v, 8));
+    }
+    // A tile of two columns in two rows: lanes 0-1 at p, lanes 2-3 one screen row below. Only the
+    // first `cols` (1 or 2) columns are read or written: the others lie past the screen's edge.
+    enum { TILE_W = 2 };
+    static V tile_ramp(uint32_t v, uint32_t sx, uint32_t sy) {
+        return _mm_set_epi32((int)(v + sx + sy), (int)(v + sy), (int)(v + sx), (int)v);
+    }
+    static V load_tile(const void* p, int cols) {
+        const uint32_t* q = (const uint32_t*)p;
+        if (cols >= 2)
+            return _mm_unpacklo_epi64(_mm_loadl_epi64((const __m128i*)q),
+                                      _mm_loadl_epi64((const __m128i*)(q + SCREEN_WIDTH)));
+        return _mm_unpacklo_epi64(_mm_cvtsi32_si128((int)q[0]), _mm_cvtsi32_si128((int)q[SCREEN_WIDTH]));
+    }
+    static void store_tile(void* p, V v, int cols) {
+        uint32_t* q = (uint32_t*)p;
+        const V below = _mm_unpackhi_epi64(v, v);
+        if (cols >= 2) {
+            _mm_storel_epi64((__m128i*)q, v);
+            _mm_storel_epi64((__m128i*)(q + SCREEN_WIDTH), below);
+            return;
+        }
+        q[0] = (uint32_t)_mm_cvtsi128_si32(v);
+        q[SCREEN_WIDTH] = (uint32_t)_mm_cvtsi128_si32(below);
     }
     // There is no SSE2 gather: four scalar reads at the packed addresses.
     static V gather(const uint32_t* base, V idx) {
@@ -307,28 +335,48 @@ RASTER_INLINE void lane_perspective(const RasterFill& f, const typename L::V* v,
     *ok = L::loadu(good);
 }
 
-// One group of up to L::N covered pixels of a run (n of them, n >= 1), attributes v at its first.
-template <uint32_t M, class L>
-RASTER_INLINE void fill_group(const RasterFill& f, uint32_t* fb, int32_t* zb, const typename L::V* v, int n) {
+// Where a group's lanes lie: the first n pixels of a run in one row, the other lanes neither read
+// nor written...
+struct PlaceRun {
+    int n;
+};
+// ...or a tile of L::TILE_W columns in two rows, `cols` of them on the screen. A tile's lanes outside
+// the triangle are read and written back unchanged: both rows belong to the calling thread.
+struct PlaceTile {
+    int cols;
+};
+template <class L>
+RASTER_INLINE typename L::V place_load(PlaceRun at, const void* p) { return L::load_n(p, at.n); }
+template <class L>
+RASTER_INLINE typename L::V place_load(PlaceTile at, const void* p) { return L::load_tile(p, at.cols); }
+template <class L>
+RASTER_INLINE void place_store(PlaceRun at, void* p, typename L::V v) { L::store_n(p, v, at.n); }
+template <class L>
+RASTER_INLINE void place_store(PlaceTile at, void* p, typename L::V v) { L::store_tile(p, v, at.cols); }
+
+// One group of pixels at `at`, attributes v in its lanes; pass holds all ones in the lanes of
+// covered pixels (at least one).
+template <uint32_t M, class L, class P>
+RASTER_INLINE void fill_group(const RasterFill& f, P at, uint32_t* fb, int32_t* zb, const typename L::V* v,
+                              typename L::V pass) {
     using T = RasterMode<M>;
     typedef typename L::V V;
-    const V ones = L::set1(-1);
-    V pass = n >= L::N ? ones : L::cmpgt32(L::set1(n), L::iota());
+    constexpr bool tile = std::is_same_v<P, PlaceTile>;
     V d = L::zero(), zold = L::zero();
     if constexpr (T::depth || T::shadow_pass) {
         d = L::template srai32<11>(v[ATTR_DEPTH]);
-        zold = L::load_n(zb, n);
+        zold = place_load<L>(at, zb);
         pass = L::and_(pass, L::cmplt32(d, zold));
     }
     if constexpr (T::shadow_pass) {
-        L::store_n(zb, lane_select<L>(pass, d, zold), n);
+        place_store<L>(at, zb, lane_select<L>(pass, d, zold));
         return;
     } else {
         if constexpr (T::depth)
             if (L::signs(pass) == 0) return;
         V p = L::zero();
-        if constexpr (T::depth || T::add || T::multiply || T::alpha || T::key || T::perspective)
-            p = L::load_n(fb, n);
+        if constexpr (T::depth || T::add || T::multiply || T::alpha || T::key || T::perspective || tile)
+            p = place_load<L>(at, fb);
         const V colour = L::set1((int32_t)f.colour);
         V out, x = L::zero(), y = L::zero(), tex = L::zero();
         if constexpr (T::bump_only) {
@@ -423,11 +471,11 @@ RASTER_INLINE void fill_group(const RasterFill& f, uint32_t* fb, int32_t* zb, co
                 else out = src;
             }
         }
-        if constexpr (T::depth || T::key || T::perspective) {
+        if constexpr (T::depth || T::key || T::perspective || tile) {
             out = lane_select<L>(pass, out, p);
-            if constexpr (T::depth_write) L::store_n(zb, lane_select<L>(pass, d, zold), n);
+            if constexpr (T::depth_write) place_store<L>(at, zb, lane_select<L>(pass, d, zold));
         }
-        L::store_n(fb, out, n);
+        place_store<L>(at, fb, out);
     }
 }
 
@@ -443,7 +491,8 @@ RASTER_INLINE void fill_run_lanes(const RasterFill& f, const LaneSteps<L>& s, ui
             __m128i h[ATTR_COUNT];
             for (int k = 0; k < ATTR_COUNT; k++)
                 if (used & (1u << k)) h[k] = _mm_add_epi32(_mm_set1_epi32((int32_t)first[k]), L::low(s.ramp[k]));
-            fill_group<M, LanesSse2>(f, fb, zb, h, n);
+            fill_group<M, LanesSse2>(f, PlaceRun{n}, fb, zb, h,
+                                     _mm_cmpgt_epi32(_mm_set1_epi32(n), LanesSse2::iota()));
             return;
         }
     }
@@ -454,11 +503,178 @@ RASTER_INLINE void fill_run_lanes(const RasterFill& f, const LaneSteps<L>& s, ui
     // Whole groups with their width known, then the masked last one.
     int i = 0;
     for (; i + L::N <= n; i += L::N) {
-        fill_group<M, L>(f, fb ? fb + i : nullptr, zb ? zb + i : nullptr, v, L::N);
+        fill_group<M, L>(f, PlaceRun{L::N}, fb ? fb + i : nullptr, zb ? zb + i : nullptr, v, L::set1(-1));
         for (int k = 0; k < ATTR_COUNT; k++)
             if (used & (1u << k)) v[k] = L::add32(v[k], s.step[k]);
     }
-    if (i < n) fill_group<M, L>(f, fb ? fb + i : nullptr, zb ? zb + i : nullptr, v, n - i);
+    if (i < n)
+        fill_group<M, L>(f, PlaceRun{n - i}, fb ? fb + i : nullptr, zb ? zb + i : nullptr, v,
+                         L::cmpgt32(L::set1(n - i), L::iota()));
+}
+
+// The covered run of the row whose edge values at the box's left are e (row_edge holds them packed
+// across the lanes when narrow): offsets lo..hi from min_x; false when the row has none.
+template <class L>
+RASTER_INLINE bool fill_row_run(const FillSetup& s, bool narrow, const int64_t* e, const typename L::V* row_edge,
+                                const typename L::V* edge_step, int width, int* lo, int* hi) {
+    if (!narrow) return fill_row_span(e, s.esx, s.inv, width, lo, hi);
+    uint64_t mask = 0;
+    typename L::V e0 = row_edge[0], e1 = row_edge[1], e2 = row_edge[2];
+    for (int g = 0; g < width; g += L::N) {
+        mask |= (uint64_t)(~L::signs(L::or_(L::or_(e0, e1), e2)) & ((1 << L::N) - 1)) << g;
+        e0 = L::add32(e0, edge_step[0]);
+        e1 = L::add32(e1, edge_step[1]);
+        e2 = L::add32(e2, edge_step[2]);
+    }
+    mask &= (1ull << width) - 1;
+    if (!mask) return false;
+    *lo = __builtin_ctzll(mask);
+    *hi = 63 - __builtin_clzll(mask);
+    return true;
+}
+
+// Per-triangle constants of the 2 x 2 tiles: each attribute's offsets across a tile's lanes and its
+// step from one tile to the next.
+struct TileSteps {
+    __m128i ramp[ATTR_COUNT], step[ATTR_COUNT];
+};
+
+// Two rows drawn together in 2 x 2 tiles: the covered runs [lo0, hi0] of the upper row and [lo1, hi1]
+// of the lower (offsets from fb and zb, both runs non-empty); row_attr holds the attributes at offset 0
+// of the upper row.
+template <uint32_t M>
+RASTER_INLINE void fill_pair_tiles(const RasterFill& f, const TileSteps& s, const uint32_t* step_x,
+                                   uint32_t* fb, int32_t* zb, const uint32_t* row_attr, int screen_x,
+                                   int lo0, int hi0, int lo1, int hi1) {
+    typedef LanesSse2 L;
+    constexpr uint32_t used = RasterMode<M>::attrs;
+    const int lo = lo0 < lo1 ? lo0 : lo1, hi = hi0 > hi1 ? hi0 : hi1;
+    __m128i v[ATTR_COUNT];
+    for (int k = 0; k < ATTR_COUNT; k++)
+        if (used & (1u << k))
+            v[k] = _mm_add_epi32(_mm_set1_epi32((int32_t)(row_attr[k] + step_x[k] * (uint32_t)lo)), s.ramp[k]);
+    // Each lane's column against its own row's run, as lo - 1 < column < hi + 1.
+    const __m128i below = L::tile_ramp(0, 0, ~0u);  // all ones in the lower row's lanes
+    const __m128i first = lane_select<L>(below, _mm_set1_epi32(lo1 - lo - 1), _mm_set1_epi32(lo0 - lo - 1));
+    const __m128i last = lane_select<L>(below, _mm_set1_epi32(hi1 - lo + 1), _mm_set1_epi32(hi0 - lo + 1));
+    __m128i column = L::tile_ramp(0, 1, 0);
+    for (int c = lo; c <= hi; c += 2) {
+        const __m128i pass = _mm_and_si128(_mm_cmpgt_epi32(column, first), _mm_cmpgt_epi32(last, column));
+        if (L::signs(pass) != 0) {
+            const int room = SCREEN_WIDTH - (screen_x + c);
+            fill_group<M, L>(f, PlaceTile{room < 2 ? room : 2}, fb ? fb + c : nullptr, zb ? zb + c : nullptr,
+                             v, pass);
+        }
+        column = _mm_add_epi32(column, _mm_set1_epi32(2));
+        for (int k = 0; k < ATTR_COUNT; k++)
+            if (used & (1u << k)) v[k] = _mm_add_epi32(v[k], s.step[k]);
+    }
+}
+
+// Whether two rows with runs [lo0, hi0] and [lo1, hi1] take fewer groups as 2 x 2 tiles over both
+// than as two runs (with four lanes, or with eight for runs longer than four on the AVX2 path).
+template <class L>
+RASTER_INLINE bool fill_tiles_pay(int lo0, int hi0, int lo1, int hi1) {
+    const int w0 = hi0 - lo0 + 1, w1 = hi1 - lo1 + 1;
+    const int tiles = ((hi0 > hi1 ? hi0 : hi1) - (lo0 < lo1 ? lo0 : lo1) + 2) / 2;
+    if constexpr (L::N == 8) return tiles < (w0 <= 4 ? 1 : (w0 + 7) / 8) + (w1 <= 4 ? 1 : (w1 + 7) / 8);
+    return tiles <= (w0 + 3) / 4 + (w1 + 3) / 4;
+}
+
+// The box walk of fill_rows for narrow boxes, two rows at a time where the calling thread draws
+// both, as tiles where they need fewer groups than the two rows' runs. A row's attributes are formed
+// from the box's start as start + step_y x dy + step_x x dx (modulo 2^32, as the per-pixel steps
+// give them) rather than carried from row to row.
+template <uint32_t M, class L>
+RASTER_INLINE void fill_rows_paired(const FillSetup& s) {
+    using T = RasterMode<M>;
+    typedef typename L::V V;
+    constexpr uint32_t used = T::attrs;
+    const int y_first = s.min_y, y_last = s.max_y;
+    int64_t e[3];
+    for (int k = 0; k < 3; k++) e[k] = s.e[k];
+    const int width = s.max_x - s.min_x + 1;
+    const size_t origin = (size_t)y_first * SCREEN_WIDTH + (size_t)s.min_x;
+    uint32_t* fb_box = T::shadow_pass ? nullptr : framebuffer.pixels + origin;
+    int32_t* zb_box = nullptr;
+    if constexpr (T::shadow_pass) zb_box = depth_buffer2->values + origin;
+    else if constexpr (T::depth) zb_box = depth_buffer->values + origin;
+
+    LaneSteps<L> steps;
+    TileSteps tiles;
+    for (int k = 0; k < ATTR_COUNT; k++) {
+        if (used & (1u << k)) {
+            steps.ramp[k] = L::ramp(0, s.step_x[k]);
+            steps.step[k] = L::set1((int32_t)(s.step_x[k] * (uint32_t)L::N));
+            tiles.ramp[k] = LanesSse2::tile_ramp(0, s.step_x[k], s.step_y[k]);
+            tiles.step[k] = _mm_set1_epi32((int32_t)(s.step_x[k] * 2u));
+        }
+    }
+    // As in fill_rows: packed edge tests where the edge values fit 32 bits, the run search otherwise.
+    V row_edge[3], edge_step_y[3], edge_step[3];
+    const int last = 4 * L::N - 1, rows = y_last - y_first;
+    bool narrow = true;
+    for (int k = 0; k < 3 && narrow; k++) {
+        for (int c = 0; c < 4; c++) {
+            int64_t val = e[k] + s.esx[k] * ((c & 1) ? last : 0) + s.esy[k] * ((c & 2) ? rows : 0);
+            if (val < INT32_MIN || val > INT32_MAX) narrow = false;
+        }
+        const int64_t group_step = s.esx[k] * (int64_t)L::N;
+        if (group_step < INT32_MIN || group_step > INT32_MAX || s.esy[k] < INT32_MIN || s.esy[k] > INT32_MAX)
+            narrow = false;
+    }
+    if (narrow) {
+        for (int k = 0; k < 3; k++) {
+            row_edge[k] = L::ramp((uint32_t)e[k], (uint32_t)s.esx[k]);
+            edge_step_y[k] = L::set1((int32_t)s.esy[k]);
+            edge_step[k] = L::set1((int32_t)s.esx[k] * L::N);
+        }
+    }
+    const DrawBand* band = draw_band;
+    int y = y_first;
+    while (y <= y_last) {
+        if (band && !band->owns[y]) {
+            // Other threads draw this row: go to this one's next row, with the edges it has there.
+            const int next = band->next[y];
+            if (next > y_last) break;
+            for (int k = 0; k < 3; k++) e[k] += s.esy[k] * (int64_t)(next - y);
+            if (narrow)
+                for (int k = 0; k < 3; k++) row_edge[k] = L::ramp((uint32_t)e[k], (uint32_t)s.esx[k]);
+            y = next;
+        }
+        // This row and the next when this thread draws it too: a tile never holds rows of two bands.
+        const int count = y < y_last && draw_band_owns(band, y + 1) ? 2 : 1;
+        int lo[2] = {0, 0}, hi[2] = {0, 0};
+        bool any[2] = {false, false};
+        for (int r = 0; r < count; r++) {
+            any[r] = fill_row_run<L>(s, narrow, e, row_edge, edge_step, width, &lo[r], &hi[r]);
+            for (int k = 0; k < 3; k++) e[k] += s.esy[k];
+            if (narrow)
+                for (int k = 0; k < 3; k++) row_edge[k] = L::add32(row_edge[k], edge_step_y[k]);
+        }
+        const uint32_t dy = (uint32_t)(y - y_first);
+        const size_t at = (size_t)dy * SCREEN_WIDTH;
+        uint32_t* fb_row = fb_box ? fb_box + at : nullptr;
+        int32_t* zb_row = zb_box ? zb_box + at : nullptr;
+        if (count == 2 && any[0] && any[1] && fill_tiles_pay<L>(lo[0], hi[0], lo[1], hi[1])) {
+            uint32_t row_attr[ATTR_COUNT];
+            for (int k = 0; k < ATTR_COUNT; k++)
+                if (used & (1u << k)) row_attr[k] = s.start[k] + s.step_y[k] * dy;
+            fill_pair_tiles<M>(s.f, tiles, s.step_x, fb_row, zb_row, row_attr, s.min_x, lo[0], hi[0], lo[1], hi[1]);
+        } else {
+            for (int r = 0; r < count; r++) {
+                if (!any[r]) continue;
+                uint32_t first[ATTR_COUNT];
+                for (int k = 0; k < ATTR_COUNT; k++)
+                    if (used & (1u << k))
+                        first[k] = s.start[k] + s.step_y[k] * (dy + (uint32_t)r) + s.step_x[k] * (uint32_t)lo[r];
+                const size_t offset = (size_t)r * SCREEN_WIDTH + (size_t)lo[r];
+                fill_run_lanes<M, L>(s.f, steps, fb_row ? fb_row + offset : nullptr, zb_row ? zb_row + offset : nullptr,
+                                     first, hi[r] - lo[r] + 1);
+            }
+        }
+        y += count;
+    }
 }
 
 #endif
