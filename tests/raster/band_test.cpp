@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "gfx/simd.h"
 #include "raster/raster_internal.h"
 #include "raster/raster_support.h"
 
@@ -133,25 +134,32 @@ TEST_F(Band, RandomTrianglesSplitExactly) {
 }
 
 // Boxes whose first or last row is the first or last row of a band, or one row either side, with
-// the 16-row bands of a two-way split; also one row tall and the screen's top and bottom rows.
+// the 16-row bands of a two-way split (and the 7-row and 1-row bands of the others, where rows drawn
+// in pairs must never pair rows of two bands); also one row tall and the screen's top and bottom
+// rows. On every path: the packed ones draw short rows of some modes two at a time.
 TEST_F(Band, BoxesOnBandEdgesSplitExactly) {
     TestRandom r{0xED6Eull};
     Image* tex = test_image_random(&r, 32, 32, 0);
-    for (uint32_t mode : {0x0001u, 0x0012u, 0x0014u, 0x0035u}) {
-        std::vector<MeshVertex> verts;
-        for (int top : {0, 15, 16, 17, 31, 32, 33, 463, 464}) {
-            for (float height : {0.6f, 1.0f, 15.0f, 16.0f, 17.0f, 33.0f}) {
-                float y0 = (float)top, y1 = y0 + height;
-                float x0 = 20.0f + (float)(top % 7) * 60.0f + height;
-                // A narrow one (packed path) and a wide one per pair.
-                for (float w : {9.0f, 140.0f}) {
-                    verts.push_back(test_vertex(x0, y0, 0.3f, 0, 0, 0, 0, 0xFF204080u));
-                    verts.push_back(test_vertex(x0 + w, y0 + height * 0.25f, 0.5f, 1, 0, 0, 0, 0xFFFFFFFFu));
-                    verts.push_back(test_vertex(x0 + w * 0.3f, y1, 0.7f, 0, 1, 0, 0, 0x80FF0000u));
+    for (int path = 0; path <= simd_best_level(); path++) {
+        const int old_path = raster_path_set(path);
+        for (uint32_t mode : {0x0001u, 0x0012u, 0x0014u, 0x0035u, 0x0096u, 0x4015u}) {
+            std::vector<MeshVertex> verts;
+            for (int top : {0, 15, 16, 17, 31, 32, 33, 463, 464}) {
+                for (float height : {0.6f, 1.0f, 15.0f, 16.0f, 17.0f, 33.0f}) {
+                    float y0 = (float)top, y1 = y0 + height;
+                    float x0 = 20.0f + (float)(top % 7) * 60.0f + height;
+                    // Narrow ones (packed paths, rows in pairs) and a wide one per pair.
+                    for (float w : {3.0f, 9.0f, 140.0f}) {
+                        verts.push_back(test_vertex(x0, y0, 0.3f, 0, 0, 0.1f, 0.2f, 0xFF204080u));
+                        verts.push_back(test_vertex(x0 + w, y0 + height * 0.25f, 0.5f, 1, 0, 0.6f, 0.3f, 0xFFFFFFFFu));
+                        verts.push_back(test_vertex(x0 + w * 0.3f, y1, 0.7f, 0, 1, 0.2f, 0.9f, 0x80FF0000u));
+                    }
                 }
             }
+            check_splits(&r, verts, mode, tex);
+            if (HasFatalFailure()) break;
         }
-        check_splits(&r, verts, mode, tex);
+        raster_path_set(old_path);
         if (HasFatalFailure()) break;
     }
     image_free(tex);

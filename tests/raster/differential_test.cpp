@@ -3,6 +3,7 @@
 // match bit for bit.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -196,6 +197,63 @@ TEST_P(Differential, RunsAtTheScreenEdgesStopAtTheirEnds) {
     EXPECT_GT(changed, 40) << "the edge rows were hardly drawn";
     diff_check_paths(start, ref, tris.data(), (int)tris.size(), maps.tex, mode, "edge runs");
     diff_maps_free(&maps);
+}
+
+// Narrow triangles, whose short rows some modes draw two rows at a time: one to sixteen pixels
+// wide, under one to forty rows tall (one-row boxes and odd heights among them), starting on odd and
+// even rows, on whole and half pixels where the fill rule decides, and some against the screen's
+// right and bottom edges, where a pair of rows has a single column or a single row left.
+TEST_P(Differential, NarrowTrianglesMatchReference) {
+    const uint32_t mode = GetParam();
+    TestRandom r{0x7A11E5ull ^ mode};
+    const int batches = 4, per_batch = 150;
+    long drawn_pixels = 0;
+    for (int batch = 0; batch < batches; batch++) {
+        DiffMaps maps = diff_maps_new(&r, mode);
+        diff_buffers_randomise(&r);
+        RefBuffers start, ref;
+        ref_capture(&start);
+        ref = start;
+        std::vector<MeshVertex> verts((size_t)per_batch * 3);
+        std::vector<RasterTriangle> tris(per_batch);
+        for (int i = 0; i < per_batch; i++) {
+            const float w = test_random_float(&r, 0.3f, 16.0f);
+            const float h = test_random_int(&r, 0, 3) == 0 ? test_random_float(&r, 0.3f, 2.0f)
+                                                           : (float)test_random_int(&r, 1, 40) + test_random_float(&r, -0.5f, 0.5f);
+            float x0 = test_random_float(&r, -4.0f, 630.0f), y0 = test_random_float(&r, -4.0f, 470.0f);
+            if (i % 5 == 1) x0 = 640.0f - w + test_random_float(&r, -1.5f, 1.5f);
+            if (i % 5 == 2) y0 = 480.0f - h + test_random_float(&r, -1.5f, 1.5f);
+            const bool whole = i % 4 == 3;
+            MeshVertex* v = &verts[(size_t)i * 3];
+            for (int k = 0; k < 3; k++) {
+                float sx = x0 + w * test_random_float(&r, 0, 1);
+                float sy = k == 0 ? y0 : k == 1 ? y0 + h : y0 + h * test_random_float(&r, 0, 1);
+                if (whole) {
+                    sx = std::floor(sx * 2.0f) * 0.5f;
+                    sy = std::floor(sy * 2.0f) * 0.5f;
+                }
+                v[k] = test_vertex(sx, sy, test_random_float(&r, 0.002f, 1.3f), test_random_float(&r, -2.5f, 2.5f),
+                                   test_random_float(&r, -2.5f, 2.5f), test_random_float(&r, -1, 2),
+                                   test_random_float(&r, -1, 2), test_random_u32(&r));
+            }
+            tris[i].vert0 = &v[0];
+            tris[i].vert1 = &v[1];
+            tris[i].vert2 = &v[2];
+            tris[i].colour = test_random_u32(&r);
+            tris[i].flags = DOUBLE_SIDED;
+            ref_draw(&ref, tris[i].vert0, tris[i].vert1, tris[i].vert2, tris[i].flags, tris[i].colour,
+                     maps.tex, maps.env, maps.bump, mode);
+        }
+        char what[32];
+        snprintf(what, sizeof what, "narrow batch %d", batch);
+        diff_check_paths(start, ref, tris.data(), per_batch, maps.tex, mode, what);
+        if (HasFatalFailure()) return;
+        for (int i = 0; i < 640 * 480; i++)
+            drawn_pixels += ref.frame[i] != start.frame[i] || ref.depth[i] != start.depth[i] ||
+                            ref.shadow[i] != start.shadow[i];
+        diff_maps_free(&maps);
+    }
+    EXPECT_GT(drawn_pixels, 3000) << "mode " << std::hex << mode;
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModes, Differential, ::testing::ValuesIn(test_drawn_modes()),
