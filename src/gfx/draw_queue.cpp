@@ -18,13 +18,34 @@
 constinit thread_local const DrawBand* draw_band = nullptr;
 int draw_queue_active = 0;
 
+static void draw_band_link(DrawBand* band) {
+    band->next[SCREEN_HEIGHT] = SCREEN_HEIGHT;
+    for (int y = SCREEN_HEIGHT - 1; y >= 0; y--)
+        band->next[y] = band->owns[y] ? (int16_t)y : band->next[y + 1];
+}
+
 void draw_band_make(DrawBand* band, int index, int count, int rows) {
     if (count < 1) count = 1;
     if (rows < 1) rows = 1;
     for (int y = 0; y < SCREEN_HEIGHT; y++) band->owns[y] = (y / rows) % count == index;
-    band->next[SCREEN_HEIGHT] = SCREEN_HEIGHT;
-    for (int y = SCREEN_HEIGHT - 1; y >= 0; y--)
-        band->next[y] = band->owns[y] ? (int16_t)y : band->next[y + 1];
+    draw_band_link(band);
+}
+
+void draw_band_split(DrawBand* band, int index, int count, int cycles, int first_rows) {
+    if (count < 1) count = 1;
+    if (cycles < 1) cycles = 1;
+    if (cycles > SCREEN_HEIGHT) cycles = SCREEN_HEIGHT;
+    for (int c = 0; c < cycles; c++) {
+        int top = SCREEN_HEIGHT * c / cycles, height = SCREEN_HEIGHT * (c + 1) / cycles - top;
+        int first = first_rows < 0 ? 0 : first_rows > height ? height : first_rows;
+        if (count == 1) first = height;
+        for (int r = 0; r < height; r++) {
+            // Row r of the stretch: thread 0's, or one of the equal runs of the others.
+            int owner = r < first ? 0 : 1 + (int)((int64_t)(r - first) * (count - 1) / (height - first));
+            band->owns[top + r] = owner == index;
+        }
+    }
+    draw_band_link(band);
 }
 
 int draw_threads_from_env(const char* program, FILE* err, int* threads) {
@@ -47,7 +68,9 @@ int draw_threads_from_env(const char* program, FILE* err, int* threads) {
 
 enum {
     DRAW_BLOCK_BYTES = 1 << 20,
-    DRAW_BAND_ROWS = 8,       // interleaved bands: small enough to share every object's rows
+    // Every thread's rows come back in this many stretches of the screen: enough to share an object
+    // that fills part of it, few enough that most triangles are set up by one thread only.
+    DRAW_BAND_CYCLES = 4,
     DRAW_PUBLISH_EVERY = 64,  // commands per wake-up of the drawing threads
 };
 
@@ -87,6 +110,10 @@ static std::atomic<bool> queue_stopping{false};
 static DrawWorker* queue_workers;  // the helpers: one fewer than the drawing threads
 static int queue_worker_count;
 static DrawBand queue_main_band;  // the main thread's rows, drawn at a flush
+// Rows of each stretch that the main thread draws. It also runs the callers' own code, so it takes
+// fewer than an equal share when the helpers finish first, and gives them back when it waits.
+static int queue_main_rows;
+static int queue_main_rows_max;
 
 // Replays commands from the reader's place until `seen` reaches `until`, within the calling
 // thread's draw_band.
@@ -120,6 +147,13 @@ static void draw_worker_main(DrawWorker* w) {
     }
 }
 
+static void draw_queue_split(void) {
+    int count = queue_worker_count + 1;
+    draw_band_split(&queue_main_band, 0, count, DRAW_BAND_CYCLES, queue_main_rows);
+    for (int i = 0; i < queue_worker_count; i++)
+        draw_band_split(&queue_workers[i].band, i + 1, count, DRAW_BAND_CYCLES, queue_main_rows);
+}
+
 static void draw_queue_publish(void) {
     queue_published.store(queue_written, std::memory_order_release);
     queue_signal.fetch_add(1, std::memory_order_release);
@@ -137,6 +171,9 @@ void draw_queue_flush(void) {
     draw_band = &queue_main_band;
     draw_replay(&block, &offset, &seen, queue_written);
     draw_band = nullptr;
+    bool helpers_done = true;
+    for (int i = 0; i < queue_worker_count; i++)
+        helpers_done = helpers_done && queue_workers[i].done.load(std::memory_order_relaxed) == queue_written;
     for (int i = 0; i < queue_worker_count; i++) {
         DrawWorker* w = &queue_workers[i];
         uint32_t done;
@@ -145,6 +182,12 @@ void draw_queue_flush(void) {
     }
     queue_flushed = queue_written;
     queue_pending = 0;
+    // The helpers are idle until the next publication, which carries the new split to them.
+    int main_rows = queue_main_rows + (helpers_done ? -1 : 1);
+    if (main_rows >= 0 && main_rows <= queue_main_rows_max) {
+        queue_main_rows = main_rows;
+        draw_queue_split();
+    }
     queue_block = queue_first;
     queue_offset = 0;
     for (int i = 0; i < queue_worker_count; i++) {
@@ -228,12 +271,11 @@ int draw_queue_start(int threads) {
     queue_pending = 0;
     queue_published.store(0, std::memory_order_relaxed);
     queue_stopping.store(false, std::memory_order_relaxed);
-    draw_band_make(&queue_main_band, 0, threads, DRAW_BAND_ROWS);
-    for (int i = 0; i < threads - 1; i++) {
-        DrawWorker* w = &queue_workers[i];
-        w->block = queue_first;
-        draw_band_make(&w->band, i + 1, threads, DRAW_BAND_ROWS);
-    }
+    for (int i = 0; i < threads - 1; i++) queue_workers[i].block = queue_first;
+    // An equal share to start with, and never more.
+    queue_main_rows = queue_main_rows_max = SCREEN_HEIGHT / DRAW_BAND_CYCLES / threads;
+    queue_worker_count = threads - 1;
+    draw_queue_split();
     int started = 0;
     for (; started < threads - 1; started++) {
         // The standard library reports a thread it cannot start only by throwing.

@@ -21,6 +21,10 @@ struct DrawBand {
 extern constinit thread_local const DrawBand* draw_band;
 
 void draw_band_make(DrawBand* band, int index, int count, int rows);
+// The split the drawing threads use: the screen is cut into `cycles` equal stretches of rows; in
+// each, thread 0 (the main thread) owns the first `first_rows` rows and the other count - 1 threads
+// share the rest in equal runs, in order. first_rows is clamped to the stretch.
+void draw_band_split(DrawBand* band, int index, int count, int cycles, int first_rows);
 // Whether the band owns any of the screen rows min_y..max_y; always true with no band.
 static inline bool draw_band_touches(const DrawBand* band, int min_y, int max_y) {
     return !band || band->next[min_y] <= max_y;

@@ -137,6 +137,37 @@ TEST_F(DrawQueue, CheckModeDrawsEveryCallBeforeTheNext) {
     EXPECT_TRUE(checked == direct);
 }
 
+// Whatever share the main thread has, every row belongs to exactly one thread, the main thread's
+// rows are the first of each stretch, and the helpers' runs differ by at most a row.
+TEST(DrawBandSplit, EveryRowHasOneOwnerAtEveryShare) {
+    for (int count : {2, 3, 8, 16, 64}) {
+        for (int first : {-3, 0, 1, 7, 30, 60, 120, 500}) {
+            std::vector<DrawBand> bands(count);
+            for (int i = 0; i < count; i++) draw_band_split(&bands[i], i, count, 4, first);
+            std::vector<int> rows(count, 0);
+            for (int y = 0; y < SCREEN_HEIGHT; y++) {
+                int owners = 0;
+                for (int i = 0; i < count; i++) {
+                    owners += bands[i].owns[y];
+                    rows[i] += bands[i].owns[y];
+                    // The next-row links agree with the rows owned.
+                    int next = y;
+                    while (next < SCREEN_HEIGHT && !bands[i].owns[next]) next++;
+                    ASSERT_EQ(bands[i].next[y], next) << count << " " << first << " " << i << " " << y;
+                }
+                ASSERT_EQ(owners, 1) << count << " threads, " << first << " first rows, row " << y;
+                bool main_row = y % 120 < std::clamp(first, 0, 120);
+                ASSERT_EQ(bands[0].owns[y] == 1, main_row) << count << " " << first << " row " << y;
+            }
+            EXPECT_EQ(rows[0], 4 * std::clamp(first, 0, 120)) << count << " " << first;
+            if (first < 120) {
+                auto [low, high] = std::minmax_element(rows.begin() + 1, rows.end());
+                EXPECT_LE(*high - *low, 4) << count << " threads, " << first << " first rows";
+            }
+        }
+    }
+}
+
 TEST_F(DrawQueue, ThreadCountFromTheEnvironment) {
     int n = -1;
     unsetenv("QUILLET_THREADS");
