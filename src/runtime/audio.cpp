@@ -188,8 +188,12 @@ AudioStream* audio_stream_open_memory(const uint8_t* data, size_t size) {
     if (!data || size == 0) return nullptr;
     static std::once_flag library_ready;
     std::call_once(library_ready, [] { mpg123_init(); });
+    // The plain C decoder, not the fastest one for the processor: the processor-specific decoders
+    // round a few samples differently, and the spectrum the pictures follow must not depend on the
+    // machine. A library built without it still plays with its own default.
     int error = 0;
-    mpg123_handle* handle = mpg123_new(nullptr, &error);
+    mpg123_handle* handle = mpg123_new("generic", &error);
+    if (!handle) handle = mpg123_new(nullptr, &error);
     if (!handle) return nullptr;
     mpg123_param(handle, MPG123_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
     AudioMemory memory = {data, size, 0};
