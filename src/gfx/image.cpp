@@ -84,9 +84,10 @@ Image* image_new_mipmapped(int width, int height) {
 void image_free(Image* image) { free(image); }
 
 int image_report_failures = 1;
+uint64_t image_pixel_budget = IMAGE_MAX_PIXELS;
 
 int image_size_allowed(const char* path, uint32_t width, uint32_t height) {
-    if (width <= IMAGE_MAX_SIDE && height <= IMAGE_MAX_SIDE && (uint64_t)width * height <= IMAGE_MAX_PIXELS)
+    if (width <= IMAGE_MAX_SIDE && height <= IMAGE_MAX_SIDE && (uint64_t)width * height <= image_pixel_budget)
         return 1;
     if (image_report_failures) fprintf(stderr, "texture: %s: too large (%u x %u), refused\n", path, (unsigned)width, (unsigned)height);
     return 0;

@@ -39,6 +39,9 @@ Image* image_load_png(const char* path, uint32_t flags);   // alpha stored premu
 // 1 when a loader may allocate a picture of this size; otherwise prints the "too large" line.
 int image_size_allowed(const char* path, uint32_t width, uint32_t height);
 extern int image_report_failures;  // 0 silences that line (fuzzing)
+// The pixel count image_size_allowed accepts: IMAGE_MAX_PIXELS, lowered only by fuzz targets, where
+// every allowed giant costs a sanitizer tens of milliseconds however few bytes claimed it.
+extern uint64_t image_pixel_budget;
 
 // PNG writers (8-bit samples). image_write_png_rows writes channels 3 (RGB) or 4 (RGBA, straight
 // alpha) from row(y, context), which returns width * channels bytes of row y, top row first.
