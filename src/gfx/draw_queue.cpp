@@ -68,6 +68,7 @@ int draw_threads_from_env(const char* program, FILE* err, int* threads) {
 
 enum {
     DRAW_BLOCK_BYTES = 1 << 20,
+    DRAW_BLOCKS_AT_START = 3,  // what the show's busiest frames record, made at start
     // Every thread's rows come back in this many stretches of the screen: enough to share an object
     // that fills part of it, few enough that most triangles are set up by one thread only.
     DRAW_BAND_CYCLES = 4,
@@ -260,6 +261,8 @@ int draw_queue_start(int threads) {
     const char* check = getenv("QUILLET_THREADS_CHECK");
     queue_check = check && !strcmp(check, "1");
     queue_first = new (std::nothrow) DrawBlock{};
+    // The blocks the busiest frames need, made (and zeroed) now rather than mid-show.
+    for (int k = 1; k < DRAW_BLOCKS_AT_START && queue_first; k++) if (DrawBlock* b = new (std::nothrow) DrawBlock{}) { b->next = queue_first; queue_first = b; }
     queue_workers = new (std::nothrow) DrawWorker[threads - 1];
     if (!queue_first || !queue_workers) {
         draw_queue_release();

@@ -34,8 +34,13 @@ Mesh* mesh_create(int32_t vertex_capacity, int32_t triangle_count) {
     size_t verts = (size_t)vertex_capacity * sizeof(MeshVertex);
     size_t norms = (size_t)vertex_capacity * sizeof(VertexNormal);
     size_t tris = (size_t)triangle_count * sizeof(MeshTriangle);
-    char* block = (char*)std::calloc(1, head + verts + norms + tris);
+    size_t bytes = head + verts + norms + tris;
+    char* block = (char*)std::calloc(1, bytes);
     if (!block) return nullptr;
+    // calloc's fresh pages are mapped only when first written, and a batch fills over the show: a
+    // write per page now keeps memory from growing mid-show.
+    for (size_t at = 0; at < bytes; at += 4096) ((volatile char*)block)[at] = 0;
+    ((volatile char*)block)[bytes - 1] = 0;  // the last page, when the block starts mid-page
     Mesh* mesh = (Mesh*)block;
     mesh->vertices = (MeshVertex*)(block + head);
     mesh->normals = (VertexNormal*)(block + head + verts);

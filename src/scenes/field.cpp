@@ -15,8 +15,13 @@ FieldLattice* lattice_create(int32_t n) {
     size_t cell_bytes = (cells * sizeof(LatticeCell) + 15) & ~(size_t)15;
     size_t cache_entries = 9 * (size_t)(n + 1) * (size_t)(n + 1);
     size_t cache_bytes = cache_entries * sizeof(LatticeEdgeVertex);
-    unsigned char* block = (unsigned char*)calloc(1, header + point_bytes + cell_bytes + cache_bytes + points);
+    size_t bytes = header + point_bytes + cell_bytes + cache_bytes + points;
+    unsigned char* block = (unsigned char*)calloc(1, bytes);
     if (!block) return nullptr;
+    // The polygoniser reaches parts of the block only as the surface grows, well into the show, and
+    // calloc maps pages when first written: a write per page now keeps memory flat after loading.
+    for (size_t at = 0; at < bytes; at += 4096) ((volatile unsigned char*)block)[at] = 0;
+    ((volatile unsigned char*)block)[bytes - 1] = 0;  // the last page, when the block starts mid-page
     FieldLattice* lattice = (FieldLattice*)block;
     lattice->max_resolution = n;
     lattice->resolution = n;
