@@ -119,7 +119,7 @@ void bench_draw(benchmark::State& state, RenderMode mode, MeshVertex v[3], int p
                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-const int bench_modes[] = {0x0011, 0x0015, 0x0016, 0x0026, 0x0034, 0x0096, 0x1414, 0x2014, 0x4015, 0x0010};
+const int bench_modes[] = {0x0011, 0x0015, 0x0016, 0x0026, 0x0034, 0x0035, 0x0096, 0x1414, 0x2014, 0x4015, 0x0010};
 
 void BM_Filler(benchmark::State& state) {
     MeshVertex v[3];

@@ -559,7 +559,8 @@ RASTER_INLINE void fill_rows(const FillSetup& s) {
 template <uint32_t M>
 constexpr bool fill_pairs_pay() {
     using T = RasterMode<M>;
-    return T::bilinear || T::env || T::bump_only || T::dot3 || T::shadow || (T::textured && T::gouraud);
+    return T::bilinear || T::env || T::bump_only || T::dot3 || T::shadow || (T::textured && T::gouraud) ||
+           (T::textured && T::flat && T::depth);
 }
 
 template <uint32_t M, class L>
