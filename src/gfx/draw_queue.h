@@ -45,7 +45,8 @@ typedef void (*DrawReplay)(const void* payload);
 
 enum { DRAW_THREADS_MAX = 64, DRAW_COMMAND_MAX = 64 * 1024 };
 
-// The drawing thread count from QUILLET_THREADS (1 to 64; unset or empty: the processors online).
+// The drawing thread count from QUILLET_THREADS (1 to 64; unset or empty: the processors online,
+// up to 64, and 1 where there are two or fewer).
 // 0 ok; 2 when the value is not such a number, after one line on err that starts with `program`.
 int draw_threads_from_env(const char* program, FILE* err, int* threads);
 
