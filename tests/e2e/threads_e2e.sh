@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Threads under ThreadSanitizer: the ThreadSanitizer build of the show runs headless (SDL's dummy
 # drivers) through the whole loading phase, where the loading thread animates while the main thread
-# initialises every part, then plays a 3-second track to its end and holds the last frame; the
-# offline renderer draws a beat of every section at 10 frames a second on 4 drawing threads (every
-# flush point of the show), the first one written as PNG files on its output thread. All must end
-# with status 0 and no report. tests/tsan.supp is for what lies outside our code only.
+# initialises every part, then plays a 3-second track on 2 drawing threads to its end and holds the
+# last frame; the offline renderer draws a beat of every section at 10 frames a second on 4 drawing
+# threads (every flush point of the show), the first one written as PNG files on its output thread.
+# All must end with status 0 and no report. tests/tsan.supp is for what lies outside our code only.
 #
 # Needs the ThreadSanitizer build next to the release build (QUILLET_TSAN_BUILD overrides); without
 # it the test is skipped, unless QUILLET_E2E_ALL=1 (the test command) makes that a failure.
@@ -27,7 +27,7 @@ ffmpeg -loglevel error -f lavfi -i "sine=frequency=330:duration=3:sample_rate=44
   -c:a libmp3lame -b:a 96k "$scratch/show/data/$track" || { echo "threads_e2e: ffmpeg failed"; exit 1; }
 
 start=$(date +%s)
-(cd "$scratch/show" && env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy \
+(cd "$scratch/show" && env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy QUILLET_THREADS=2 \
    timeout 600 "$tsan/quillet" </dev/null >"$scratch/log" 2>&1)
 status=$?
 show_seconds=$(( $(date +%s) - start ))
