@@ -188,41 +188,57 @@ static void triangle_copy_turned(MeshVertex* out, const MeshVertex* a, const Mes
 }
 
 // A vertex's screen fields (sx, sy, sz, rhw) as projection makes them, with its fixed-point corner.
-// The first MESH_CORNER_CACHE vertices of a mesh are projected once per call however many triangles
-// share them; the stamp says which call made the entry.
+// Each mesh_draw call projects the first MESH_CORNER_CACHE vertices of its mesh here once, however
+// many triangles share them; later vertices are projected per triangle.
 struct ProjectedCorner {
     float screen[4];
     FixedCorner fixed;
-    uint32_t stamp;
 };
 enum { MESH_CORNER_CACHE = 64 };
 static ProjectedCorner mesh_corner_cache[MESH_CORNER_CACHE];
-static uint32_t mesh_corner_stamp = 0;
 
-struct CornerProjection {
-    const Matrix* screen;
-    int lanes;
-#if MESH_LANES
-    MatrixLanes rows;
-#endif
-};
-
-static const ProjectedCorner* corner_projected(const Mesh* mesh, int32_t index, const CornerProjection* how,
-                                               ProjectedCorner* spare) {
-    ProjectedCorner* p = index < MESH_CORNER_CACHE ? &mesh_corner_cache[index] : spare;
-    if (p != spare && p->stamp == mesh_corner_stamp) return p;
-    const MeshVertex* v = &mesh->vertices[index];
+static void corner_project(const Matrix* screen, const MeshVertex* v, ProjectedCorner* p) {
     MeshVertex out;
-#if MESH_LANES
-    if (how->lanes) lanes_vertex_project(&how->rows, v->sx, v->sy, v->sz, &out);
-    else
-#endif
-        vertex_project(how->screen->m, v->sx, v->sy, v->sz, &out);
+    vertex_project(screen->m, v->sx, v->sy, v->sz, &out);
     std::memcpy(p->screen, &out.sx, sizeof p->screen);
     p->fixed = corner_fixed(&out);
-    p->stamp = mesh_corner_stamp;
-    return p;
 }
+
+#if MESH_LANES
+// corner_project for four vertices, one per lane; every lane does the scalar steps. Within 720
+// pixels sx * 32 is exact in single precision, so its truncation is the one made from the double.
+static void corners_project_lanes(const Matrix* screen, const MeshVertex* v, ProjectedCorner* p) {
+    const float* m = screen->m;
+    const __m128 x = _mm_setr_ps(v[0].sx, v[1].sx, v[2].sx, v[3].sx);
+    const __m128 y = _mm_setr_ps(v[0].sy, v[1].sy, v[2].sy, v[3].sy);
+    const __m128 z = _mm_setr_ps(v[0].sz, v[1].sz, v[2].sz, v[3].sz);
+    auto column = [&](int c) {
+        __m128 s = _mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(m[c])), _mm_mul_ps(y, _mm_set1_ps(m[4 + c])));
+        return _mm_add_ps(_mm_add_ps(s, _mm_mul_ps(z, _mm_set1_ps(m[8 + c]))), _mm_set1_ps(m[12 + c]));
+    };
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 w = column(3);
+    const __m128 w_zero = _mm_cmpeq_ps(w, _mm_setzero_ps());
+    const __m128 t = _mm_or_ps(_mm_and_ps(w_zero, one), _mm_andnot_ps(w_zero, _mm_div_ps(one, w)));
+    __m128 sx = _mm_mul_ps(column(0), t), sy = _mm_mul_ps(column(1), t), sz = _mm_mul_ps(column(2), t);
+    const __m128 sign = _mm_set1_ps(-0.0f), limit = _mm_set1_ps(720.0f);
+    const int judged = _mm_movemask_ps(_mm_and_ps(_mm_cmple_ps(_mm_andnot_ps(sign, sx), limit),
+                                                  _mm_cmple_ps(_mm_andnot_ps(sign, sy), limit)));
+    alignas(16) int32_t fx[4], fy[4];
+    _mm_store_si128((__m128i*)fx, _mm_cvttps_epi32(_mm_mul_ps(sx, _mm_set1_ps(32.0f))));
+    _mm_store_si128((__m128i*)fy, _mm_cvttps_epi32(_mm_mul_ps(sy, _mm_set1_ps(32.0f))));
+    __m128 rhw = t;
+    _MM_TRANSPOSE4_PS(sx, sy, sz, rhw);
+    _mm_storeu_ps(p[0].screen, sx);
+    _mm_storeu_ps(p[1].screen, sy);
+    _mm_storeu_ps(p[2].screen, sz);
+    _mm_storeu_ps(p[3].screen, rhw);
+    for (int k = 0; k < 4; k++) {
+        const int in = (judged >> k) & 1;
+        p[k].fixed = FixedCorner{in ? fx[k] : 0, in ? fy[k] : 0, in};
+    }
+}
+#endif
 
 // The mesh vertex with its projected screen fields.
 static void corner_copy(MeshVertex* out, const MeshVertex* v, const ProjectedCorner* p) {
@@ -242,17 +258,19 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
     }
     uint32_t flags = (mesh->flags & MESH_DOUBLE_SIDED) ? (uint32_t)DOUBLE_SIDED : 0u;
     const int near = (clip_mode & MESH_CLIP_NEAR) != 0;
-    if (++mesh_corner_stamp == 0) {
-        // After a wrap an old entry could carry the new stamp: forget them all.
-        for (ProjectedCorner& p : mesh_corner_cache) p.stamp = 0;
-        mesh_corner_stamp = 1;
-    }
-    CornerProjection how;
-    how.screen = &camera->screen;
-    how.lanes = mesh_lanes_on();
+    const Matrix* screen = &camera->screen;
+    const int32_t cached = mesh->vertex_count < MESH_CORNER_CACHE ? mesh->vertex_count : MESH_CORNER_CACHE;
+    int32_t k = 0;
 #if MESH_LANES
-    how.rows = matrix_lanes(&camera->screen);
+    if (mesh_lanes_on())
+        for (; k + 4 <= cached; k += 4) corners_project_lanes(screen, &mesh->vertices[k], &mesh_corner_cache[k]);
 #endif
+    for (; k < cached; k++) corner_project(screen, &mesh->vertices[k], &mesh_corner_cache[k]);
+    auto corner = [&](int32_t index, ProjectedCorner* spare) -> const ProjectedCorner* {
+        if (index < cached) return &mesh_corner_cache[index];
+        corner_project(screen, &mesh->vertices[index], spare);
+        return spare;
+    };
     for (int32_t i = 0; i < mesh->triangle_count; i++) {
         const MeshTriangle* tri = &mesh->triangles[i];
         if (!tri->visible) continue;
@@ -265,9 +283,9 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
             // Uncut: the corners projected once, and the faces set-up would refuse dropped before
             // anything is copied. The walks would have turned the corners once per plane.
             ProjectedCorner spare[3];
-            const ProjectedCorner* pa = corner_projected(mesh, tri->vertex_a, &how, &spare[0]);
-            const ProjectedCorner* pb = corner_projected(mesh, tri->vertex_b, &how, &spare[1]);
-            const ProjectedCorner* pc = corner_projected(mesh, tri->vertex_c, &how, &spare[2]);
+            const ProjectedCorner* pa = corner(tri->vertex_a, &spare[0]);
+            const ProjectedCorner* pb = corner(tri->vertex_b, &spare[1]);
+            const ProjectedCorner* pc = corner(tri->vertex_c, &spare[2]);
             if (corners_refused(&pa->fixed, &pb->fixed, &pc->fixed, flags)) continue;
             if (near) {
                 corner_copy(&current[0], b, pb);
