@@ -159,7 +159,29 @@ static uint32_t byte_scaled(uint32_t value, float d) {
     return f >= 255.0f ? 255u : (uint32_t)f;
 }
 
+#if MESH_LANES
+// byte_scaled on the four bytes of c at once, byte k in lane k.
+static uint32_t lanes_bytes_scaled(uint32_t c, float d) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128((int)c), zero), zero);
+    const __m128 f = _mm_mul_ps(_mm_cvtepi32_ps(bytes), _mm_set1_ps(d));
+    const __m128i full = _mm_castps_si128(_mm_cmpge_ps(f, _mm_set1_ps(255.0f)));
+    const __m128i scaled = _mm_or_si128(_mm_and_si128(full, _mm_set1_epi32(255)),
+                                        _mm_andnot_si128(full, _mm_cvttps_epi32(f)));
+    return (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(scaled, zero), zero));
+}
+#endif
+
 static void light_flat(Mesh* mesh, const Vec3* light, int double_sided) {
+#if MESH_LANES
+    if (mesh_lanes_on()) {
+        for (int32_t i = 0; i < mesh->triangle_count; i++) {
+            MeshTriangle* t = &mesh->triangles[i];
+            t->lit_colour = lanes_bytes_scaled(t->base_colour, light_term(&t->world_normal, light, double_sided));
+        }
+        return;
+    }
+#endif
     for (int32_t i = 0; i < mesh->triangle_count; i++) {
         MeshTriangle* t = &mesh->triangles[i];
         float d = light_term(&t->world_normal, light, double_sided);

@@ -164,7 +164,8 @@ TEST(Transform, PartsBitsSelectWhatIsTurned) {
 
 TEST(Transform, EverySimdLevelGivesTheSameBits) {
     // Random meshes through random matrices (some with w = 0 or negative at a vertex, some
-    // singular), affine and projective, every part: each level's records must be byte-equal.
+    // singular), affine and projective, every part, then flat light: each level's records must be
+    // byte-equal.
     unsigned seed = 3;
     auto rnd = [&](float lo, float hi) {
         seed = seed * 1664525u + 1013904223u;
@@ -188,12 +189,16 @@ TEST(Transform, EverySimdLevelGivesTheSameBits) {
             }
             for (int i = 0; i < kTriangles; i++)
                 x->triangles[i] = MeshTriangle{i % kVertices, (i * 5 + 1) % kVertices, (i * 11 + 2) % kVertices,
-                                               Vec3{rnd(-1, 1), rnd(-1, 1), rnd(-1, 1)}, 0, {}, 0, 0, 1};
+                                               Vec3{rnd(-1, 1), rnd(-1, 1), rnd(-1, 1)}, 0, {}, (uint32_t)(rnd(0, 1) * 4294967040.0f), 0, 1};
             mesh_compute_tangents(x);
             x->flags = trial % 2 ? MESH_PROJECTIVE : 0;
             simd_use_level(k == 0 ? SIMD_SCALAR : best);
             mesh_transform(x, &m, &n, MESH_PART_NORMALS | MESH_PART_TANGENTS | MESH_PART_FACES);
             vertices_project(&m, x->vertices, kVertices / 2);
+            // Flat light on the turned faces, the light up to three units long so that bytes clamp.
+            x->flags |= trial % 3 ? 0 : MESH_DOUBLE_SIDED;
+            Vec3 light = {rnd(-3, 3), rnd(-3, 3), rnd(-3, 3)};
+            mesh_light(x, &light, MESH_LIGHT_FLAT);
         }
         ASSERT_EQ(std::memcmp(mesh[0]->vertices, mesh[1]->vertices, kVertices * sizeof(MeshVertex)), 0) << trial;
         ASSERT_EQ(std::memcmp(mesh[0]->normals, mesh[1]->normals, kVertices * sizeof(VertexNormal)), 0) << trial;
