@@ -441,6 +441,29 @@ template <uint32_t M, class L>
 RASTER_INLINE void fill_run_lanes(const RasterFill& f, const LaneSteps<L>& s, uint32_t* fb, int32_t* zb,
                                   const uint32_t* first, int n);
 
+// Packed edge tests for a box of 4 x L::N columns and rows + 1 rows from the edge values e: true,
+// with each edge's row start, row step and group step in lanes, when every value fits 32 bits.
+template <class L>
+RASTER_INLINE bool edges_fit_32(const FillSetup& s, const int64_t e[3], int rows, typename L::V row_edge[3],
+                                typename L::V edge_step_y[3], typename L::V edge_step[3]) {
+    const int last = 4 * L::N - 1;
+    for (int k = 0; k < 3; k++) {
+        for (int c = 0; c < 4; c++) {
+            int64_t val = e[k] + s.esx[k] * ((c & 1) ? last : 0) + s.esy[k] * ((c & 2) ? rows : 0);
+            if (val < INT32_MIN || val > INT32_MAX) return false;
+        }
+        const int64_t group_step = s.esx[k] * (int64_t)L::N;
+        if (group_step < INT32_MIN || group_step > INT32_MAX || s.esy[k] < INT32_MIN || s.esy[k] > INT32_MAX)
+            return false;
+    }
+    for (int k = 0; k < 3; k++) {
+        row_edge[k] = L::ramp((uint32_t)e[k], (uint32_t)s.esx[k]);
+        edge_step_y[k] = L::set1((int32_t)s.esy[k]);
+        edge_step[k] = L::set1((int32_t)s.esx[k] * L::N);
+    }
+    return true;
+}
+
 // The box walk. Each row finds its run of covered pixels, then draws it: one pixel at a time on the
 // portable path, in groups of L::N lanes otherwise (the last group masked to the run). A row's edge
 // and attribute values are the box's start plus step_y x the row's offset, kept by adding.
@@ -476,24 +499,8 @@ RASTER_INLINE void fill_rows(const FillSetup& s) {
                 steps.step[k] = L::set1((int32_t)(s.step_x[k] * (uint32_t)L::N));
             }
         }
-        const int last = 4 * L::N - 1, rows = y_last - y_first;
-        narrow = width <= 4 * L::N;
-        for (int k = 0; k < 3 && narrow; k++) {
-            for (int c = 0; c < 4; c++) {
-                int64_t val = e[k] + s.esx[k] * ((c & 1) ? last : 0) + s.esy[k] * ((c & 2) ? rows : 0);
-                if (val < INT32_MIN || val > INT32_MAX) narrow = false;
-            }
-            const int64_t group_step = s.esx[k] * (int64_t)L::N;
-            if (group_step < INT32_MIN || group_step > INT32_MAX || s.esy[k] < INT32_MIN || s.esy[k] > INT32_MAX)
-                narrow = false;
-        }
-        if (narrow) {
-            for (int k = 0; k < 3; k++) {
-                row_edge[k] = L::ramp((uint32_t)e[k], (uint32_t)s.esx[k]);
-                edge_step_y[k] = L::set1((int32_t)s.esy[k]);
-                edge_step[k] = L::set1((int32_t)s.esx[k] * L::N);
-            }
-        }
+        narrow = width <= 4 * L::N &&
+                 edges_fit_32<L>(s, e, y_last - y_first, row_edge, edge_step_y, edge_step);
     }
     const DrawBand* band = draw_band;
     for (int y = y_first; y <= y_last; y++) {

@@ -612,24 +612,7 @@ RASTER_INLINE void fill_rows_paired(const FillSetup& s) {
     }
     // As in fill_rows: packed edge tests where the edge values fit 32 bits, the run search otherwise.
     V row_edge[3], edge_step_y[3], edge_step[3];
-    const int last = 4 * L::N - 1, rows = y_last - y_first;
-    bool narrow = true;
-    for (int k = 0; k < 3 && narrow; k++) {
-        for (int c = 0; c < 4; c++) {
-            int64_t val = e[k] + s.esx[k] * ((c & 1) ? last : 0) + s.esy[k] * ((c & 2) ? rows : 0);
-            if (val < INT32_MIN || val > INT32_MAX) narrow = false;
-        }
-        const int64_t group_step = s.esx[k] * (int64_t)L::N;
-        if (group_step < INT32_MIN || group_step > INT32_MAX || s.esy[k] < INT32_MIN || s.esy[k] > INT32_MAX)
-            narrow = false;
-    }
-    if (narrow) {
-        for (int k = 0; k < 3; k++) {
-            row_edge[k] = L::ramp((uint32_t)e[k], (uint32_t)s.esx[k]);
-            edge_step_y[k] = L::set1((int32_t)s.esy[k]);
-            edge_step[k] = L::set1((int32_t)s.esx[k] * L::N);
-        }
-    }
+    const bool narrow = edges_fit_32<L>(s, e, y_last - y_first, row_edge, edge_step_y, edge_step);
     const DrawBand* band = draw_band;
     int y = y_first;
     while (y <= y_last) {
