@@ -90,3 +90,9 @@ enum {
 void draw_queue_note(uint32_t pending);
 // Flushes when any of `pending` was noted since the last flush.
 void draw_queue_flush_if(uint32_t pending);
+
+// For tests: while held, the helpers claim nothing, as if the machine never ran them; the main
+// thread then draws their rows at each flush. Any thread may call it.
+void draw_queue_hold_helpers(bool hold);
+// How many times a flush found helpers' rows unclaimed and drew them on the main thread.
+uint64_t draw_queue_taken_over(void);

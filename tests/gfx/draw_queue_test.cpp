@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gfx/blit.h"
@@ -85,6 +88,70 @@ TEST_F(DrawQueue, RecordedBlitsAndFillsMatchDirectDrawingAtEveryThreadCount) {
         EXPECT_EQ(draw_queue_active, 0);
         EXPECT_TRUE(banded == direct) << threads << " threads";
     }
+}
+
+// A recorded call that counts, per row, how often some drawing thread drew it.
+std::atomic<int> row_draws[SCREEN_HEIGHT];
+
+void count_rows_replay(const void*) {
+    for (int y = 0; y < SCREEN_HEIGHT; y++)
+        if (draw_band_owns(draw_band, y)) row_draws[y].fetch_add(1, std::memory_order_relaxed);
+}
+
+void expect_rows_drawn(int times, const char* what) {
+    for (int y = 0; y < SCREEN_HEIGHT; y++) {
+        ASSERT_EQ(row_draws[y].load(), times) << what << ", row " << y;
+        row_draws[y].store(0);
+    }
+}
+
+// Helpers the machine does not run before a flush: the main thread draws their rows, each row once,
+// and the picture is the same as theirs.
+TEST_F(DrawQueue, HeldHelpersRowsAreDrawnByTheMainThreadOnce) {
+    Screens direct = draw_blit_scene(false);
+    for (int threads : {2, 3, 8}) {
+        ASSERT_EQ(draw_queue_start(threads), 0);
+        draw_queue_hold_helpers(true);
+        for (int i = 0; i < 50; i++) draw_queue_call(count_rows_replay, nullptr, 0);
+        draw_queue_flush();
+        expect_rows_drawn(50, "held");
+        EXPECT_GT(draw_queue_taken_over(), 0u) << threads;
+        Screens held = draw_blit_scene(true);
+        EXPECT_TRUE(held == direct) << threads << " threads, helpers held";
+        // Let go after a frame's first calls: they claim what is left, or the flush takes it.
+        for (int i = 0; i < 500; i++) {
+            if (i == 100) draw_queue_hold_helpers(false);
+            draw_queue_call(count_rows_replay, nullptr, 0);
+        }
+        draw_queue_flush();
+        expect_rows_drawn(500, "let go");
+        draw_queue_stop();
+    }
+}
+
+// Helpers held and let go at random moments by another thread, while frames are recorded and
+// flushed: every row is still drawn exactly once per call, whoever claims it.
+TEST_F(DrawQueue, EveryRowIsDrawnOnceWhoeverClaimsIt) {
+    ASSERT_EQ(draw_queue_start(3), 0);
+    std::atomic<bool> done{false};
+    std::thread toggler([&done] {
+        std::mt19937 rng(9);
+        while (!done.load()) {
+            draw_queue_hold_helpers(rng() % 2);
+            std::this_thread::sleep_for(std::chrono::microseconds(rng() % 300));
+        }
+        draw_queue_hold_helpers(false);
+    });
+    std::mt19937 rng(3);
+    for (int frame = 0; frame < 200; frame++) {
+        int calls = (int)(rng() % 400);
+        for (int i = 0; i < calls; i++) draw_queue_call(count_rows_replay, nullptr, 0);
+        draw_queue_flush();
+        expect_rows_drawn(calls, "toggled");
+        if (HasFatalFailure()) break;
+    }
+    done.store(true);
+    toggler.join();
 }
 
 TEST_F(DrawQueue, OneThreadDrawsAtOnce) {
