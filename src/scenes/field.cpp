@@ -201,23 +201,22 @@ static void edge_vertex_make(const LatticePoint* a, const LatticePoint* b, float
     v->colour = 0;
 }
 
-// The triangles of one cube index from its cut edges' vertices and normals.
-static int32_t cell_emit(const FieldLattice* lattice, int index, const MeshVertex* const vertex[12],
-                         const Vec3* const normal[12], MeshVertex* out) {
+// Gouraud grey of a surface vertex: its view-space normal against the unit light, floored at 0.25.
+static uint32_t edge_grey(const Vec3* normal, const Vec3* light) {
+    float d = vec3_dot(normal, light);
+    if (d < 0.25f) d = 0.25f;
+    if (d > 1.0f) d = 1.0f;
+    return (uint32_t)(255.0f * d) * 0x01010101u;
+}
+
+// The triangles of one cube index in reversed winding, from its cut edges' lit vertices.
+static int32_t cell_emit(int index, const MeshVertex* const vertex[12], MeshVertex* out) {
     int32_t count = 0;
     const int8_t* row = field_triangle_table[index];
     for (int i = 0; i < 15 && row[i] >= 0; i += 3) {
-        const int order[3] = {row[i], row[i + 2], row[i + 1]};  // reversed winding
-        for (int j = 0; j < 3; j++) {
-            int e = order[j];
-            out[count] = *vertex[e];
-            float d = vec3_dot(normal[e], &lattice->light);
-            if (d < 0.25f) d = 0.25f;
-            if (d > 1.0f) d = 1.0f;
-            uint32_t g = (uint32_t)(255.0f * d);
-            out[count].colour = g * 0x01010101u;
-            count++;
-        }
+        out[count++] = *vertex[row[i]];
+        out[count++] = *vertex[row[i + 2]];
+        out[count++] = *vertex[row[i + 1]];
     }
     return count;
 }
@@ -229,17 +228,16 @@ int32_t lattice_polygonise_cell(const FieldLattice* lattice, const LatticeCell* 
     uint32_t mask = field_edge_table[index];
     if (mask == 0) return 0;
     MeshVertex edge_vertex[12];
-    Vec3 edge_normal[12];
     const MeshVertex* vertex[12] = {};
-    const Vec3* normal[12] = {};
     for (int e = 0; e < 12; e++) {
         if (!(mask & (1u << e))) continue;
+        Vec3 normal;
         edge_vertex_make(cell->corners[field_edge_corners[e][0]], cell->corners[field_edge_corners[e][1]], iso,
-                         screen, normal_matrix, &edge_vertex[e], &edge_normal[e]);
+                         screen, normal_matrix, &edge_vertex[e], &normal);
+        edge_vertex[e].colour = edge_grey(&normal, &lattice->light);
         vertex[e] = &edge_vertex[e];
-        normal[e] = &edge_normal[e];
     }
-    return cell_emit(lattice, index, vertex, normal, out);
+    return cell_emit(index, vertex, out);
 }
 
 // Where each cell edge lives in the cache: edges along y and z by the plane x they lie in (slot
@@ -266,10 +264,15 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
     // The corner tests read from one byte per point instead of through the cells' corner links.
     uint8_t* below = lattice->below;
     for (int32_t i = 0; i < lattice->point_count; i++) below[i] = iso > lattice->points[i].value;
+    // A cell's corners as steps from its lowest point, so the corner links of the cells (a
+    // megabyte at full size) are never read.
+    int32_t corner_step[8];
+    for (int k = 0; k < 8; k++)
+        corner_step[k] = (field_corner_offsets[k][0] * side + field_corner_offsets[k][1]) * side + field_corner_offsets[k][2];
+    const LatticePoint* points = lattice->points;
+    const Vec3 light = lattice->light;
     MeshVertex list[15];
     const MeshVertex* vertex[12] = {};
-    const Vec3* normal[12] = {};
-    const LatticeCell* cell = lattice->cells;
     for (int32_t ix = 0; ix < n; ix++)
         for (int32_t iy = 0; iy < n; iy++) {
             // The four point rows along z that a row of cells spans: corners 0 and 1 lie on (x, y),
@@ -280,7 +283,8 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
             const uint8_t* r10 = r00 + plane;
             const uint8_t* r11 = r10 + side;
             int near_bits = r00[0] | r01[0] << 3 | r10[0] << 4 | r11[0] << 7;
-            for (int32_t iz = 0; iz < n; iz++, cell++) {
+            const LatticePoint* row = points + (ix * side + iy) * side;
+            for (int32_t iz = 0; iz < n; iz++) {
                 const int far_bits = r00[iz + 1] << 1 | r01[iz + 1] << 2 | r10[iz + 1] << 5 | r11[iz + 1] << 6;
                 const int index = near_bits | far_bits;
                 near_bits = (far_bits & 0x22) >> 1 | (far_bits & 0x44) << 1;
@@ -294,14 +298,16 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                     LatticeEdgeVertex* entry = &lattice->edge_cache[layer * plane + (iy + k->dy) * side + iz + k->dz];
                     const uint32_t stamp = base + (uint32_t)x;
                     if (entry->stamp != stamp) {
-                        edge_vertex_make(cell->corners[field_edge_corners[e][0]], cell->corners[field_edge_corners[e][1]],
-                                         iso, &screen, &normal_matrix, &entry->vertex, &entry->normal);
+                        edge_vertex_make(row + iz + corner_step[field_edge_corners[e][0]],
+                                         row + iz + corner_step[field_edge_corners[e][1]], iso, &screen,
+                                         &normal_matrix, &entry->vertex, &entry->normal);
+                        // Every cell meeting the edge lights it alike: the grey is kept with it.
+                        entry->vertex.colour = edge_grey(&entry->normal, &light);
                         entry->stamp = stamp;
                     }
                     vertex[e] = &entry->vertex;
-                    normal[e] = &entry->normal;
                 }
-                int32_t count = cell_emit(lattice, index, vertex, normal, list);
+                const int32_t count = cell_emit(index, vertex, list);
                 if (count >= 3) polygon_draw_list(list, count, 0, 0xFFFFFF, texture, mode);
             }
         }
