@@ -19,6 +19,11 @@ Vec3 spark_right, spark_up;
 static const RenderMode kSphereMode = RENDER_DOT3 | RENDER_ENVMAP | RENDER_DEPTH | RENDER_TEXTURE;
 static const RenderMode kGlowMode = RENDER_ADD | RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT;
 
+// Set while the sphere's normals and tangents are those of its rest shape. They depend on nothing
+// but the restored positions and texture coordinates, and the frame's transform and lighting only
+// read them, so an undeformed frame after another finds them made already.
+static int sphere_rest_normals = 0;
+
 int scene_ribbon_init(void) {
     scene_ribbon_free();
     bump_sphere = mesh_from_lwo("data\\sphere3.lwo");
@@ -38,6 +43,7 @@ int scene_ribbon_init(void) {
         return 1;
     }
     mesh_env_uv(bump_sphere);
+    sphere_rest_normals = 0;
     ribbon->flags = MESH_DOUBLE_SIDED;
     ribbon->texture = texture_get(TEXTURE_RIBBON);
     return 0;
@@ -50,9 +56,20 @@ void scene_ribbon_free(void) {
     bump_sphere = nullptr;
     ribbon = nullptr;
     sparks = nullptr;
+    sphere_rest_normals = 0;
 }
 
+// Deforms the restored sphere for the beat and leaves its normals and tangents made.
 static void ribbon_deform(float B, int b, float s) {
+    if (b < 336) {
+        if (!sphere_rest_normals) {
+            mesh_compute_normals(bump_sphere);
+            mesh_compute_tangents(bump_sphere);
+            sphere_rest_normals = 1;
+        }
+        return;
+    }
+    sphere_rest_normals = 0;
     const float p1 = pow4(frac(B)), p2 = pow4(frac(B / 2.0f));
     const float E = 1.5f * s, G = E * kPi - 1.5f;
     if (b >= 336 && b < 368) {
@@ -76,7 +93,7 @@ static void ribbon_deform(float B, int b, float s) {
         deform_swirl(bump_sphere, &swirl);
         mesh_compute_normals(bump_sphere);
     }
-    if (b < 336) mesh_compute_normals(bump_sphere);
+    mesh_compute_tangents(bump_sphere);
 }
 
 void scene_ribbon_render(float t) {
@@ -97,7 +114,6 @@ void scene_ribbon_render(float t) {
     mesh_restore_vertices(bump_sphere);
     ribbon_deform(B, b, s);
 
-    mesh_compute_tangents(bump_sphere);
     bump_sphere->flags |= MESH_PROJECTIVE;
     mesh_transform(bump_sphere, &screen, &normal, MESH_PART_NORMALS | MESH_PART_TANGENTS);
     light_reflect_uv(bump_sphere, &light);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "gfx/display.h"
@@ -210,6 +211,52 @@ TEST_F(RibbonData, DrawsOverItsBeatsAndKeepsTheRestShape) {
     frame_clear(grey);
     scene_ribbon_render(190.0f);
     EXPECT_EQ(framebuffer.pixels[240 * 640 + 320], grey);
+}
+
+// What a frame leaves in the sphere's normals and tangents, bit for bit: the parts the next frame
+// reuses while the sphere is at rest (world_tangent is rewritten by every transform).
+std::vector<uint32_t> sphere_normals_bits(const Mesh* m) {
+    std::vector<float> f;
+    for (int32_t i = 0; i < m->vertex_count; i++) {
+        const Vec3& n = m->normals[i].normal;
+        const Vec3& t = m->tangents[i].tangent;
+        f.insert(f.end(), {n.x, n.y, n.z, t.x, t.y, t.z, m->tangents[i].handedness});
+    }
+    for (int32_t i = 0; i < m->triangle_count; i++) {
+        const MeshTriangle& t = m->triangles[i];
+        f.insert(f.end(), {t.normal.x, t.normal.y, t.normal.z, t.plane_d});
+    }
+    std::vector<uint32_t> bits(f.size());
+    std::memcpy(bits.data(), f.data(), f.size() * sizeof(float));
+    return bits;
+}
+
+TEST_F(RibbonData, RestFramesDrawWithTheNormalsTheRestShapeGives) {
+    // Rest frames reuse the normals and tangents an earlier rest frame made; after a deformed frame,
+    // or a new init, they must again be those made afresh from the rest shape.
+    ASSERT_EQ(scene_ribbon_init(), 0);
+    auto fresh = [] {
+        mesh_restore_vertices(bump_sphere);
+        mesh_compute_normals(bump_sphere);
+        mesh_compute_tangents(bump_sphere);
+        return sphere_normals_bits(bump_sphere);
+    };
+    auto frame = [](float beat) {
+        frame_begin();
+        demo_clock.clock_beat = beat;
+        scene_ribbon_render(beat * 60.0f / 105.0f);
+        return sphere_normals_bits(bump_sphere);
+    };
+    const std::vector<uint32_t> rest = fresh();
+    EXPECT_EQ(frame(321.5f), rest);
+    EXPECT_EQ(frame(330.2f), rest);
+    ASSERT_EQ(scene_ribbon_init(), 0);  // starts again from the object's own normals
+    EXPECT_EQ(frame(322.4f), rest);
+    EXPECT_NE(frame(341.7f), rest);
+    EXPECT_EQ(frame(330.2f), rest);
+    EXPECT_NE(frame(371.1f), rest);
+    EXPECT_EQ(frame(335.9f), rest);
+    scene_ribbon_free();
 }
 
 }  // namespace
