@@ -5,6 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gfx/simd.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define FIELD_LANES 1
+#else
+#define FIELD_LANES 0
+#endif
+
 FieldLattice* lattice_create(int32_t n) {
     if (n < 2 || n > 1024) return nullptr;
     size_t points = (size_t)(n + 1) * (size_t)(n + 1) * (size_t)(n + 1);
@@ -99,6 +108,83 @@ void lattice_scale_values(FieldLattice* lattice, float f) {
     for (int32_t i = 0; i < lattice->cell_count; i++) lattice->cells[i].spare = nullptr;
 }
 
+// What one blob does to the points it reaches; the same for every row.
+struct BlobTerms {
+    Vec3 centre;
+    float s, radius, sign, r_sq, third;
+    double far_sq;
+};
+
+// The blob's pull on one point d away from its centre, d_sq = dot(d, d).
+static inline void blob_point(const BlobTerms* b, LatticePoint* p, const Vec3& d, float d_sq) {
+    if ((double)d_sq >= b->far_sq) return;
+    float r = std::sqrt(d_sq);
+    if (!(r < b->radius)) return;
+    float f;
+    if (r < b->third)
+        f = b->s * (1.0f - 3.0f * r * r / b->r_sq);
+    else {
+        float q = 1.0f - r / b->radius;
+        f = 1.5f * b->s * q * q;
+    }
+    p->value += b->sign * f;
+    // At the centre the gradient is undefined; leave the normal as it is.
+    if (r > 0.0f) {
+        float g = b->sign * (b->radius / (r * r));
+        p->normal.x += d.x * g;
+        p->normal.y += d.y * g;
+        p->normal.z += d.z * g;
+    }
+}
+
+#if FIELD_LANES
+// Points z0 <= iz < z1 of one row, four at a time: each lane takes blob_point's steps in its order.
+// The points of a row share x and y (a row's positions differ in z alone), so dx and dy and the
+// first two terms of every squared distance are the row's.
+static void blob_row_lanes(const BlobTerms* b, LatticePoint* row, int32_t z0, int32_t z1, float dx, float dy,
+                           float xy_sq) {
+    // The float at or above which a squared distance, widened, reaches far_sq.
+    float far = (float)b->far_sq;
+    if ((double)far < b->far_sq) far = std::nextafter(far, INFINITY);
+    const __m128 far4 = _mm_set1_ps(far), radius = _mm_set1_ps(b->radius), third = _mm_set1_ps(b->third);
+    const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps(), cz = _mm_set1_ps(b->centre.z);
+    const __m128 xy = _mm_set1_ps(xy_sq), s = _mm_set1_ps(b->s), sign = _mm_set1_ps(b->sign);
+    const __m128 three = _mm_set1_ps(3.0f), r_sq = _mm_set1_ps(b->r_sq), s15 = _mm_set1_ps(1.5f * b->s);
+    for (int32_t iz = z0; iz < z1; iz += 4) {
+        const int lanes = z1 - iz < 4 ? z1 - iz : 4;
+        alignas(16) float z[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int k = 0; k < lanes; k++) z[k] = row[iz + k].position.z;
+        const __m128 dz = _mm_sub_ps(_mm_load_ps(z), cz);
+        const __m128 d_sq = _mm_add_ps(xy, _mm_mul_ps(dz, dz));
+        const __m128 r = _mm_sqrt_ps(d_sq);
+        const __m128 in = _mm_andnot_ps(_mm_cmpge_ps(d_sq, far4), _mm_cmplt_ps(r, radius));
+        const int hit = _mm_movemask_ps(in) & ((1 << lanes) - 1);
+        if (!hit) continue;
+        const __m128 inner = _mm_mul_ps(s, _mm_sub_ps(one, _mm_div_ps(_mm_mul_ps(_mm_mul_ps(three, r), r), r_sq)));
+        const __m128 q = _mm_sub_ps(one, _mm_div_ps(r, radius));
+        const __m128 outer = _mm_mul_ps(_mm_mul_ps(s15, q), q);
+        const __m128 near = _mm_cmplt_ps(r, third);
+        const __m128 f = _mm_mul_ps(sign, _mm_or_ps(_mm_and_ps(near, inner), _mm_andnot_ps(near, outer)));
+        const __m128 g = _mm_mul_ps(sign, _mm_div_ps(radius, _mm_mul_ps(r, r)));
+        const int pulled = _mm_movemask_ps(_mm_cmpgt_ps(r, zero));
+        alignas(16) float fv[4], gv[4], dzv[4];
+        _mm_store_ps(fv, f);
+        _mm_store_ps(gv, g);
+        _mm_store_ps(dzv, dz);
+        for (int k = 0; k < lanes; k++) {
+            if (!(hit >> k & 1)) continue;
+            LatticePoint* p = &row[iz + k];
+            p->value += fv[k];
+            if (pulled >> k & 1) {
+                p->normal.x += dx * gv[k];
+                p->normal.y += dy * gv[k];
+                p->normal.z += dzv[k] * gv[k];
+            }
+        }
+    }
+}
+#endif
+
 // sign is +1 to add the blob, -1 to carve it away.
 static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float s, float radius,
                                float sign) {
@@ -116,10 +202,20 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
         lo[a] = l < 0.0f ? 0 : (int32_t)l;
         hi[a] = u > (float)(n + 1) ? n + 1 : (int32_t)u;
     }
-    float r_sq = radius * radius;
+    BlobTerms blob;
+    blob.centre = *centre;
+    blob.s = s;
+    blob.radius = radius;
+    blob.sign = sign;
+    blob.r_sq = radius * radius;
+    blob.third = radius / 3.0f;
     // Squared distances this far beyond r_sq have a rounded root of at least the radius, so those
     // points are passed over without taking the root; nearer ones are decided on the root as before.
     const double far_sq = (double)radius * (double)radius * (1.0 + 1e-6);
+    blob.far_sq = far_sq;
+#if FIELD_LANES
+    const int lanes = simd_level() >= SIMD_SSE2;
+#endif
     // The points of one row share x and y, and a sum of squares never rounds below its first terms,
     // so a row whose x and y alone reach far_sq is passed over whole. Within a row only the run of z
     // around the centre that can come nearer is visited: a whole cell wider on each side than the
@@ -135,29 +231,17 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
             const float first = std::floor(centre_z - reach), last = std::ceil(centre_z + reach) + 1.0f;
             const int32_t z0 = first > (float)lo[2] ? (int32_t)first : lo[2];
             const int32_t z1 = last < (float)hi[2] ? (int32_t)last : hi[2];
+#if FIELD_LANES
+            if (lanes) {
+                blob_row_lanes(&blob, row, z0, z1, ex, ey, xy_sq);
+                continue;
+            }
+#endif
             for (int32_t iz = z0; iz < z1; iz++) {
                 LatticePoint* p = &row[iz];
                 Vec3 d;
                 vec3_sub(&p->position, centre, &d);
-                const float d_sq = vec3_dot(&d, &d);
-                if ((double)d_sq >= far_sq) continue;
-                float r = std::sqrt(d_sq);
-                if (!(r < radius)) continue;
-                float f;
-                if (r < radius / 3.0f)
-                    f = s * (1.0f - 3.0f * r * r / r_sq);
-                else {
-                    float q = 1.0f - r / radius;
-                    f = 1.5f * s * q * q;
-                }
-                p->value += sign * f;
-                // At the centre the gradient is undefined; leave the normal as it is.
-                if (r > 0.0f) {
-                    float g = sign * (radius / (r * r));
-                    p->normal.x += d.x * g;
-                    p->normal.y += d.y * g;
-                    p->normal.z += d.z * g;
-                }
+                blob_point(&blob, p, d, vec3_dot(&d, &d));
             }
         }
 }

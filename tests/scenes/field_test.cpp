@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gfx/display.h"
+#include "gfx/simd.h"
 #include "render3d/camera.h"
 #include "scenes/field.h"
 
@@ -173,45 +174,52 @@ void reference_blob(FieldLattice* lattice, const Vec3* centre, float s, float ra
 
 TEST(LatticeBlobs, VisitedPointsAreExactlyThoseEveryPointJudgedAloneWouldTouch) {
     // Random blobs inside, across and outside lattices of several sizes, centres on lattice
-    // points and radii reaching exactly to lattice points among them; bit-equal values and normals.
-    FieldLattice* got = lattice_create(24);
-    FieldLattice* want = lattice_create(24);
-    ASSERT_NE(got, nullptr);
-    ASSERT_NE(want, nullptr);
-    unsigned seed = 11;
-    auto rnd = [&](float lo, float hi) {
-        seed = seed * 1664525u + 1013904223u;
-        return lo + (hi - lo) * (float)(seed >> 8) / 16777216.0f;
-    };
-    int touched = 0;
-    for (int trial = 0; trial < 40; trial++) {
-        const int32_t n = 3 + trial % 22;
-        const float edge = trial % 2 ? 32.0f : 100.0f;
-        for (FieldLattice* l : {got, want}) {
-            lattice_set_resolution(l, n, edge);
-            lattice_build(l, edge);
+    // points and radii reaching exactly to lattice points among them; bit-equal values and normals,
+    // with the scalar points and with four lanes of them (rows of every length, so every tail).
+    const int best = simd_best_level();
+    for (int level = SIMD_SCALAR; level <= (best < SIMD_SSE2 ? best : SIMD_SSE2); level++) {
+        simd_use_level(level);
+        SCOPED_TRACE(simd_level_name(level));
+        FieldLattice* got = lattice_create(24);
+        FieldLattice* want = lattice_create(24);
+        ASSERT_NE(got, nullptr);
+        ASSERT_NE(want, nullptr);
+        unsigned seed = 11;
+        auto rnd = [&](float lo, float hi) {
+            seed = seed * 1664525u + 1013904223u;
+            return lo + (hi - lo) * (float)(seed >> 8) / 16777216.0f;
+        };
+        int touched = 0;
+        for (int trial = 0; trial < 40; trial++) {
+            const int32_t n = 3 + trial % 22;
+            const float edge = trial % 2 ? 32.0f : 100.0f;
+            for (FieldLattice* l : {got, want}) {
+                lattice_set_resolution(l, n, edge);
+                lattice_build(l, edge);
+            }
+            const float cell = got->cell_size;
+            for (int b = 0; b < 12; b++) {
+                Vec3 c{rnd(-0.7f, 0.7f) * edge, rnd(-0.7f, 0.7f) * edge, rnd(-0.7f, 0.7f) * edge};
+                float radius = rnd(0.1f, 0.6f) * edge;
+                if (b % 4 == 1) c = got->points[(int32_t)rnd(0, (float)got->point_count - 1)].position;
+                if (b % 4 == 2) radius = cell * (float)(int)rnd(1, 6);
+                const float strength = rnd(0.5f, 3.0f), sign = b % 3 ? 1.0f : -1.0f;
+                if (sign > 0) lattice_add_blob(got, &c, strength, radius);
+                else lattice_subtract_blob(got, &c, strength, radius);
+                reference_blob(want, &c, strength, radius, sign);
+            }
+            for (int32_t i = 0; i < got->point_count; i++) {
+                const LatticePoint *g = &got->points[i], *w = &want->points[i];
+                ASSERT_EQ(std::memcmp(&g->value, &w->value, sizeof(float)), 0) << "trial " << trial << " point " << i;
+                ASSERT_EQ(std::memcmp(&g->normal, &w->normal, sizeof(Vec3)), 0) << "trial " << trial << " point " << i;
+                touched += g->value != 0.0f;
+            }
         }
-        const float cell = got->cell_size;
-        for (int b = 0; b < 12; b++) {
-            Vec3 c{rnd(-0.7f, 0.7f) * edge, rnd(-0.7f, 0.7f) * edge, rnd(-0.7f, 0.7f) * edge};
-            float radius = rnd(0.1f, 0.6f) * edge;
-            if (b % 4 == 1) c = got->points[(int32_t)rnd(0, (float)got->point_count - 1)].position;
-            if (b % 4 == 2) radius = cell * (float)(int)rnd(1, 6);
-            const float strength = rnd(0.5f, 3.0f), sign = b % 3 ? 1.0f : -1.0f;
-            if (sign > 0) lattice_add_blob(got, &c, strength, radius);
-            else lattice_subtract_blob(got, &c, strength, radius);
-            reference_blob(want, &c, strength, radius, sign);
-        }
-        for (int32_t i = 0; i < got->point_count; i++) {
-            const LatticePoint *g = &got->points[i], *w = &want->points[i];
-            ASSERT_EQ(std::memcmp(&g->value, &w->value, sizeof(float)), 0) << "trial " << trial << " point " << i;
-            ASSERT_EQ(std::memcmp(&g->normal, &w->normal, sizeof(Vec3)), 0) << "trial " << trial << " point " << i;
-            touched += g->value != 0.0f;
-        }
+        EXPECT_GT(touched, 5000);
+        lattice_free(got);
+        lattice_free(want);
     }
-    EXPECT_GT(touched, 5000);
-    lattice_free(got);
-    lattice_free(want);
+    simd_use_level(best);
 }
 
 TEST(FieldTables, EveryTriangleRowUsesExactlyItsCutEdges) {
