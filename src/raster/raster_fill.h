@@ -549,8 +549,15 @@ RASTER_INLINE void fill_rows(const FillSetup& s) {
                 if (used & (1u << k)) first[k] = row_attr[k] + s.step_x[k] * (uint32_t)lo;
             uint32_t* fb = fb_row ? fb_row + lo : nullptr;
             int32_t* zb = zb_row ? zb_row + lo : nullptr;
-            if constexpr (lanes) fill_run_lanes<M, L>(s.f, steps, fb, zb, first, hi - lo + 1);
-            else fill_run<M>(s.f, fb, zb, first, s.step_x, hi - lo + 1);
+            if constexpr (lanes) {
+                // The untextured modes do a pixel or two for less than a masked group costs.
+                if (!T::textured && !T::bump_only && hi - lo < 2)
+                    fill_run<M>(s.f, fb, zb, first, s.step_x, hi - lo + 1);
+                else
+                    fill_run_lanes<M, L>(s.f, steps, fb, zb, first, hi - lo + 1);
+            } else {
+                fill_run<M>(s.f, fb, zb, first, s.step_x, hi - lo + 1);
+            }
         }
         for (int k = 0; k < 3; k++) e[k] += s.esy[k];
         for (int k = 0; k < ATTR_COUNT; k++)
