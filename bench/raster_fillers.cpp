@@ -2,9 +2,9 @@
 // 4096 and 65536 covered pixels (BM_Filler), on short-row shapes, right triangles 1 to 16 pixels
 // wide over 8 or 64 rows (BM_FillerRows), and on a turned grid of small triangles with every run
 // starting anywhere in its box (BM_FillerMesh), which is what the scenes mostly draw. Reports
-// covered pixels per second (items), triangles per second and the time per drawn row. Every triangle passes
-// its depth test: its depth steps nearer each time, and the depth buffer is reset (outside the
-// timing) before the steps run out. The last argument is the path: 0 scalar, 1 SSE2, 2 AVX2 (a path
+// covered pixels per second (items), triangles per second and the time per drawn row. Every
+// triangle passes its depth test: its depth steps nearer each time, and the depth buffer is reset
+// (outside the timing) before the steps run out. The last argument is the path: 0 scalar, 1 SSE2, 2 AVX2 (a path
 // the processor lacks runs the widest it has).
 #include <benchmark/benchmark.h>
 
@@ -138,7 +138,7 @@ void BM_FillerRows(benchmark::State& state) {
 
 // A patch of mesh as the scenes draw it: a grid of cells, each two triangles, turned by 23 degrees so
 // that rows start and end anywhere in a box, with the texture spread once over the whole patch.
-// About 460 triangles of cell^2 / 2 pixels each, over about 250 x 200 pixels of the screen.
+// Triangles of cell^2 / 2 pixels each (442 of them at 12-pixel cells) over about 250 x 200 pixels.
 void BM_FillerMesh(benchmark::State& state) {
     BenchScene* scene = bench_scene();
     const RenderMode mode = (RenderMode)state.range(0);
