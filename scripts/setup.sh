@@ -7,8 +7,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   build-essential cmake pkg-config clang libclang-rt-14-dev
+  dpkg-dev  # unpacks the sources of the MP3 decoder and the FFT (scripts/exact-libs.sh)
   libsdl1.2-compat-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
-  libmpg123-dev libkissfft-dev libmp3lame-dev libfreetype-dev libxxhash-dev
+  libmp3lame-dev libfreetype-dev libxxhash-dev
   fonts-liberation2 fonts-dejavu-core
   libgtest-dev libbenchmark-dev ffmpeg
   xvfb openbox xdotool wmctrl  # a virtual X server and window manager for the live pacing test
@@ -23,6 +24,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The MP3 decoder and the FFT are built from Debian's source packages when the build is configured;
+# apt serves them once the machine has a source entry.
+. "$here/scripts/debian-source.sh"
+if [ ! -d "$here/build-deps/mpg123-src" ] && [ -z "$(apt-cache showsrc mpg123 2>/dev/null)" ]; then
+  debsrc_add_entry
 fi
 
 jobs=$(nproc)

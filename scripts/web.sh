@@ -42,46 +42,17 @@ export NODE_PATH=/usr/share/nodejs
 "$here/scripts/setup.sh"
 
 # --- libraries from Debian's source packages -------------------------------------------------------
-# Source entries are made from the machine's own binary entries, so no host name is written here.
-src_list=/etc/apt/sources.list.d/quillet-web-src.sources
-web_add_sources() {
-  [ -f "$src_list" ] && return 0
-  local found=0
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    [ "$f" = "$src_list" ] && continue
-    grep -q '^Types:.*\bdeb\b' "$f" || continue
-    sed 's/^Types:.*/Types: deb-src/' "$f" >> "$src_list"
-    echo >> "$src_list"
-    found=1
-  done
-  if [ "$found" = 0 ] && [ -f /etc/apt/sources.list ]; then
-    grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' > "${src_list%.sources}.list"
-    rm -f "$src_list"; touch "$src_list"
-  fi
-  apt-get update -q
-}
+. "$here/scripts/debian-source.sh"
 
-# web_fetch SOURCE DIR: unpacks the source package whose version matches the installed Linux library
-# into $deps/DIR, or the version the archive serves when that one is not (security updates can lack
-# their source). Skipped when DIR is there.
+# web_fetch SOURCE DIR VERSION: unpacks the source package into $deps/DIR (skipped when DIR is there),
+# the version asked for when the archive serves it.
 web_fetch() {
-  local source=$1 dir=$2 binary=$3
-  [ -d "$deps/$dir" ] && return 0
-  web_add_sources
-  mkdir -p "$deps/fetch-$dir"
-  local installed served version
-  installed=$(dpkg-query -W -f='${Version}' "$binary" 2>/dev/null || true)
-  served=$(apt-cache showsrc "$source" | sed -n 's/^Version: //p')
-  version=$(printf '%s\n' "$served" | grep -Fx -m1 "$installed" || printf '%s\n' "$served" | head -1)
-  echo "web: fetching $source $version"
-  # Some upstream signatures are not served (mpg123's): the download then reports an error for that
-  # one file, and the unpacking skips the signature check.
-  (cd "$deps/fetch-$dir" && { apt-get source -q --download-only "$source=$version" >/dev/null || true; } &&
-   dpkg-source -x --no-check ./*.dsc src >/dev/null)
-  mv "$deps/fetch-$dir/src" "$deps/$dir"
-  rm -rf "$deps/fetch-$dir"
+  [ -d "$deps/$2" ] && return 0
+  debsrc_add_entry
+  debsrc_fetch "$1" "$deps/$2" "$3" || { echo "web: apt serves no source for $1"; exit 1; }
 }
+# The version of the installed Linux library, so both builds compile the same source.
+installed() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || true; }
 
 web_cmake_lib() {  # web_cmake_lib DIR [cmake options...]
   local dir=$1; shift
@@ -97,7 +68,7 @@ web_build_libs() {
   local stamp
   stamp="$prefix/.zlib"
   if [ ! -f "$stamp" ]; then
-    web_fetch zlib zlib zlib1g-dev
+    web_fetch zlib zlib "$(installed zlib1g-dev)"
     echo "web: building zlib"
     # zlib's CMake build fails on Debian's trimmed tarball; its own configure works.
     (cd "$deps/zlib" && CFLAGS="-O2 -ffp-contract=off" emconfigure ./configure --static --prefix="$prefix" >/dev/null &&
@@ -106,7 +77,7 @@ web_build_libs() {
   fi
   stamp="$prefix/.libpng"
   if [ ! -f "$stamp" ]; then
-    web_fetch libpng1.6 libpng libpng-dev
+    web_fetch libpng1.6 libpng "$(installed libpng-dev)"
     echo "web: building libpng"
     web_cmake_lib libpng -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DPNG_TOOLS=OFF \
       -DZLIB_ROOT="$prefix" -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
@@ -115,29 +86,32 @@ web_build_libs() {
   fi
   stamp="$prefix/.libjpeg"
   if [ ! -f "$stamp" ]; then
-    web_fetch libjpeg-turbo libjpeg libjpeg62-turbo-dev
+    web_fetch libjpeg-turbo libjpeg "$(installed libjpeg62-turbo-dev)"
     echo "web: building libjpeg-turbo"
     # No SIMD for wasm; its size checks cannot run a program, so the sizes are given.
     web_cmake_lib libjpeg -DWITH_SIMD=OFF -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF \
       -DHAVE_SIZE_T=TRUE -DSIZE_T=4 -DHAVE_UNSIGNED_LONG=TRUE -DUNSIGNED_LONG=4
     touch "$stamp"
   fi
+  # The decoder and the FFT: the same sources and flags as the Linux build's (scripts/exact-libs.sh),
+  # so both get the same samples and spectrum from the track. The stamps name the flags, so a library
+  # built otherwise is redone.
   stamp="$prefix/.mpg123"
-  if [ ! -f "$stamp" ]; then
-    web_fetch mpg123 mpg123 libmpg123-dev
+  if [ "$(cat "$stamp" 2>/dev/null)" != "$exact_cflags" ]; then
+    rm -rf "$deps/mpg123"  # configured in its source folder: a new configuration starts from a clean copy
+    web_fetch mpg123 mpg123 "$mpg123_version"
     echo "web: building mpg123 (its configure alone takes minutes)"
-    (cd "$deps/mpg123" && CFLAGS="-O2 -ffp-contract=off" emconfigure ./configure --host=wasm32-unknown-linux \
-       --with-cpu=generic_fpu --disable-shared --enable-static --prefix="$prefix" \
-       --disable-components --enable-libmpg123 --with-default-audio=dummy --with-audio=dummy >/dev/null &&
+    (cd "$deps/mpg123" && CFLAGS="$exact_cflags" emconfigure ./configure --host=wasm32-unknown-linux \
+       --prefix="$prefix" "${mpg123_configure[@]}" >/dev/null &&
      emmake make -j"$jobs" >/dev/null && emmake make install >/dev/null)
-    touch "$stamp"
+    echo "$exact_cflags" > "$stamp"
   fi
   # FreeType's smooth rasterizer flattens curves one way where SSE2 is known (as on x86-64 Linux)
   # and another elsewhere: with SSE2 lowered to WebAssembly SIMD it takes the Linux build's way and
   # draws the same glyph pixels. The stamp names that, so a build made without it is redone.
   stamp="$prefix/.freetype"
   if [ "$(cat "$stamp" 2>/dev/null)" != "sse2" ]; then
-    web_fetch freetype freetype libfreetype-dev
+    web_fetch freetype freetype "$(installed libfreetype-dev)"
     echo "web: building FreeType"
     web_cmake_lib freetype -DCMAKE_C_FLAGS="-O2 -ffp-contract=off -msse2 -msimd128" \
       -DFT_DISABLE_HARFBUZZ=ON -DFT_DISABLE_BROTLI=ON -DFT_DISABLE_BZIP2=ON \
@@ -147,7 +121,7 @@ web_build_libs() {
   fi
   stamp="$prefix/.xxhash"
   if [ ! -f "$stamp" ]; then
-    web_fetch xxhash xxhash libxxhash-dev
+    web_fetch xxhash xxhash "$(installed libxxhash-dev)"
     echo "web: building xxHash"
     (cd "$deps/xxhash" && emcc -O2 -ffp-contract=off -c xxhash.c -o xxhash.o && emar rcs "$prefix/lib/libxxhash.a" xxhash.o &&
      cp xxhash.h xxh3.h "$prefix/include/")
@@ -155,7 +129,7 @@ web_build_libs() {
   fi
   stamp="$prefix/.glibc-math"
   if [ ! -f "$stamp" ]; then
-    web_fetch glibc glibc libc6
+    web_fetch glibc glibc "$(installed libc6)"
     echo "web: building the GNU C library's math functions"
     # The show's frames depend on the last bits of sin, cos and a few float functions: the page
     # uses the Linux C library's own code for them (web/glibc-math/libm.c says which).
@@ -175,12 +149,19 @@ web_build_libs() {
     touch "$stamp"
   fi
   stamp="$prefix/.kissfft"
-  if [ ! -f "$stamp" ]; then
-    web_fetch kissfft kissfft libkissfft-dev
+  if [ "$(cat "$stamp" 2>/dev/null)" != "$exact_cflags" ]; then
+    web_fetch kissfft kissfft "$kissfft_version"
     echo "web: building kissfft"
-    web_cmake_lib kissfft -DKISSFFT_DATATYPE=float -DKISSFFT_STATIC=ON -DKISSFFT_TEST=OFF \
-      -DKISSFFT_TOOLS=OFF -DKISSFFT_PKGCONFIG=ON
-    touch "$stamp"
+    local f objects=()
+    rm -rf "$deps/build-kissfft"; mkdir -p "$deps/build-kissfft" "$prefix/include/kissfft"
+    for f in "${kissfft_sources[@]}"; do
+      objects+=("$deps/build-kissfft/${f%.c}.o")
+      emcc $exact_cflags $kissfft_defines -c "$deps/kissfft/$f" -o "${objects[-1]}"
+    done
+    rm -f "$prefix/lib/libkissfft-float.a"
+    emar rcs "$prefix/lib/libkissfft-float.a" "${objects[@]}"
+    cp "$deps/kissfft/kiss_fft.h" "$deps/kissfft/kiss_fftr.h" "$prefix/include/kissfft/"
+    echo "$exact_cflags" > "$stamp"
   fi
 }
 

@@ -112,15 +112,6 @@ async function compareWithReference(page, i, png) {
   }, { i, png });
 }
 
-// Frames of the 10 fps digest that still differ from Linux, and why. Any other frame that differs
-// fails the test.
-//  167: the intro's bass level from the spectrum. Debian's mpg123 is compiled with -ffast-math, so
-//       its sums run in the order gcc picked; the WebAssembly build (clang) picks another and rounds
-//       about 1 sample in 3000 by one step differently. Built without -ffast-math, gcc, clang and
-//       WebAssembly decode the track to the same samples.
-const knownDifferences = [[167, 167]];
-const known = (frame) => knownDifferences.some(([a, b]) => frame >= a && frame <= b);
-
 const bpm = 105;
 const beats = [8, 40], tries = 6;  // in the intro and the cubes
 
@@ -214,17 +205,11 @@ const beats = [8, 40], tries = 6;  // in the intro and the cubes
     check(false, "a reference digest to compare with");
   } else {
     const a = got.trimEnd().split("\n"), b = expected.trimEnd().split("\n");
-    let expectedDiffers = 0, unexpected = [];
-    for (let i = 0; i < Math.max(a.length, b.length); i++) {
-      if (a[i] === b[i]) continue;
-      const frame = Number((a[i] || "").split(" ")[0]);
-      if ((a[i] || "").startsWith("show ") || known(frame)) expectedDiffers++;
-      else unexpected.push(i);
-    }
-    check(a.length === b.length && unexpected.length === 0,
-      `digest equals the Linux digest but for the known frames (${a.length} lines, ${expectedDiffers} known ` +
-      `differences` + (unexpected.length ? `, ${unexpected.length} others, first: ` +
-      `${JSON.stringify(a[unexpected[0]])} vs ${JSON.stringify(b[unexpected[0]])})` : ")"));
+    const differ = [];
+    for (let i = 0; i < Math.max(a.length, b.length); i++) if (a[i] !== b[i]) differ.push(i);
+    check(differ.length === 0, `digest equals the Linux digest, every line (${a.length} lines` +
+      (differ.length ? `, ${differ.length} differ, first: ${JSON.stringify(a[differ[0]])} vs ` +
+      `${JSON.stringify(b[differ[0]])})` : ")"));
     fs.writeFileSync(path.join(shots, "web.digest"), got);
   }
   check(errors.length === 0, `no console errors in digest mode${errors.length ? ": " + errors.join(" | ") : ""}`);
