@@ -333,7 +333,7 @@ void* draw_queue_push(DrawReplay replay, size_t size) {
 void draw_queue_call(DrawReplay replay, const void* payload, size_t size) {
     if (draw_queue_active) {
         if (void* room = draw_queue_push(replay, size)) {
-            memcpy(room, payload, size);
+            if (size) memcpy(room, payload, size);  // a call may carry nothing (payload may be null)
             return;
         }
         draw_queue_flush();
