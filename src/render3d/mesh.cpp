@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gfx/display.h"
 #include "render3d/clip.h"
 #include "render3d/mesh_lanes.h"
 
@@ -137,42 +138,60 @@ static void mesh_draw_direct(Mesh* mesh, RenderMode mode, int test_visible) {
     }
 }
 
-// Set-up's judgement of a triangle's winding and size, made from its corners in set-up's own 1/32-pixel
-// fixed point. Only corners within 720 pixels of the origin are judged (judged = 0 otherwise), where
-// the 32-bit edge constants are exact; the rest is left to set-up.
-struct FixedCorner {
-    int64_t x, y;
-    int32_t judged;
-};
+// Far inside set-up's own range and far from any overflow of its 64-bit sums, yet wide enough for
+// the corners of triangles just in front of the eye.
+static const float kSetupJudgedReach = 65536.0f;
 
-static FixedCorner corner_fixed(const MeshVertex* v) {
-    FixedCorner f = {0, 0, 0};
-    if (!(std::fabs(v->sx) <= 720.0f && std::fabs(v->sy) <= 720.0f)) return f;
+SetupCorner setup_corner_make(const MeshVertex* v) {
+    SetupCorner f = {0, 0, 0.0f, 0.0f, 0};
+    if (!(std::fabs(v->sx) <= kSetupJudgedReach && std::fabs(v->sy) <= kSetupJudgedReach)) return f;
     f.x = (int64_t)((double)v->sx * 32.0);
     f.y = (int64_t)((double)v->sy * 32.0);
+    f.sx = v->sx;
+    f.sy = v->sy;
     f.judged = 1;
     return f;
 }
 
 // Set-up's edge constant from a to b, fill rule included.
-static int64_t corner_edge_constant(const FixedCorner* a, const FixedCorner* b) {
+static int64_t corner_edge_constant(const SetupCorner* a, const SetupCorner* b) {
     int64_t constant = -((a->x + b->x) * (a->y - b->y) + (a->y + b->y) * (b->x - a->x));
     // Right-hand edges (ya < yb) and a horizontal top edge leave their own pixels out.
     if (a->y < b->y || (a->y == b->y && b->x > a->x)) constant -= 1;
     return constant;
 }
 
-// 1 when set-up is certain to refuse the triangle (a, b, c) for its winding or its size.
-static int corners_refused(const FixedCorner* a, const FixedCorner* b, const FixedCorner* c, uint32_t flags) {
+// Set-up's box: the corners that bound x and y, chosen by which way each edge runs.
+static const int setup_box_corners[8][2] = {{0, 0}, {0, 1}, {1, 2}, {0, 2}, {2, 0}, {2, 1}, {1, 0}, {0, 0}};
+
+int setup_corners_box_refused(const SetupCorner* a, const SetupCorner* b, const SetupCorner* c) {
+    const SetupCorner* const v[3] = {a, b, c};
+    const int xp = (b->x >= a->x) | (c->x >= b->x) << 1 | (a->x >= c->x) << 2;
+    const int yp = (a->y >= b->y) | (b->y >= c->y) << 1 | (c->y >= a->y) << 2;
+    if (xp == 0 || xp == 7 || yp == 0 || yp == 7) return 1;
+    int32_t min_x = (int32_t)v[setup_box_corners[xp][0]]->sx;
+    int32_t max_x = (int32_t)((double)v[setup_box_corners[xp][1]]->sx + 1.0);
+    int32_t min_y = (int32_t)v[setup_box_corners[yp][1]]->sy;
+    int32_t max_y = (int32_t)((double)v[setup_box_corners[yp][0]]->sy + 1.0);
+    if (min_x >= SCREEN_WIDTH || max_x < 0 || min_y > SCREEN_HEIGHT || max_y < 0) return 1;
+    if (min_x < 0) min_x = 0;
+    if (min_y < 0) min_y = 0;
+    if (max_x > SCREEN_WIDTH - 1) max_x = SCREEN_WIDTH - 1;
+    if (max_y > SCREEN_HEIGHT - 1) max_y = SCREEN_HEIGHT - 1;
+    return max_x - min_x < 1 || max_y - min_y < 1;
+}
+
+int setup_corners_refused_exact(const SetupCorner* a, const SetupCorner* b, const SetupCorner* c, uint32_t flags) {
     if (!(a->judged && b->judged && c->judged)) return 0;
-    int64_t area = corner_edge_constant(a, b) + corner_edge_constant(b, c) + corner_edge_constant(c, a);
+    const int64_t area = corner_edge_constant(a, b) + corner_edge_constant(b, c) + corner_edge_constant(c, a);
     if (area > -16 && area <= 0) return 1;
-    return area < 0 && !(flags & DOUBLE_SIDED);
+    if (area < 0 && !(flags & DOUBLE_SIDED)) return 1;
+    return setup_corners_box_refused(a, b, c);
 }
 
 static int setup_refuses(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c, uint32_t flags) {
-    const FixedCorner fa = corner_fixed(a), fb = corner_fixed(b), fc = corner_fixed(c);
-    return corners_refused(&fa, &fb, &fc, flags);
+    const SetupCorner fa = setup_corner_make(a), fb = setup_corner_make(b), fc = setup_corner_make(c);
+    return setup_corners_refused(&fa, &fb, &fc, flags);
 }
 
 static int triangle_inside_near(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c) {
@@ -192,7 +211,7 @@ static void triangle_copy_turned(MeshVertex* out, const MeshVertex* a, const Mes
 // many triangles share them; later vertices are projected per triangle.
 struct ProjectedCorner {
     float screen[4];
-    FixedCorner fixed;
+    SetupCorner fixed;
 };
 enum { MESH_CORNER_CACHE = 64 };
 static ProjectedCorner mesh_corner_cache[MESH_CORNER_CACHE];
@@ -201,12 +220,13 @@ static void corner_project(const Matrix* screen, const MeshVertex* v, ProjectedC
     MeshVertex out;
     vertex_project(screen->m, v->sx, v->sy, v->sz, &out);
     std::memcpy(p->screen, &out.sx, sizeof p->screen);
-    p->fixed = corner_fixed(&out);
+    p->fixed = setup_corner_make(&out);
 }
 
 #if MESH_LANES
-// corner_project for four vertices, one per lane; every lane does the scalar steps. Within 720
-// pixels sx * 32 is exact in single precision, so its truncation is the one made from the double.
+// corner_project for four vertices, one per lane; every lane does the scalar steps. sx * 32 is exact
+// in single precision and, within the judged reach, fits 32 bits, so its truncation is the one made
+// from the double.
 static void corners_project_lanes(const Matrix* screen, const MeshVertex* v, ProjectedCorner* p) {
     const float* m = screen->m;
     const __m128 x = _mm_setr_ps(v[0].sx, v[1].sx, v[2].sx, v[3].sx);
@@ -221,7 +241,7 @@ static void corners_project_lanes(const Matrix* screen, const MeshVertex* v, Pro
     const __m128 w_zero = _mm_cmpeq_ps(w, _mm_setzero_ps());
     const __m128 t = _mm_or_ps(_mm_and_ps(w_zero, one), _mm_andnot_ps(w_zero, _mm_div_ps(one, w)));
     __m128 sx = _mm_mul_ps(column(0), t), sy = _mm_mul_ps(column(1), t), sz = _mm_mul_ps(column(2), t);
-    const __m128 sign = _mm_set1_ps(-0.0f), limit = _mm_set1_ps(720.0f);
+    const __m128 sign = _mm_set1_ps(-0.0f), limit = _mm_set1_ps(kSetupJudgedReach);
     const int judged = _mm_movemask_ps(_mm_and_ps(_mm_cmple_ps(_mm_andnot_ps(sign, sx), limit),
                                                   _mm_cmple_ps(_mm_andnot_ps(sign, sy), limit)));
     alignas(16) int32_t fx[4], fy[4];
@@ -235,7 +255,7 @@ static void corners_project_lanes(const Matrix* screen, const MeshVertex* v, Pro
     _mm_storeu_ps(p[3].screen, rhw);
     for (int k = 0; k < 4; k++) {
         const int in = (judged >> k) & 1;
-        p[k].fixed = FixedCorner{in ? fx[k] : 0, in ? fy[k] : 0, in};
+        p[k].fixed = in ? SetupCorner{fx[k], fy[k], p[k].screen[0], p[k].screen[1], 1} : SetupCorner{0, 0, 0.0f, 0.0f, 0};
     }
 }
 #endif
@@ -286,7 +306,10 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
             const ProjectedCorner* pa = corner(tri->vertex_a, &spare[0]);
             const ProjectedCorner* pb = corner(tri->vertex_b, &spare[1]);
             const ProjectedCorner* pc = corner(tri->vertex_c, &spare[2]);
-            if (corners_refused(&pa->fixed, &pb->fixed, &pc->fixed, flags)) continue;
+            // Judged in the order set-up will see them.
+            if (near ? setup_corners_refused(&pb->fixed, &pc->fixed, &pa->fixed, flags)
+                     : setup_corners_refused(&pa->fixed, &pb->fixed, &pc->fixed, flags))
+                continue;
             if (near) {
                 corner_copy(&current[0], b, pb);
                 corner_copy(&current[1], c, pc);

@@ -83,6 +83,39 @@ inline void vertex_project(const float* m, float x, float y, float z, MeshVertex
 }
 // 1 when a, b, c do not run clockwise on screen (y down); zero area counts as back-facing.
 int triangle_is_backfacing(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c);
+
+// A screen corner as the rasterizer's set-up reads it: its position in 1/32 pixel, truncated toward
+// zero, and the position itself. Only corners within 65536 pixels of the origin are judged (judged =
+// 0 otherwise); there the decision below is exactly set-up's own.
+struct SetupCorner {
+    int64_t x, y;
+    float sx, sy;
+    int32_t judged;
+};
+SetupCorner setup_corner_make(const MeshVertex* v);
+// The decision of setup_corners_refused taken from set-up's own sums, for any judged corners.
+int setup_corners_refused_exact(const SetupCorner* a, const SetupCorner* b, const SetupCorner* c, uint32_t flags);
+// 1 when set-up's box of the triangle (a, b, c) lies off the screen or spans less than two pixel
+// columns or rows, or the corners are in a line (all judged).
+int setup_corners_box_refused(const SetupCorner* a, const SetupCorner* b, const SetupCorner* c);
+
+// 1 when set-up is certain to refuse the triangle (a, b, c), handed over in that order with these
+// flags: for its winding, for no area, or for its box. 0 when set-up draws it, and when a corner is
+// not judged. Inline because whole meshes of mostly refused triangles pass through it.
+inline int setup_corners_refused(const SetupCorner* a, const SetupCorner* b, const SetupCorner* c,
+                                 uint32_t flags) {
+    if (!(a->judged & b->judged & c->judged)) return 0;
+    // Set-up's area is twice this cross product less one for each edge the fill rule trims (up to
+    // three), so the sign of the cross product alone decides all but the nearly empty triangles.
+    const int64_t cross = (b->x - a->x) * (c->y - a->y) - (c->x - a->x) * (b->y - a->y);
+    if (flags & DOUBLE_SIDED) {
+        if (cross >= 2 || cross <= -8) return setup_corners_box_refused(a, b, c);
+    } else {
+        if (cross <= 0) return 1;
+        if (cross >= 2) return setup_corners_box_refused(a, b, c);
+    }
+    return setup_corners_refused_exact(a, b, c, flags);
+}
 // Draws a transformed and lit mesh with the camera's screen matrix; mode passes to the rasterizer.
 void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_mode);
 // Near-plane and screen-rectangle clipping of every visible triangle.

@@ -336,6 +336,9 @@ static const EdgeSlot edge_slots[12] = {
     {2, 1, 1, 0}, {3, 1, 0, 0}, {8, 0, 0, 0}, {8, 0, 0, 1}, {8, 0, 1, 1}, {8, 0, 1, 0},
 };
 
+// Triangles handed to the rasterizer in one call.
+enum { POLYGONISE_BATCH = 64 };
+
 void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                         const Texture* texture, RenderMode mode) {
     Matrix screen, normal_matrix;
@@ -355,9 +358,17 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
         corner_step[k] = (field_corner_offsets[k][0] * side + field_corner_offsets[k][1]) * side + field_corner_offsets[k][2];
     const LatticePoint* points = lattice->points;
     const Vec3 light = lattice->light;
-    MeshVertex list[15];
-    const MeshVertex* vertex[12] = {};
-    for (int32_t ix = 0; ix < n; ix++)
+    // A slab's triangles go to the rasterizer together, by reference into the edge cache, which
+    // keeps them until the next slab reuses its planes. Those that set-up would refuse (back faces,
+    // empty slivers, boxes without a pixel) are left out here, before they cost a hand-off.
+    RasterTriangle batch[POLYGONISE_BATCH];
+    int32_t batched = 0;
+    auto flush = [&]() {
+        if (batched) triangles_draw(batch, batched, texture, mode);
+        batched = 0;
+    };
+    const LatticeEdgeVertex* edge[12] = {};
+    for (int32_t ix = 0; ix < n; ix++) {
         for (int32_t iy = 0; iy < n; iy++) {
             // The four point rows along z that a row of cells spans: corners 0 and 1 lie on (x, y),
             // 3 and 2 on (x, y+1), 4 and 5 on (x+1, y), 7 and 6 on (x+1, y+1), the first of each pair
@@ -387,12 +398,26 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                                          &normal_matrix, &entry->vertex, &entry->normal);
                         // Every cell meeting the edge lights it alike: the grey is kept with it.
                         entry->vertex.colour = edge_grey(&entry->normal, &light);
+                        entry->corner = setup_corner_make(&entry->vertex);
                         entry->stamp = stamp;
                     }
-                    vertex[e] = &entry->vertex;
+                    edge[e] = entry;
                 }
-                const int32_t count = cell_emit(index, vertex, list);
-                if (count >= 3) polygon_draw_list(list, count, 0, 0xFFFFFF, texture, mode);
+                // The cube's triangles in reversed winding, as cell_emit lists them.
+                const int8_t* tri = field_triangle_table[index];
+                for (int i = 0; i < 15 && tri[i] >= 0; i += 3) {
+                    const LatticeEdgeVertex *a = edge[tri[i]], *b = edge[tri[i + 2]], *c = edge[tri[i + 1]];
+                    if (setup_corners_refused(&a->corner, &b->corner, &c->corner, 0)) continue;
+                    if (batched == POLYGONISE_BATCH) flush();
+                    RasterTriangle* t = &batch[batched++];
+                    t->vert0 = &a->vertex;
+                    t->vert1 = &b->vertex;
+                    t->vert2 = &c->vertex;
+                    t->colour = 0xFFFFFF;
+                    t->flags = 0;
+                }
             }
         }
+        flush();
+    }
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include "raster/raster.h"
 #include "render3d/camera.h"
+#include "render3d/mesh.h"
 #include "render3d/vecmath.h"
 
 struct LatticePoint {
@@ -24,11 +25,13 @@ struct LatticeCell {
 };
 
 // A cut edge's vertex and view-space normal as the polygoniser made them during the call marked by
-// `stamp`; the cells that share the edge (in the same direction) take it from here.
+// `stamp`, with the vertex's corner as set-up reads it; the cells that share the edge (in the same
+// direction) take it from here.
 struct LatticeEdgeVertex {
     MeshVertex vertex;
     Vec3 normal;
     uint32_t stamp;
+    SetupCorner corner;
 };
 
 struct FieldLattice {

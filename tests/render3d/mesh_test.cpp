@@ -497,6 +497,62 @@ TEST_F(MeshDraw, EarlyCullingDrawsWhatTheFullClipChainsDraw) {
     mesh_free(m);
 }
 
+TEST(SetupJudgement, RefusesExactlyWhatSetUpRefuses) {
+    // Random triangles of every kind set-up refuses: back faces, empty slivers, boxes off the screen
+    // or without a second column or row, in both windings and with both flags; corners snapped to
+    // whole pixels and 1/32 pixels for ties, and some beyond the judged reach. Where every corner is
+    // judged the early decision must be set-up's own; elsewhere it must leave the triangle to set-up.
+    unsigned s = 2024;
+    auto rnd = [&](float lo, float hi) {
+        s = s * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
+    };
+    int refused = 0, drawn = 0, boxes = 0, unjudged = 0;
+    for (int i = 0; i < 200000; i++) {
+        const int shape = i % 7;
+        const float reach = shape == 0 ? 2.0f : shape == 1 ? 0.7f : shape == 5 ? 90000.0f : 40.0f;
+        const float cx = rnd(-60, 700), cy = rnd(-60, 540);
+        MeshVertex v[3] = {};
+        for (int k = 0; k < 3; k++) {
+            float x = cx + rnd(-reach, reach), y = cy + rnd(-reach, reach);
+            if (shape == 2) x = std::floor(x), y = std::floor(y);
+            if (shape == 3) x = std::floor(x * 32.0f) / 32.0f, y = std::floor(y * 32.0f) / 32.0f;
+            if (shape == 4 && k == 2) x = v[0].sx + rnd(-0.1f, 0.1f);  // thin in x
+            if (shape == 6) {
+                // At the screen's top left corner two corners can share a fixed-point coordinate on
+                // either side of 0, so which of them bounds the box decides its size.
+                x = k == 2 ? rnd(-3, 3) : rnd(-0.04f, 0.04f);
+                y = k == 1 ? rnd(-3, 3) : rnd(-0.04f, 0.04f);
+            }
+            v[k].sx = x, v[k].sy = y;
+        }
+        const uint32_t flags = (i / 7) % 3 == 0 ? (uint32_t)DOUBLE_SIDED : 0u;
+        const SetupCorner c[3] = {setup_corner_make(&v[0]), setup_corner_make(&v[1]), setup_corner_make(&v[2])};
+        RasterTriangle t = {};
+        t.vert0 = &v[0], t.vert1 = &v[1], t.vert2 = &v[2];
+        t.flags = flags;
+        const int by_setup = triangle_setup(&t) != 0;
+        const int early = setup_corners_refused(&c[0], &c[1], &c[2], flags);
+        if (c[0].judged && c[1].judged && c[2].judged) {
+            ASSERT_EQ(setup_corners_refused_exact(&c[0], &c[1], &c[2], flags), by_setup) << "triangle " << i;
+            ASSERT_EQ(early, by_setup) << "triangle " << i << " (" << v[0].sx << ", " << v[0].sy << ") ("
+                                       << v[1].sx << ", " << v[1].sy << ") (" << v[2].sx << ", " << v[2].sy << ")";
+        } else {
+            ASSERT_EQ(early, 0) << "triangle " << i;
+            unjudged++;
+        }
+        refused += early;
+        drawn += !by_setup;
+        // Refused although it has area and faces the right way: the box decided.
+        const float cross = (v[1].sx - v[0].sx) * (v[2].sy - v[0].sy) - (v[2].sx - v[0].sx) * (v[1].sy - v[0].sy);
+        boxes += early && std::fabs(cross) > 0.01f && (cross > 0.0f || flags);
+    }
+    EXPECT_GT(refused, 40000);
+    EXPECT_GT(drawn, 40000);
+    EXPECT_GT(boxes, 2000);
+    EXPECT_GT(unjudged, 10000);
+}
+
 TEST(DepthReset, BuffersDrawnIntoAreWipedByTheNextFrameAndUntouchedOnesStayClean) {
     ASSERT_EQ(display_open_offscreen(1), 0);
     MeshVertex tri[3] = {};
