@@ -2,6 +2,7 @@
 #include "scenes/field.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -138,6 +139,9 @@ static inline void blob_point(const BlobTerms* b, LatticePoint* p, const Vec3& d
 }
 
 #if FIELD_LANES
+static_assert(offsetof(LatticePoint, value) == offsetof(LatticePoint, normal) + 3 * sizeof(float),
+              "a point's value follows its normal");
+
 // Points z0 <= iz < z1 of one row, four at a time: each lane takes blob_point's steps in its order.
 // The points of a row share x and y (a row's positions differ in z alone), so dx and dy and the
 // first two terms of every squared distance are the row's.
@@ -167,18 +171,22 @@ static void blob_row_lanes(const BlobTerms* b, LatticePoint* row, int32_t z0, in
         const __m128 f = _mm_mul_ps(sign, _mm_or_ps(_mm_and_ps(near, inner), _mm_andnot_ps(near, outer)));
         const __m128 g = _mm_mul_ps(sign, _mm_div_ps(radius, _mm_mul_ps(r, r)));
         const int pulled = _mm_movemask_ps(_mm_cmpgt_ps(r, zero));
-        alignas(16) float fv[4], gv[4], dzv[4];
+        // Lane k's four sums (normal x, y, z and value, which follow one another in the point) as
+        // one group: each element is the scalar product added once.
+        __m128 add0 = _mm_mul_ps(_mm_set1_ps(dx), g), add1 = _mm_mul_ps(_mm_set1_ps(dy), g);
+        __m128 add2 = _mm_mul_ps(dz, g), add3 = f;
+        _MM_TRANSPOSE4_PS(add0, add1, add2, add3);
+        const __m128 sums[4] = {add0, add1, add2, add3};
+        alignas(16) float fv[4];
         _mm_store_ps(fv, f);
-        _mm_store_ps(gv, g);
-        _mm_store_ps(dzv, dz);
         for (int k = 0; k < lanes; k++) {
             if (!(hit >> k & 1)) continue;
             LatticePoint* p = &row[iz + k];
-            p->value += fv[k];
             if (pulled >> k & 1) {
-                p->normal.x += dx * gv[k];
-                p->normal.y += dy * gv[k];
-                p->normal.z += dzv[k] * gv[k];
+                float* at = &p->normal.x;
+                _mm_storeu_ps(at, _mm_add_ps(_mm_loadu_ps(at), sums[k]));
+            } else {
+                p->value += fv[k];
             }
         }
     }
