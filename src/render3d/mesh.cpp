@@ -266,6 +266,18 @@ static void corner_copy(MeshVertex* out, const MeshVertex* v, const ProjectedCor
     std::memcpy(&out->sx, p->screen, sizeof p->screen);
 }
 
+// Uncut triangles of one mesh_draw call wait here in drawing order and go to the rasterizer
+// together; anything drawn otherwise sends them first.
+enum { MESH_DRAW_BATCH = 64 };
+static MeshVertex mesh_batch_vertices[3 * MESH_DRAW_BATCH];
+static RasterTriangle mesh_batch[MESH_DRAW_BATCH];
+static int32_t mesh_batched = 0;
+
+static void mesh_batch_flush(const Texture* texture, RenderMode mode) {
+    if (mesh_batched) triangles_draw(mesh_batch, mesh_batched, texture, mode);
+    mesh_batched = 0;
+}
+
 void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_mode) {
     if (clip_mode == MESH_CLIP_NONE) {
         vertices_project(&camera->screen, mesh->vertices, mesh->vertex_count);
@@ -297,8 +309,6 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
         const MeshVertex* a = &mesh->vertices[tri->vertex_a];
         const MeshVertex* b = &mesh->vertices[tri->vertex_b];
         const MeshVertex* c = &mesh->vertices[tri->vertex_c];
-        MeshVertex* current = clip_buffer_a;
-        int count = 3;
         if (!near || triangle_inside_near(a, b, c)) {
             // Uncut: the corners projected once, and the faces set-up would refuse dropped before
             // anything is copied. The walks would have turned the corners once per plane.
@@ -310,6 +320,8 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
             if (near ? setup_corners_refused(&pb->fixed, &pc->fixed, &pa->fixed, flags)
                      : setup_corners_refused(&pa->fixed, &pb->fixed, &pc->fixed, flags))
                 continue;
+            if (mesh_batched == MESH_DRAW_BATCH) mesh_batch_flush(mesh->texture, mode);
+            MeshVertex* current = &mesh_batch_vertices[3 * mesh_batched];
             if (near) {
                 corner_copy(&current[0], b, pb);
                 corner_copy(&current[1], c, pc);
@@ -319,15 +331,23 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
                 corner_copy(&current[1], b, pb);
                 corner_copy(&current[2], c, pc);
             }
-        } else {
-            triangle_copy_turned(clip_buffer_a, a, b, c, 0);
-            count = clip_polygon_near(clip_buffer_a, 3, clip_buffer_b, CLIP_BUFFER_SIZE);
-            if (count < 3) continue;
-            current = clip_buffer_b;
-            vertices_project(&camera->screen, current, count);
+            // A fan of three corners is the one triangle (0, 1, 2).
+            RasterTriangle* t = &mesh_batch[mesh_batched++];
+            t->vert0 = &current[0];
+            t->vert1 = &current[1];
+            t->vert2 = &current[2];
+            t->colour = tri->lit_colour;
+            t->flags = flags;
+            continue;
         }
-        polygon_draw_fan(current, count, flags, tri->lit_colour, mesh->texture, mode);
+        triangle_copy_turned(clip_buffer_a, a, b, c, 0);
+        const int count = clip_polygon_near(clip_buffer_a, 3, clip_buffer_b, CLIP_BUFFER_SIZE);
+        if (count < 3) continue;
+        vertices_project(&camera->screen, clip_buffer_b, count);
+        mesh_batch_flush(mesh->texture, mode);
+        polygon_draw_fan(clip_buffer_b, count, flags, tri->lit_colour, mesh->texture, mode);
     }
+    mesh_batch_flush(mesh->texture, mode);
 }
 
 // The four screen-edge clips from `in` (projected) through the spare buffer and back; returns the
