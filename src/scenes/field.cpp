@@ -25,7 +25,9 @@ FieldLattice* lattice_create(int32_t n) {
     size_t cell_bytes = (cells * sizeof(LatticeCell) + 15) & ~(size_t)15;
     size_t cache_entries = 9 * (size_t)(n + 1) * (size_t)(n + 1);
     size_t cache_bytes = cache_entries * sizeof(LatticeEdgeVertex);
-    size_t bytes = header + point_bytes + cell_bytes + cache_bytes + points;
+    size_t stamp_bytes = cache_entries * sizeof(uint32_t);
+    // The corner tests are read sixteen at a time, up to 16 bytes past the last point's.
+    size_t bytes = header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + points + 16;
     unsigned char* block = (unsigned char*)calloc(1, bytes);
     if (!block) return nullptr;
     // The polygoniser reaches parts of the block only as the surface grows, well into the show, and
@@ -40,8 +42,9 @@ FieldLattice* lattice_create(int32_t n) {
     lattice->cell_count = (int32_t)cells;
     lattice->cells = (LatticeCell*)(block + header + point_bytes);
     lattice->edge_cache = (LatticeEdgeVertex*)(block + header + point_bytes + cell_bytes);
-    lattice->edge_stamp = 1;  // the cache starts zeroed, stamped as never made
-    lattice->below = block + header + point_bytes + cell_bytes + cache_bytes;
+    lattice->edge_stamps = (uint32_t*)(block + header + point_bytes + cell_bytes + cache_bytes);
+    lattice->edge_stamp = 1;  // the stamps start zeroed: never made
+    lattice->below = block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes;
     lattice->light = Vec3{0.0f, 0.0f, 1.0f};
     mat_identity(&lattice->object_matrix);
     return lattice;
@@ -114,6 +117,7 @@ struct BlobTerms {
     Vec3 centre;
     float s, radius, sign, r_sq, third;
     double far_sq;
+    float far_float;  // the float at or above which a squared distance, widened, reaches far_sq
 };
 
 // The blob's pull on one point d away from its centre, d_sq = dot(d, d).
@@ -147,10 +151,7 @@ static_assert(offsetof(LatticePoint, value) == offsetof(LatticePoint, normal) + 
 // first two terms of every squared distance are the row's.
 static void blob_row_lanes(const BlobTerms* b, LatticePoint* row, int32_t z0, int32_t z1, float dx, float dy,
                            float xy_sq) {
-    // The float at or above which a squared distance, widened, reaches far_sq.
-    float far = (float)b->far_sq;
-    if ((double)far < b->far_sq) far = std::nextafter(far, INFINITY);
-    const __m128 far4 = _mm_set1_ps(far), radius = _mm_set1_ps(b->radius), third = _mm_set1_ps(b->third);
+    const __m128 far4 = _mm_set1_ps(b->far_float), radius = _mm_set1_ps(b->radius), third = _mm_set1_ps(b->third);
     const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps(), cz = _mm_set1_ps(b->centre.z);
     const __m128 xy = _mm_set1_ps(xy_sq), s = _mm_set1_ps(b->s), sign = _mm_set1_ps(b->sign);
     const __m128 three = _mm_set1_ps(3.0f), r_sq = _mm_set1_ps(b->r_sq), s15 = _mm_set1_ps(1.5f * b->s);
@@ -221,6 +222,8 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
     // points are passed over without taking the root; nearer ones are decided on the root as before.
     const double far_sq = (double)radius * (double)radius * (1.0 + 1e-6);
     blob.far_sq = far_sq;
+    blob.far_float = (float)far_sq;
+    if ((double)blob.far_float < far_sq) blob.far_float = std::nextafter(blob.far_float, INFINITY);
 #if FIELD_LANES
     const int lanes = simd_level() >= SIMD_SSE2;
 #endif
@@ -376,6 +379,48 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
         batched = 0;
     };
     const LatticeEdgeVertex* edge[12] = {};
+    // One cut cell: its edges' vertices (made by the first cell that meets each), then its triangles.
+    auto cell = [&](int32_t ix, int32_t iy, int32_t iz, const LatticePoint* row, int index) {
+        const uint32_t mask = field_edge_table[index];
+        if (mask == 0) return;
+        for (int e = 0; e < 12; e++) {
+            if (!(mask & (1u << e))) continue;
+            const EdgeSlot* k = &edge_slots[e];
+            const int32_t x = ix + k->dx;
+            const int32_t layer = k->kind == 8 ? 8 : ((x & 1) * 4 + k->kind);
+            const int32_t slot = layer * plane + (iy + k->dy) * side + iz + k->dz;
+            LatticeEdgeVertex* entry = &lattice->edge_cache[slot];
+            // An edge made already is found from its stamp alone, without touching the entry.
+            const uint32_t stamp = base + (uint32_t)x;
+            if (lattice->edge_stamps[slot] != stamp) {
+                Vec3 normal;
+                edge_vertex_make(row + iz + corner_step[field_edge_corners[e][0]],
+                                 row + iz + corner_step[field_edge_corners[e][1]], iso, &screen, &normal_matrix,
+                                 &entry->vertex, &normal);
+                // Every cell meeting the edge lights it alike: the grey is kept with it.
+                entry->vertex.colour = edge_grey(&normal, &light);
+                entry->corner = setup_corner_make(&entry->vertex);
+                lattice->edge_stamps[slot] = stamp;
+            }
+            edge[e] = entry;
+        }
+        // The cube's triangles in reversed winding, as cell_emit lists them.
+        const int8_t* tri = field_triangle_table[index];
+        for (int i = 0; i < 15 && tri[i] >= 0; i += 3) {
+            const LatticeEdgeVertex *a = edge[tri[i]], *b = edge[tri[i + 2]], *c = edge[tri[i + 1]];
+            if (setup_corners_refused(&a->corner, &b->corner, &c->corner, 0)) continue;
+            if (batched == POLYGONISE_BATCH) flush();
+            RasterTriangle* t = &batch[batched++];
+            t->vert0 = &a->vertex;
+            t->vert1 = &b->vertex;
+            t->vert2 = &c->vertex;
+            t->colour = 0xFFFFFF;
+            t->flags = 0;
+        }
+    };
+#if FIELD_LANES
+    const int lanes = simd_level() >= SIMD_SSE2;
+#endif
     for (int32_t ix = 0; ix < n; ix++) {
         for (int32_t iy = 0; iy < n; iy++) {
             // The four point rows along z that a row of cells spans: corners 0 and 1 lie on (x, y),
@@ -385,45 +430,41 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
             const uint8_t* r01 = r00 + side;
             const uint8_t* r10 = r00 + plane;
             const uint8_t* r11 = r10 + side;
-            int near_bits = r00[0] | r01[0] << 3 | r10[0] << 4 | r11[0] << 7;
             const LatticePoint* row = points + (ix * side + iy) * side;
+#if FIELD_LANES
+            if (lanes) {
+                // Sixteen cells at a time: a cell whose eight corners all agree is passed over without
+                // its cube index, and the cut ones follow in the same order.
+                for (int32_t z0 = 0; z0 < n; z0 += 16) {
+                    const __m128i c[8] = {
+                        _mm_loadu_si128((const __m128i*)(r00 + z0)), _mm_loadu_si128((const __m128i*)(r00 + z0 + 1)),
+                        _mm_loadu_si128((const __m128i*)(r01 + z0)), _mm_loadu_si128((const __m128i*)(r01 + z0 + 1)),
+                        _mm_loadu_si128((const __m128i*)(r10 + z0)), _mm_loadu_si128((const __m128i*)(r10 + z0 + 1)),
+                        _mm_loadu_si128((const __m128i*)(r11 + z0)), _mm_loadu_si128((const __m128i*)(r11 + z0 + 1))};
+                    __m128i any = c[0], all = c[0];
+                    for (int k = 1; k < 8; k++) {
+                        any = _mm_or_si128(any, c[k]);
+                        all = _mm_and_si128(all, c[k]);
+                    }
+                    const int count = n - z0 < 16 ? n - z0 : 16;
+                    unsigned cut = ~(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(any, all)) & ((1u << count) - 1u);
+                    while (cut) {
+                        const int32_t iz = z0 + __builtin_ctz(cut);
+                        cut &= cut - 1;
+                        const int index = r00[iz] | r00[iz + 1] << 1 | r01[iz + 1] << 2 | r01[iz] << 3 | r10[iz] << 4 |
+                                          r10[iz + 1] << 5 | r11[iz + 1] << 6 | r11[iz] << 7;
+                        cell(ix, iy, iz, row, index);
+                    }
+                }
+                continue;
+            }
+#endif
+            int near_bits = r00[0] | r01[0] << 3 | r10[0] << 4 | r11[0] << 7;
             for (int32_t iz = 0; iz < n; iz++) {
                 const int far_bits = r00[iz + 1] << 1 | r01[iz + 1] << 2 | r10[iz + 1] << 5 | r11[iz + 1] << 6;
                 const int index = near_bits | far_bits;
                 near_bits = (far_bits & 0x22) >> 1 | (far_bits & 0x44) << 1;
-                const uint32_t mask = field_edge_table[index];
-                if (mask == 0) continue;
-                for (int e = 0; e < 12; e++) {
-                    if (!(mask & (1u << e))) continue;
-                    const EdgeSlot* k = &edge_slots[e];
-                    const int32_t x = ix + k->dx;
-                    const int32_t layer = k->kind == 8 ? 8 : ((x & 1) * 4 + k->kind);
-                    LatticeEdgeVertex* entry = &lattice->edge_cache[layer * plane + (iy + k->dy) * side + iz + k->dz];
-                    const uint32_t stamp = base + (uint32_t)x;
-                    if (entry->stamp != stamp) {
-                        edge_vertex_make(row + iz + corner_step[field_edge_corners[e][0]],
-                                         row + iz + corner_step[field_edge_corners[e][1]], iso, &screen,
-                                         &normal_matrix, &entry->vertex, &entry->normal);
-                        // Every cell meeting the edge lights it alike: the grey is kept with it.
-                        entry->vertex.colour = edge_grey(&entry->normal, &light);
-                        entry->corner = setup_corner_make(&entry->vertex);
-                        entry->stamp = stamp;
-                    }
-                    edge[e] = entry;
-                }
-                // The cube's triangles in reversed winding, as cell_emit lists them.
-                const int8_t* tri = field_triangle_table[index];
-                for (int i = 0; i < 15 && tri[i] >= 0; i += 3) {
-                    const LatticeEdgeVertex *a = edge[tri[i]], *b = edge[tri[i + 2]], *c = edge[tri[i + 1]];
-                    if (setup_corners_refused(&a->corner, &b->corner, &c->corner, 0)) continue;
-                    if (batched == POLYGONISE_BATCH) flush();
-                    RasterTriangle* t = &batch[batched++];
-                    t->vert0 = &a->vertex;
-                    t->vert1 = &b->vertex;
-                    t->vert2 = &c->vertex;
-                    t->colour = 0xFFFFFF;
-                    t->flags = 0;
-                }
+                cell(ix, iy, iz, row, index);
             }
         }
         flush();

@@ -24,13 +24,10 @@ struct LatticeCell {
     LatticePoint* corners[8];
 };
 
-// A cut edge's vertex and view-space normal as the polygoniser made them during the call marked by
-// `stamp`, with the vertex's corner as set-up reads it; the cells that share the edge (in the same
-// direction) take it from here.
+// A cut edge's vertex as the polygoniser made it, with its corner as set-up reads it; the cells
+// that share the edge (in the same direction) take it from here during the call that made it.
 struct LatticeEdgeVertex {
     MeshVertex vertex;
-    Vec3 normal;
-    uint32_t stamp;
     SetupCorner corner;
 };
 
@@ -45,6 +42,7 @@ struct FieldLattice {
     Vec3 light;                     // polygoniser light direction; (0, 0, 1) at creation
     Matrix object_matrix;           // model matrix handed to camera_object_matrices
     LatticeEdgeVertex* edge_cache;  // the polygoniser's: 9 planes of (max_resolution+1)^2 entries
+    uint32_t* edge_stamps;          // the call that made each edge_cache entry, kept apart and small
     uint8_t* below;                 // the polygoniser's: 1 per point whose value is below the level
     uint32_t edge_stamp;            // the next call's first stamp
 };
