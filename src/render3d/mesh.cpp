@@ -2,6 +2,7 @@
 #include "render3d/mesh.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -145,8 +146,8 @@ static const float kSetupJudgedReach = 65536.0f;
 SetupCorner setup_corner_make(const MeshVertex* v) {
     SetupCorner f = {0, 0, 0.0f, 0.0f, 0};
     if (!(std::fabs(v->sx) <= kSetupJudgedReach && std::fabs(v->sy) <= kSetupJudgedReach)) return f;
-    f.x = (int64_t)((double)v->sx * 32.0);
-    f.y = (int64_t)((double)v->sy * 32.0);
+    f.x = (int32_t)((double)v->sx * 32.0);
+    f.y = (int32_t)((double)v->sy * 32.0);
     f.sx = v->sx;
     f.sy = v->sy;
     f.judged = 1;
@@ -155,9 +156,10 @@ SetupCorner setup_corner_make(const MeshVertex* v) {
 
 // Set-up's edge constant from a to b, fill rule included.
 static int64_t corner_edge_constant(const SetupCorner* a, const SetupCorner* b) {
-    int64_t constant = -((a->x + b->x) * (a->y - b->y) + (a->y + b->y) * (b->x - a->x));
+    const int64_t ax = a->x, ay = a->y, bx = b->x, by = b->y;
+    int64_t constant = -((ax + bx) * (ay - by) + (ay + by) * (bx - ax));
     // Right-hand edges (ya < yb) and a horizontal top edge leave their own pixels out.
-    if (a->y < b->y || (a->y == b->y && b->x > a->x)) constant -= 1;
+    if (ay < by || (ay == by && bx > ax)) constant -= 1;
     return constant;
 }
 
@@ -213,6 +215,7 @@ struct ProjectedCorner {
     float screen[4];
     SetupCorner fixed;
 };
+static_assert(offsetof(SetupCorner, sy) == 3 * sizeof(float), "x, y, sx and sy lead a corner, in this order");
 enum { MESH_CORNER_CACHE = 64 };
 static ProjectedCorner mesh_corner_cache[MESH_CORNER_CACHE];
 
@@ -244,18 +247,19 @@ static void corners_project_lanes(const Matrix* screen, const MeshVertex* v, Pro
     const __m128 sign = _mm_set1_ps(-0.0f), limit = _mm_set1_ps(kSetupJudgedReach);
     const int judged = _mm_movemask_ps(_mm_and_ps(_mm_cmple_ps(_mm_andnot_ps(sign, sx), limit),
                                                   _mm_cmple_ps(_mm_andnot_ps(sign, sy), limit)));
-    alignas(16) int32_t fx[4], fy[4];
-    _mm_store_si128((__m128i*)fx, _mm_cvttps_epi32(_mm_mul_ps(sx, _mm_set1_ps(32.0f))));
-    _mm_store_si128((__m128i*)fy, _mm_cvttps_epi32(_mm_mul_ps(sy, _mm_set1_ps(32.0f))));
+    // Each corner's x, y, sx and sy, one group per corner (the fixed-point pair as its bits).
+    __m128 fx = _mm_castsi128_ps(_mm_cvttps_epi32(_mm_mul_ps(sx, _mm_set1_ps(32.0f))));
+    __m128 fy = _mm_castsi128_ps(_mm_cvttps_epi32(_mm_mul_ps(sy, _mm_set1_ps(32.0f))));
+    __m128 cx = sx, cy = sy;
+    _MM_TRANSPOSE4_PS(fx, fy, cx, cy);
+    const __m128 fixed[4] = {fx, fy, cx, cy};
     __m128 rhw = t;
     _MM_TRANSPOSE4_PS(sx, sy, sz, rhw);
-    _mm_storeu_ps(p[0].screen, sx);
-    _mm_storeu_ps(p[1].screen, sy);
-    _mm_storeu_ps(p[2].screen, sz);
-    _mm_storeu_ps(p[3].screen, rhw);
+    const __m128 screen_fields[4] = {sx, sy, sz, rhw};
     for (int k = 0; k < 4; k++) {
-        const int in = (judged >> k) & 1;
-        p[k].fixed = in ? SetupCorner{fx[k], fy[k], p[k].screen[0], p[k].screen[1], 1} : SetupCorner{0, 0, 0.0f, 0.0f, 0};
+        _mm_storeu_ps(p[k].screen, screen_fields[k]);
+        _mm_storeu_ps((float*)&p[k].fixed, fixed[k]);
+        p[k].fixed.judged = (judged >> k) & 1;
     }
 }
 #endif

@@ -86,9 +86,9 @@ int triangle_is_backfacing(const MeshVertex* a, const MeshVertex* b, const MeshV
 
 // A screen corner as the rasterizer's set-up reads it: its position in 1/32 pixel, truncated toward
 // zero, and the position itself. Only corners within 65536 pixels of the origin are judged (judged =
-// 0 otherwise); there the decision below is exactly set-up's own.
+// 0 otherwise, and the other fields are not read); there the decision below is exactly set-up's own.
 struct SetupCorner {
-    int64_t x, y;
+    int32_t x, y;
     float sx, sy;
     int32_t judged;
 };
@@ -107,7 +107,7 @@ inline int setup_corners_refused(const SetupCorner* a, const SetupCorner* b, con
     if (!(a->judged & b->judged & c->judged)) return 0;
     // Set-up's area is twice this cross product less one for each edge the fill rule trims (up to
     // three), so the sign of the cross product alone decides all but the nearly empty triangles.
-    const int64_t cross = (b->x - a->x) * (c->y - a->y) - (c->x - a->x) * (b->y - a->y);
+    const int64_t cross = (int64_t)(b->x - a->x) * (c->y - a->y) - (int64_t)(c->x - a->x) * (b->y - a->y);
     if (flags & DOUBLE_SIDED) {
         if (cross >= 2 || cross <= -8) return setup_corners_box_refused(a, b, c);
     } else {
