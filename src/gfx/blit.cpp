@@ -36,23 +36,30 @@ struct BlitSpan {
     int height;
 };
 
-// The visible part of the image at (x, y); 0 when nothing of it is on the screen.
-static int blit_clip(const Image* image, int x, int y, BlitSpan* span) {
-    if (!framebuffer.pixels || !image) return 0;
+// The visible part of a width x height picture at (x, y); 0 when nothing of it is on the screen.
+// Source rows are src_stride words apart and columns one word apart, or none for a picture of row
+// colours (src_stride 1, one word a row).
+static int blit_clip_rows(const uint32_t* pixels, int width, int height, int src_stride, bool row_colours,
+                          int x, int y, BlitSpan* span) {
+    if (!framebuffer.pixels || !pixels) return 0;
     // 64-bit so that positions near the int limits cannot wrap.
-    int64_t px = x, py = y, w = image->width, h = image->height, sx = 0, sy = 0;
+    int64_t px = x, py = y, w = width, h = height, sx = 0, sy = 0;
     if (px < 0) { w += px; sx = -px; px = 0; }
     if (py < 0) { h += py; sy = -py; py = 0; }
     if (px + w > SCREEN_WIDTH) w = SCREEN_WIDTH - px;
     if (py + h > SCREEN_HEIGHT) h = SCREEN_HEIGHT - py;
     if (px > SCREEN_WIDTH || py > SCREEN_HEIGHT || w < 1 || h < 1) return 0;
     span->dst_stride = framebuffer.pitch / 4;
-    span->src_stride = image->width;
+    span->src_stride = src_stride;
     span->dst = framebuffer.pixels + py * span->dst_stride + px;
-    span->src = image->pixels + sy * image->width + sx;
+    span->src = pixels + sy * src_stride + (row_colours ? 0 : sx);
     span->width = (int)w;
     span->height = (int)h;
     return 1;
+}
+
+static int blit_clip(const Image* image, int x, int y, BlitSpan* span) {
+    return image && blit_clip_rows(image->pixels, image->width, image->height, image->width, false, x, y, span);
 }
 
 // ---- scalar pixels ----------------------------------------------------------------------------
@@ -127,12 +134,18 @@ static inline uint32_t pixel_draw(uint32_t s, uint32_t d) {
     return r;
 }
 
-template <int MODE>
+// ROWS: the source is one colour a row (span->src holds it), read once a row instead of once a pixel.
+template <int MODE, bool ROWS = false>
 static void blit_rows_scalar(const BlitSpan* span, uint32_t opacity) {
     for (int row = 0; row < span->height; row++) {
         uint32_t* d = span->dst + (size_t)row * span->dst_stride;
         const uint32_t* s = span->src + (size_t)row * span->src_stride;
-        for (int i = 0; i < span->width; i++) d[i] = pixel_blit<MODE>(s[i], d[i], opacity);
+        if constexpr (ROWS) {
+            const uint32_t colour = s[0];
+            for (int i = 0; i < span->width; i++) d[i] = pixel_blit<MODE>(colour, d[i], opacity);
+        } else {
+            for (int i = 0; i < span->width; i++) d[i] = pixel_blit<MODE>(s[i], d[i], opacity);
+        }
     }
 }
 
@@ -183,22 +196,25 @@ static inline __m128i blit_lanes(__m128i s8, __m128i d8, __m128i o) {
     }
 }
 
-template <int MODE>
+// ROWS as in blit_rows_scalar: the source lanes are then the same all along the row and are
+// worked out once a row (the compiler moves them out of the pixel loop).
+template <int MODE, bool ROWS = false>
 static void blit_rows_sse2(const BlitSpan* span, uint32_t opacity) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i o = _mm_set1_epi16((short)opacity);
     for (int row = 0; row < span->height; row++) {
         uint32_t* d = span->dst + (size_t)row * span->dst_stride;
         const uint32_t* s = span->src + (size_t)row * span->src_stride;
+        const __m128i row_colour = _mm_set1_epi32((int)s[0]);
         int i = 0;
         for (; i + 4 <= span->width; i += 4) {
-            __m128i sv = _mm_loadu_si128((const __m128i*)(s + i));
+            __m128i sv = ROWS ? row_colour : _mm_loadu_si128((const __m128i*)(s + i));
             __m128i dv = _mm_loadu_si128((const __m128i*)(d + i));
             __m128i lo = blit_lanes<MODE>(_mm_unpacklo_epi8(zero, sv), _mm_unpacklo_epi8(zero, dv), o);
             __m128i hi = blit_lanes<MODE>(_mm_unpackhi_epi8(zero, sv), _mm_unpackhi_epi8(zero, dv), o);
             _mm_storeu_si128((__m128i*)(d + i), _mm_packus_epi16(lo, hi));  // packus clamps at 255
         }
-        for (; i < span->width; i++) d[i] = pixel_blit<MODE>(s[i], d[i], opacity);
+        for (; i < span->width; i++) d[i] = pixel_blit<MODE>(s[ROWS ? 0 : i], d[i], opacity);
     }
 }
 
@@ -258,7 +274,7 @@ QUILLET_AVX2 static inline __m256i blit_lanes_256(__m256i s8, __m256i d8, __m256
     }
 }
 
-template <int MODE>
+template <int MODE, bool ROWS = false>
 QUILLET_AVX2 static void blit_rows_avx2(const BlitSpan* span, uint32_t opacity) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i o = _mm256_set1_epi16((short)opacity);
@@ -272,9 +288,10 @@ QUILLET_AVX2 static void blit_rows_avx2(const BlitSpan* span, uint32_t opacity) 
     for (int row = 0; row < span->height; row++) {
         uint32_t* d = span->dst + (size_t)row * span->dst_stride;
         const uint32_t* s = span->src + (size_t)row * span->src_stride;
+        const __m256i row_colour = _mm256_set1_epi32((int)s[0]);
         int i = 0;
         for (; i + 8 <= span->width; i += 8) {
-            __m256i sv = _mm256_loadu_si256((const __m256i*)(s + i));
+            __m256i sv = ROWS ? row_colour : _mm256_loadu_si256((const __m256i*)(s + i));
             __m256i dv = _mm256_loadu_si256((const __m256i*)(d + i));
             __m256i av = MODE == 7 ? dv : sv;
             __m256i lo = blit_lanes_256<MODE>(_mm256_unpacklo_epi8(zero, sv), _mm256_unpacklo_epi8(zero, dv),
@@ -283,7 +300,7 @@ QUILLET_AVX2 static void blit_rows_avx2(const BlitSpan* span, uint32_t opacity) 
                                               _mm256_shuffle_epi8(av, alpha_hi), o);
             _mm256_storeu_si256((__m256i*)(d + i), _mm256_packus_epi16(lo, hi));
         }
-        for (; i < span->width; i++) d[i] = pixel_blit<MODE>(s[i], d[i], opacity);
+        for (; i < span->width; i++) d[i] = pixel_blit<MODE>(s[ROWS ? 0 : i], d[i], opacity);
     }
 }
 
@@ -315,16 +332,17 @@ QUILLET_AVX2 static void draw_rows_avx2(const BlitSpan* span) {
     }
 }
 
+template <bool ROWS>
 QUILLET_AVX2 static void blit_span_avx2(const BlitSpan* span, uint32_t opacity, uint32_t mode) {
     switch (mode) {
-    case 0: blit_rows_avx2<0>(span, opacity); break;
-    case 1: blit_rows_avx2<1>(span, opacity); break;
-    case 2: blit_rows_avx2<2>(span, opacity); break;
-    case 3: blit_rows_avx2<3>(span, opacity); break;
-    case 4: blit_rows_avx2<4>(span, opacity); break;
-    case 5: blit_rows_avx2<5>(span, opacity); break;
-    case 6: blit_rows_avx2<6>(span, opacity); break;
-    default: blit_rows_avx2<7>(span, opacity); break;
+    case 0: blit_rows_avx2<0, ROWS>(span, opacity); break;
+    case 1: blit_rows_avx2<1, ROWS>(span, opacity); break;
+    case 2: blit_rows_avx2<2, ROWS>(span, opacity); break;
+    case 3: blit_rows_avx2<3, ROWS>(span, opacity); break;
+    case 4: blit_rows_avx2<4, ROWS>(span, opacity); break;
+    case 5: blit_rows_avx2<5, ROWS>(span, opacity); break;
+    case 6: blit_rows_avx2<6, ROWS>(span, opacity); break;
+    default: blit_rows_avx2<7, ROWS>(span, opacity); break;
     }
 }
 
@@ -341,16 +359,17 @@ QUILLET_AVX2 static void draw_span_avx2(const BlitSpan* span, uint32_t mode) {
 }
 #endif
 
+template <bool ROWS>
 static void blit_span_scalar(const BlitSpan* span, uint32_t opacity, uint32_t mode) {
     switch (mode) {
-    case 0: blit_rows_scalar<0>(span, opacity); break;
-    case 1: blit_rows_scalar<1>(span, opacity); break;
-    case 2: blit_rows_scalar<2>(span, opacity); break;
-    case 3: blit_rows_scalar<3>(span, opacity); break;
-    case 4: blit_rows_scalar<4>(span, opacity); break;
-    case 5: blit_rows_scalar<5>(span, opacity); break;
-    case 6: blit_rows_scalar<6>(span, opacity); break;
-    default: blit_rows_scalar<7>(span, opacity); break;
+    case 0: blit_rows_scalar<0, ROWS>(span, opacity); break;
+    case 1: blit_rows_scalar<1, ROWS>(span, opacity); break;
+    case 2: blit_rows_scalar<2, ROWS>(span, opacity); break;
+    case 3: blit_rows_scalar<3, ROWS>(span, opacity); break;
+    case 4: blit_rows_scalar<4, ROWS>(span, opacity); break;
+    case 5: blit_rows_scalar<5, ROWS>(span, opacity); break;
+    case 6: blit_rows_scalar<6, ROWS>(span, opacity); break;
+    default: blit_rows_scalar<7, ROWS>(span, opacity); break;
     }
 }
 
@@ -367,16 +386,17 @@ static void draw_span_scalar(const BlitSpan* span, uint32_t mode) {
 }
 
 #if QUILLET_BLIT_SSE2
+template <bool ROWS>
 static void blit_span_sse2(const BlitSpan* span, uint32_t opacity, uint32_t mode) {
     switch (mode) {
-    case 0: blit_rows_sse2<0>(span, opacity); break;
-    case 1: blit_rows_sse2<1>(span, opacity); break;
-    case 2: blit_rows_sse2<2>(span, opacity); break;
-    case 3: blit_rows_sse2<3>(span, opacity); break;
-    case 4: blit_rows_sse2<4>(span, opacity); break;
-    case 5: blit_rows_sse2<5>(span, opacity); break;
-    case 6: blit_rows_sse2<6>(span, opacity); break;
-    default: blit_rows_sse2<7>(span, opacity); break;
+    case 0: blit_rows_sse2<0, ROWS>(span, opacity); break;
+    case 1: blit_rows_sse2<1, ROWS>(span, opacity); break;
+    case 2: blit_rows_sse2<2, ROWS>(span, opacity); break;
+    case 3: blit_rows_sse2<3, ROWS>(span, opacity); break;
+    case 4: blit_rows_sse2<4, ROWS>(span, opacity); break;
+    case 5: blit_rows_sse2<5, ROWS>(span, opacity); break;
+    case 6: blit_rows_sse2<6, ROWS>(span, opacity); break;
+    default: blit_rows_sse2<7, ROWS>(span, opacity); break;
     }
 }
 
@@ -411,15 +431,16 @@ int blit_use_path(int path) {
     return blit_current_path();
 }
 
+template <bool ROWS>
 static void blit_span(const BlitSpan* span, uint32_t opacity, uint32_t mode, int path) {
 #if QUILLET_BLIT_AVX2
-    if (path == BLIT_PATH_AVX2) return blit_span_avx2(span, opacity, mode);
+    if (path == BLIT_PATH_AVX2) return blit_span_avx2<ROWS>(span, opacity, mode);
 #endif
 #if QUILLET_BLIT_SSE2
-    if (path == BLIT_PATH_SSE2) return blit_span_sse2(span, opacity, mode);
+    if (path == BLIT_PATH_SSE2) return blit_span_sse2<ROWS>(span, opacity, mode);
 #endif
     (void)path;
-    blit_span_scalar(span, opacity, mode);
+    blit_span_scalar<ROWS>(span, opacity, mode);
 }
 
 static void draw_span(const BlitSpan* span, uint32_t mode, int path) {
@@ -433,17 +454,24 @@ static void draw_span(const BlitSpan* span, uint32_t mode, int path) {
     draw_span_scalar(span, mode);
 }
 
-// One blit (kind 0) or draw (kind 1), limited to the calling thread's band: each run of owned
-// rows goes through the row routines as a span of its own.
+// One blit (kind 0), draw (kind 1) or blit of row colours (kind 2, `colours` one word a row of a
+// width x height picture), limited to the calling thread's band: each run of owned rows goes
+// through the row routines as a span of its own.
+enum { BLIT_KIND_BLIT, BLIT_KIND_DRAW, BLIT_KIND_ROWS };
 struct BlitCall {
     const Image* image;
+    const uint32_t* colours;
+    int width, height;
     int x, y;
     uint32_t opacity, mode, kind;
 };
 
 static void blit_call_run(const BlitCall* call) {
     BlitSpan span;
-    if (!blit_clip(call->image, call->x, call->y, &span)) return;
+    if (call->kind == BLIT_KIND_ROWS
+            ? !blit_clip_rows(call->colours, call->width, call->height, 1, true, call->x, call->y, &span)
+            : !blit_clip(call->image, call->x, call->y, &span))
+        return;
     const int path = blit_current_path();
     const DrawBand* band = draw_band;
     const int top = (int)((span.dst - framebuffer.pixels) / span.dst_stride), limit = top + span.height;
@@ -454,7 +482,8 @@ static void blit_call_run(const BlitCall* call) {
         part.dst += (size_t)(y - top) * span.dst_stride;
         part.src += (size_t)(y - top) * span.src_stride;
         part.height = end - y;
-        if (call->kind == 0) blit_span(&part, call->opacity, call->mode, path);
+        if (call->kind == BLIT_KIND_BLIT) blit_span<false>(&part, call->opacity, call->mode, path);
+        else if (call->kind == BLIT_KIND_ROWS) blit_span<true>(&part, call->opacity, call->mode, path);
         else draw_span(&part, call->mode, path);
     }
 }
@@ -463,12 +492,29 @@ static void blit_call_replay(const void* payload) { blit_call_run((const BlitCal
 
 void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode) {
     if (mode > 7 || !image || !framebuffer.pixels) return;
-    BlitCall call = {image, x, y, opacity & 0xFFu, mode, 0};
+    BlitCall call = {image, nullptr, 0, 0, x, y, opacity & 0xFFu, mode, BLIT_KIND_BLIT};
     draw_queue_call(blit_call_replay, &call, sizeof call);
 }
 
 void image_draw(const Image* image, int x, int y, uint32_t mode) {
     if (mode > 6 || !image || !framebuffer.pixels) return;
-    BlitCall call = {image, x, y, 0, mode, 1};
+    BlitCall call = {image, nullptr, 0, 0, x, y, 0, mode, BLIT_KIND_DRAW};
+    draw_queue_call(blit_call_replay, &call, sizeof call);
+}
+
+int image_row_colours(const Image* image, uint32_t* colours) {
+    if (!image || !colours) return 0;
+    for (int y = 0; y < image->height; y++) {
+        const uint32_t* row = image->pixels + (size_t)y * image->width;
+        for (int x = 1; x < image->width; x++)
+            if (row[x] != row[0]) return 0;
+        colours[y] = row[0];
+    }
+    return 1;
+}
+
+void image_blit_rows(const uint32_t* colours, int width, int height, int x, int y, uint32_t opacity, uint32_t mode) {
+    if (mode > 7 || !colours || width < 1 || height < 1 || !framebuffer.pixels) return;
+    BlitCall call = {nullptr, colours, width, height, x, y, opacity & 0xFFu, mode, BLIT_KIND_ROWS};
     draw_queue_call(blit_call_replay, &call, sizeof call);
 }

@@ -21,6 +21,15 @@
 void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode);  // modes 0..7
 void image_draw(const Image* image, int x, int y, uint32_t mode);                    // modes 0..6
 
+// Pictures whose every row is one colour (a scan-line overlay) blit without reading a source pixel.
+// image_row_colours stores each row's colour in colours[0 .. height - 1] and returns 1 when every
+// row is one colour, else 0 (colours then partly written). image_blit_rows draws, given those
+// colours of a width x height picture, the bytes image_blit draws of the picture; the colours must
+// stay as they are until the frame is presented.
+int image_row_colours(const Image* image, uint32_t* colours);
+void image_blit_rows(const uint32_t* colours, int width, int height, int x, int y, uint32_t opacity,
+                     uint32_t mode);
+
 // Which routines the two operations run: the program's SIMD level (gfx/simd.h), by default the widest
 // the processor has. Every path gives the same bytes; lowering it serves the tests and benchmarks.
 // Returns the path now in use (never above the SIMD level nor what the processor has).

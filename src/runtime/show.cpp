@@ -1,11 +1,49 @@
 #include "runtime/show.h"
 
+#include <cstdlib>
+
 #include "gfx/blit.h"
 #include "gfx/display.h"
 #include "gfx/image.h"
 #include "procedural/noise.h"
 #include "runtime/clock.h"
 #include "scenes/scenes.h"
+
+enum { SCANLINES_OPACITY = 196 };
+
+// The scan-line overlay drawn over every frame. A picture whose rows are each one colour (the
+// data set's) is kept as those colours, so that the overlay blends without reading the picture.
+static const Image* scanlines_image;
+static uint32_t* scanline_colours;  // null: the picture is blitted as it is
+
+static void scanlines_free(void) {
+    free(scanline_colours);
+    scanline_colours = nullptr;
+    scanlines_image = nullptr;
+}
+
+static int scanlines_init(void) {
+    scanlines_free();
+    const Image* image = texture_get(TEXTURE_SCANLINES);
+    if (!image) return 0;
+    // Without the memory the overlay is drawn from the picture: slower, the same bytes.
+    uint32_t* colours = (uint32_t*)malloc((size_t)image->height * sizeof(uint32_t));
+    if (colours && image_row_colours(image, colours)) {
+        scanline_colours = colours;
+        scanlines_image = image;
+    } else {
+        free(colours);
+    }
+    return 0;
+}
+
+static void scanlines_draw(void) {
+    const Image* image = texture_get(TEXTURE_SCANLINES);
+    if (scanline_colours && image && image == scanlines_image)
+        image_blit_rows(scanline_colours, image->width, image->height, 0, 0, SCANLINES_OPACITY, 0);
+    else
+        image_blit(image, 0, 0, SCANLINES_OPACITY, 0);
+}
 
 const PartEntry part_table[PART_COUNT] = {
     {textures_init, textures_free},
@@ -23,6 +61,7 @@ const PartEntry part_table[PART_COUNT] = {
     {layer_backgrounds_init, layer_backgrounds_free},
     {scene_sphere_grid_init, scene_sphere_grid_free},
     {layer_pixelate_init, layer_pixelate_free},
+    {scanlines_init, scanlines_free},
 };
 
 // Row order is paint order: a later row draws over an earlier one.
@@ -46,8 +85,6 @@ const TimelineEntry timeline[TIMELINE_COUNT] = {
     {layer_pixelate_render, 0, 434},
     {layer_film_damage_render, 0, 434},
 };
-
-enum { SCANLINES_OPACITY = 196 };
 
 int parts_init_table(const PartEntry* table, int count) {
     for (int i = 0; i < count; i++) {
@@ -80,7 +117,7 @@ void timeline_run_table(const TimelineEntry* table, int count, int beat, float s
 
 void timeline_run(void) {
     timeline_run_table(timeline, TIMELINE_COUNT, clock_beat_index(), (float)demo_clock.clock_seconds);
-    image_blit(texture_get(TEXTURE_SCANLINES), 0, 0, SCANLINES_OPACITY, 0);
+    scanlines_draw();
 }
 
 void show_draw_frame(void) {

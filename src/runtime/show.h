@@ -13,7 +13,7 @@ struct TimelineEntry {
     int end_beat;        // exclusive
 };
 
-enum { PART_COUNT = 15, TIMELINE_COUNT = 18, SHOW_BEATS = 434 };
+enum { PART_COUNT = 16, TIMELINE_COUNT = 18, SHOW_BEATS = 434 };
 extern const PartEntry part_table[PART_COUNT];
 extern const TimelineEntry timeline[TIMELINE_COUNT];
 
@@ -21,8 +21,8 @@ extern const TimelineEntry timeline[TIMELINE_COUNT];
 #define SHOW_MUSIC_FILE "data\\Quillet_Demo_prev_105bpm.mp3"
 #define SHOW_BPM 105.0f
 
-int parts_init_all(void);   // noise tables, then rows 0..14; 0 ok, 1 (earlier rows freed) on failure
-void parts_free_all(void);  // rows 0..14 in order, then the noise tables
+int parts_init_all(void);   // noise tables, then rows 0..15; 0 ok, 1 (earlier rows freed) on failure
+void parts_free_all(void);  // rows 0..15 in order, then the noise tables
 void timeline_run(void);    // the rows of the current beat in row order, then the scan-line overlay
 
 // The same with any table, for tests: on the first failing row, rows before it are freed in order.

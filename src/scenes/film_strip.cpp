@@ -19,6 +19,14 @@
 #else
 #define FILM_STRIP_SSE2 0
 #endif
+// WebAssembly (the browser build) has SSE2 through its SIMD but no AVX2 and no processor check.
+#if FILM_STRIP_SSE2 && (defined(__GNUC__) || defined(__clang__)) && !defined(__EMSCRIPTEN__)
+#include <immintrin.h>
+#define FILM_STRIP_AVX2 1
+#define FILM_AVX2 __attribute__((target("avx2")))
+#else
+#define FILM_STRIP_AVX2 0
+#endif
 
 enum { FILM_FRAME_ROWS = 240, DOUBLE_MAX_COLUMNS = SCREEN_WIDTH / 2, DOUBLE_MAX_ROWS = SCREEN_HEIGHT / 2 };
 
@@ -182,19 +190,95 @@ static void double_rows_sse2(const DoubleSpan* span) {
 }
 #endif
 
+#if FILM_STRIP_AVX2
+// The SSE2 steps on eight source pixels (sixteen screen pixels). Unpacking and packing stay within
+// each 128-bit half, so the left pixels are gathered in source order first and the results are
+// spread back to pairs by a lane swap at the end.
+FILM_AVX2 static inline __m256i double_lanes_256(__m256i s8, __m256i d8, __m256i o, int mode) {
+    __m256i alpha = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s8, 0xFF), 0xFF);
+    __m256i a = _mm256_mulhi_epu16(alpha, o);
+    __m256i ia = _mm256_sub_epi16(_mm256_set1_epi16(255), a);
+    if (mode == 3) return _mm256_mulhi_epu16(s8, ia);
+    return _mm256_add_epi16(_mm256_mulhi_epu16(s8, a), _mm256_mulhi_epu16(d8, ia));
+}
+
+FILM_AVX2 static inline __m256i double_oct(__m256i sv, __m256i left, __m256i o, int mode) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i lo = double_lanes_256(_mm256_unpacklo_epi8(zero, sv), _mm256_unpacklo_epi8(zero, left), o, mode);
+    __m256i hi = double_lanes_256(_mm256_unpackhi_epi8(zero, sv), _mm256_unpackhi_epi8(zero, left), o, mode);
+    return _mm256_packus_epi16(lo, hi);
+}
+
+// The left pixels of eight screen pairs, in order.
+FILM_AVX2 static inline __m256i double_left_256(const uint32_t* d) {
+    __m256 d0 = _mm256_castsi256_ps(_mm256_loadu_si256((const __m256i*)d));
+    __m256 d1 = _mm256_castsi256_ps(_mm256_loadu_si256((const __m256i*)(d + 8)));
+    // Per half: 0 2 from d0, 0 2 from d1, that is pixels 0 2 8 10 | 4 6 12 14; then 0 2 4 6 8 10 12 14.
+    __m256i even = _mm256_castps_si256(_mm256_shuffle_ps(d0, d1, _MM_SHUFFLE(2, 0, 2, 0)));
+    return _mm256_permute4x64_epi64(even, _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+FILM_AVX2 static inline void double_store_256(uint32_t* d, __m256i res) {
+    __m256i lo = _mm256_unpacklo_epi32(res, res);  // r0 r0 r1 r1 | r4 r4 r5 r5
+    __m256i hi = _mm256_unpackhi_epi32(res, res);  // r2 r2 r3 r3 | r6 r6 r7 r7
+    _mm256_storeu_si256((__m256i*)d, _mm256_permute2x128_si256(lo, hi, 0x20));
+    _mm256_storeu_si256((__m256i*)(d + 8), _mm256_permute2x128_si256(lo, hi, 0x31));
+}
+
+FILM_AVX2 static void double_rows_two_avx2(const DoubleSpan* a, const DoubleSpan* b) {
+    const __m256i o1 = _mm256_set1_epi16((short)a->opacity);
+    const __m256i o2 = _mm256_set1_epi16((short)b->opacity);
+    const DrawBand* band = draw_band;
+    for (int r = 0; r < a->rows * 2; r++) {
+        if (!draw_band_owns(band, r)) continue;
+        uint32_t* d = a->dst + (size_t)r * a->dst_stride;
+        const uint32_t* s1 = a->src + (size_t)(r / 2) * a->src_stride;
+        const uint32_t* s2 = b->src + (size_t)(r / 2) * b->src_stride;
+        int i = 0;
+        for (; i + 8 <= a->columns; i += 8) {
+            __m256i first = double_oct(_mm256_loadu_si256((const __m256i*)(s1 + i)), double_left_256(d + 2 * i), o1, 0);
+            double_store_256(d + 2 * i, double_oct(_mm256_loadu_si256((const __m256i*)(s2 + i)), first, o2, 0));
+        }
+        double_row_two_scalar(d, s1, s2, i, a->columns, a->opacity, b->opacity);
+    }
+}
+
+template <int MODE>
+FILM_AVX2 static void double_rows_avx2(const DoubleSpan* span) {
+    const __m256i o = _mm256_set1_epi16((short)span->opacity);
+    const DrawBand* band = draw_band;
+    for (int r = 0; r < span->rows * 2; r++) {
+        if (!draw_band_owns(band, r)) continue;
+        uint32_t* d = span->dst + (size_t)r * span->dst_stride;
+        const uint32_t* s = span->src + (size_t)(r / 2) * span->src_stride;
+        int i = 0;
+        for (; i + 8 <= span->columns; i += 8)
+            double_store_256(d + 2 * i, double_oct(_mm256_loadu_si256((const __m256i*)(s + i)), double_left_256(d + 2 * i), o, MODE));
+        double_row_scalar<MODE>(d, s, i, span->columns, span->opacity);
+    }
+}
+#endif
+
 struct DoubleCall {
     const Image* image;
     int src_x, src_y, src_w, src_h;
     uint32_t opacity, mode;
-    int simd;
+    int simd;  // the SIMD level the routines may use
 };
 
 static void double_call_replay(const void* payload) {
     const DoubleCall* c = (const DoubleCall*)payload;
     DoubleSpan span;
     if (!double_span(c->image, c->src_x, c->src_y, c->src_w, c->src_h, c->opacity, c->mode, &span)) return;
+#if FILM_STRIP_AVX2
+    if (c->simd >= SIMD_AVX2) {
+        if (c->mode == 0) double_rows_avx2<0>(&span);
+        else double_rows_avx2<3>(&span);
+        return;
+    }
+#endif
 #if FILM_STRIP_SSE2
-    if (c->simd) {
+    if (c->simd >= SIMD_SSE2) {
         if (c->mode == 0) double_rows_sse2<0>(&span);
         else double_rows_sse2<3>(&span);
         return;
@@ -220,14 +304,14 @@ void image_blit_double_scalar(const Image* image, int src_x, int src_y, int src_
 
 void image_blit_double(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
                        uint32_t mode) {
-    double_call(image, src_x, src_y, src_w, src_h, opacity, mode, simd_level() >= SIMD_SSE2);
+    double_call(image, src_x, src_y, src_w, src_h, opacity, mode, simd_level());
 }
 
 struct DoubleTwoCall {
     const Image* image;
     int src_y_first, src_y_second, src_w, src_h;
     uint32_t opacity_first, opacity_second;
-    int wide;
+    int simd;  // as in DoubleCall
 };
 
 // Mode 0 doubles of two regions: fused when both are cut alike, otherwise as the two plain passes.
@@ -237,8 +321,14 @@ static void double_two_replay(const void* payload) {
     if (double_span(c->image, 0, c->src_y_first, c->src_w, c->src_h, c->opacity_first, 0, &a) &&
         double_span(c->image, 0, c->src_y_second, c->src_w, c->src_h, c->opacity_second, 0, &b) &&
         a.rows == b.rows && a.columns == b.columns) {
+#if FILM_STRIP_AVX2
+        if (c->simd >= SIMD_AVX2) {
+            double_rows_two_avx2(&a, &b);
+            return;
+        }
+#endif
 #if FILM_STRIP_SSE2
-        if (c->wide) {
+        if (c->simd >= SIMD_SSE2) {
             double_rows_two_sse2(&a, &b);
             return;
         }
@@ -246,16 +336,16 @@ static void double_two_replay(const void* payload) {
         double_rows_two_scalar(&a, &b);
         return;
     }
-    DoubleCall first = {c->image, 0, c->src_y_first, c->src_w, c->src_h, c->opacity_first, 0, c->wide};
-    DoubleCall second = {c->image, 0, c->src_y_second, c->src_w, c->src_h, c->opacity_second, 0, c->wide};
+    DoubleCall first = {c->image, 0, c->src_y_first, c->src_w, c->src_h, c->opacity_first, 0, c->simd};
+    DoubleCall second = {c->image, 0, c->src_y_second, c->src_w, c->src_h, c->opacity_second, 0, c->simd};
     double_call_replay(&first);
     double_call_replay(&second);
 }
 
 static void blit_double_two(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
-                            uint32_t opacity_first, uint32_t opacity_second, int wide) {
+                            uint32_t opacity_first, uint32_t opacity_second, int simd) {
     if (!framebuffer.pixels || !image) return;
-    DoubleTwoCall call = {image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second, wide};
+    DoubleTwoCall call = {image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second, simd};
     draw_queue_call(double_two_replay, &call, sizeof call);
 }
 
@@ -266,8 +356,7 @@ void image_blit_double_two_scalar(const Image* image, int src_y_first, int src_y
 
 void image_blit_double_two(const Image* image, int src_y_first, int src_y_second, int src_w, int src_h,
                            uint32_t opacity_first, uint32_t opacity_second) {
-    blit_double_two(image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second,
-                    FILM_STRIP_SSE2 && simd_level() >= SIMD_SSE2);
+    blit_double_two(image, src_y_first, src_y_second, src_w, src_h, opacity_first, opacity_second, simd_level());
 }
 
 // ---- the layers ---------------------------------------------------------------------------------

@@ -144,6 +144,49 @@ TEST_F(Blit, EveryModeMatchesTheReferenceOnRandomImagesAndPositions) {
     }
 }
 
+// A picture of one colour a row, blitted from its row colours, against the reference of the picture
+// itself: every mode and path, positions partly off every edge, widths that leave every tail length.
+TEST_F(Blit, RowColoursBlitAsThePictureDoes) {
+    std::mt19937 rng(99);
+    const std::vector<int> paths = blit_paths();
+    std::vector<uint32_t> base(SCREEN_WIDTH * SCREEN_HEIGHT);
+    fill_random(base.data(), base.size(), rng);
+    for (int trial = 0; trial < 80; trial++) {
+        int w = trial % 8 == 0 ? 640 : 1 + (int)(rng() % 60), h = trial % 8 == 0 ? 480 : 1 + (int)(rng() % 60);
+        Image* image = image_new(w, h);
+        ASSERT_NE(image, nullptr);
+        std::vector<uint32_t> row(h), colours(h);
+        fill_random(row.data(), row.size(), rng);
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) image->pixels[y * w + x] = row[y];
+        ASSERT_EQ(image_row_colours(image, colours.data()), 1);
+        EXPECT_EQ(colours, row);
+        int x = trial % 8 == 0 ? 0 : (int)(rng() % (SCREEN_WIDTH + w)) - w / 2;
+        int y = trial % 8 == 0 ? 0 : (int)(rng() % (SCREEN_HEIGHT + h)) - h / 2;
+        uint32_t opacity = rng(), mode = trial % 9;  // 8: past the last, draws nothing
+        std::vector<uint32_t> expected = base;
+        reference_apply(expected, image, x, y, opacity, mode, true);
+        for (int path : paths) {
+            blit_use_path(path);
+            load(base);
+            image_blit_rows(colours.data(), w, h, x, y, opacity, mode);
+            ASSERT_TRUE(screen() == expected) << "mode " << mode << " path " << path << " " << w << "x" << h
+                                              << " at " << x << "," << y;
+        }
+        image_free(image);
+    }
+    // One differing pixel anywhere makes the picture not one of row colours.
+    Image* image = image_new(5, 3);
+    uint32_t colours[3];
+    image->pixels[2 * 5 + 4] = 1;
+    EXPECT_EQ(image_row_colours(image, colours), 0);
+    image->pixels[2 * 5 + 4] = 0;
+    image->pixels[1 * 5 + 0] = 1;
+    EXPECT_EQ(image_row_colours(image, colours), 0);
+    EXPECT_EQ(image_row_colours(nullptr, colours), 0);
+    image_free(image);
+}
+
 // Every source/destination byte pair and a spread of opacities through each blend mode: catches
 // lane overflow and rounding slips that random pixels might miss.
 TEST_F(Blit, EveryBytePairMatchesTheReference) {
