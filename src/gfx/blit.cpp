@@ -496,10 +496,30 @@ void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mod
     draw_queue_call(blit_call_replay, &call, sizeof call);
 }
 
+// Whether the image at (x, y) covers every pixel of the screen.
+static bool blit_covers_screen(const Image* image, int x, int y) {
+    return x <= 0 && y <= 0 && (int64_t)x + image->width >= SCREEN_WIDTH && (int64_t)y + image->height >= SCREEN_HEIGHT;
+}
+
 void image_draw(const Image* image, int x, int y, uint32_t mode) {
     if (mode > 6 || !image || !framebuffer.pixels) return;
+    // A copy over every pixel leaves nothing of a held pass to see.
+    if (mode == 0 && blit_covers_screen(image, x, y)) draw_queue_drop_held();
     BlitCall call = {image, nullptr, 0, 0, x, y, 0, mode, BLIT_KIND_DRAW};
     draw_queue_call(blit_call_replay, &call, sizeof call);
+}
+
+void image_draw_base(const Image* image) {
+    if (!image || !framebuffer.pixels) return;
+    if (!blit_covers_screen(image, 0, 0)) return image_draw(image, 0, 0, 0);
+    draw_queue_drop_held();
+    BlitCall call = {image, nullptr, 0, 0, 0, 0, 0, 0, BLIT_KIND_DRAW};
+    draw_queue_hold(blit_call_replay, &call, sizeof call);
+}
+
+const Image* image_held_base(void) {
+    const BlitCall* call = (const BlitCall*)draw_queue_held(blit_call_replay);
+    return call ? call->image : nullptr;
 }
 
 int image_row_colours(const Image* image, uint32_t* colours) {

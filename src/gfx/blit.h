@@ -21,6 +21,13 @@
 void image_blit(const Image* image, int x, int y, uint32_t opacity, uint32_t mode);  // modes 0..7
 void image_draw(const Image* image, int x, int y, uint32_t mode);                    // modes 0..6
 
+// A background: image_draw(image, 0, 0, 0), held back (gfx/draw_queue.h) when the image covers the
+// whole screen, so that the next full-screen pass may overwrite it unseen or blend over it in the
+// same pass. image_held_base is that image while it is held, else null; a caller that draws it
+// itself drops it with draw_queue_drop_held.
+void image_draw_base(const Image* image);
+const Image* image_held_base(void);
+
 // Pictures whose every row is one colour (a scan-line overlay) blit without reading a source pixel.
 // image_row_colours stores each row's colour in colours[0 .. height - 1] and returns 1 when every
 // row is one colour, else 0 (colours then partly written). image_blit_rows draws, given those

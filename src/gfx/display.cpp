@@ -166,6 +166,7 @@ int display_open_offscreen(int allocate_depth) {
 
 void display_close(void) {
     draw_queue_stop();  // no drawing thread may outlive the buffers
+    draw_queue_drop_held();  // nor a pass held for them
     depth_free(depth_buffer);
     depth_buffer = nullptr;
     depth_free(depth_buffer2);
@@ -240,6 +241,13 @@ void frame_clear(uint32_t colour) {
     uint32_t* p = framebuffer.pixels;
     if (!p) return;
     frame_fill(p, colour);
+}
+
+void frame_clear_held(uint32_t colour) {
+    uint32_t* p = framebuffer.pixels;
+    if (!p) return;
+    FrameFill fill = {p, colour};
+    draw_queue_hold(frame_fill_replay, &fill, sizeof fill);
 }
 
 void frame_present(void) {

@@ -37,6 +37,8 @@ void display_close(void);                        // safe to call when nothing is
 // last reset, so every read still finds 0x7FFFFFFF where nothing was drawn this frame.
 void frame_begin(void);
 void frame_clear(uint32_t colour);               // fill all 640 x 480 pixels
+// The same as a held pass (gfx/draw_queue.h): never drawn when the next drawing covers every pixel.
+void frame_clear_held(uint32_t colour);
 void frame_present(void);                        // unlock and show the frame (no-op off-screen)
 
 DepthBuffer* depth_new(int width, int height);   // every value 0x7FFFFFFF; null on no memory

@@ -236,7 +236,36 @@ static void draw_queue_publish(void) {
     queue_signal.notify_all();
 }
 
+DrawReplay draw_queue_held_replay = nullptr;
+alignas(16) static unsigned char queue_held_payload[DRAW_HELD_MAX];
+static size_t queue_held_size;
+
+void draw_queue_hold(DrawReplay replay, const void* payload, size_t size) {
+    draw_queue_settle();
+    if (size > DRAW_HELD_MAX) {
+        draw_queue_call(replay, payload, size);
+        return;
+    }
+    if (size) memcpy(queue_held_payload, payload, size);
+    queue_held_size = size;
+    draw_queue_held_replay = replay;
+}
+
+const void* draw_queue_held(DrawReplay replay) {
+    return replay && draw_queue_held_replay == replay ? queue_held_payload : nullptr;
+}
+
+void draw_queue_drop_held(void) { draw_queue_held_replay = nullptr; }
+
+void draw_queue_settle_held(void) {
+    DrawReplay replay = draw_queue_held_replay;
+    if (!replay) return;
+    draw_queue_held_replay = nullptr;  // before the call, which settles first
+    draw_queue_call(replay, queue_held_payload, queue_held_size);
+}
+
 void draw_queue_flush(void) {
+    draw_queue_settle();
     if (!draw_queue_active || queue_written == queue_flushed) return;
     draw_queue_publish();
     // The main thread's share, while the helpers draw theirs; the list since the last flush starts
@@ -304,6 +333,7 @@ void draw_queue_flush_if(uint32_t pending) {
 }
 
 void* draw_queue_push(DrawReplay replay, size_t size) {
+    draw_queue_settle();
     if (!draw_queue_active || size > DRAW_COMMAND_MAX) return nullptr;
     if (queue_check) draw_queue_flush();
     else if (queue_written - queue_published.load(std::memory_order_relaxed) >= DRAW_PUBLISH_EVERY)
@@ -331,6 +361,7 @@ void* draw_queue_push(DrawReplay replay, size_t size) {
 }
 
 void draw_queue_call(DrawReplay replay, const void* payload, size_t size) {
+    draw_queue_settle();
     if (draw_queue_active) {
         if (void* room = draw_queue_push(replay, size)) {
             if (size) memcpy(room, payload, size);  // a call may carry nothing (payload may be null)

@@ -91,6 +91,26 @@ void draw_queue_note(uint32_t pending);
 // Flushes when any of `pending` was noted since the last flush.
 void draw_queue_flush_if(uint32_t pending);
 
+// A held full-screen pass. A frame starts with full-screen passes that the next one may overwrite
+// wholly (the grey clear under a background picture) or take as its destination (a picture blended
+// over the background in the same pass). One such pass, whose only effect is on the screen's
+// pixels, may be held back instead of drawn; any other drawing draws it first (draw_queue_call,
+// draw_queue_push and draw_queue_flush settle it, and so do the rasterizer's entries), so nothing can
+// tell it was held. Main thread only. A pass held while another is held settles the other first.
+enum { DRAW_HELD_MAX = 64 };
+void draw_queue_hold(DrawReplay replay, const void* payload, size_t size);  // size <= DRAW_HELD_MAX
+// The payload of the held pass when `replay` is its replay function, else null.
+const void* draw_queue_held(DrawReplay replay);
+// Forgets the held pass, for a caller that draws over every pixel it would have written or draws
+// it itself.
+void draw_queue_drop_held(void);
+// Draws the held pass now (or records it while drawing threads run); nothing when none is held.
+extern DrawReplay draw_queue_held_replay;
+void draw_queue_settle_held(void);
+static inline void draw_queue_settle(void) {
+    if (draw_queue_held_replay) draw_queue_settle_held();
+}
+
 // For tests: while held, the helpers claim nothing, as if the machine never ran them; the main
 // thread then draws their rows at each flush. Any thread may call it.
 void draw_queue_hold_helpers(bool hold);

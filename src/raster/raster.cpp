@@ -77,6 +77,7 @@ static RasterFiller raster_choose(RenderMode mode, const Texture* texture) {
                            raster_bump_map->height_shift < texture->height_shift))
             return nullptr;
     }
+    draw_queue_settle();  // a held full-screen pass is drawn before anything the fillers draw
     return entry->filler[raster_path_get()];
 }
 

@@ -4,6 +4,7 @@
 
 #include "gfx/blit.h"
 #include "gfx/display.h"
+#include "gfx/draw_queue.h"
 #include "gfx/image.h"
 #include "procedural/noise.h"
 #include "runtime/clock.h"
@@ -122,8 +123,10 @@ void timeline_run(void) {
 
 void show_draw_frame(void) {
     frame_begin();
-    frame_clear(0xFF7F7F7F);
+    // Under a background picture the clear is never drawn.
+    frame_clear_held(0xFF7F7F7F);
     timeline_run();
+    draw_queue_settle();
 }
 
 void show_frame(void) {

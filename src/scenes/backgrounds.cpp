@@ -20,9 +20,10 @@ int layer_backgrounds_init(void) {
 
 void layer_backgrounds_free(void) {}
 
-// Backgrounds missing from the table (a data set without them) leave the grey clear showing.
+// Backgrounds missing from the table (a data set without them) leave the grey clear showing. The
+// copy is held, so that a picture blended over it next is drawn in the same pass.
 static void backgrounds_copy(int which) {
-    if (backgrounds[which]) image_draw(backgrounds[which], 0, 0, 0);
+    if (backgrounds[which]) image_draw_base(backgrounds[which]);
 }
 
 static void backgrounds_fade(int which, float opacity) {

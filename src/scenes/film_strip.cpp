@@ -4,7 +4,9 @@
 // texture table; this file only keeps pointers.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
+#include "gfx/blit.h"
 #include "gfx/display.h"
 #include "gfx/draw_queue.h"
 #include "gfx/image.h"
@@ -83,25 +85,44 @@ static inline uint32_t double_pixel(uint32_t s, uint32_t d, uint32_t opacity) {
     return lanes_saturate(even) | lanes_saturate(odd) << 8;
 }
 
-// Source columns [from, columns) of one source row onto one screen row.
+// Source columns [from, columns) of one source row onto one screen row d, blended over the left
+// pixels of the pairs in l: the screen row itself, or the same row of a background drawn in the
+// same pass.
 template <int MODE>
-static inline void double_row_scalar(uint32_t* d, const uint32_t* s, int from, int columns, uint32_t opacity) {
+static inline void double_row_scalar(uint32_t* d, const uint32_t* l, const uint32_t* s, int from, int columns,
+                                     uint32_t opacity) {
     for (int i = from; i < columns; i++) {
-        uint32_t r = double_pixel<MODE>(s[i], d[2 * i], opacity);
+        uint32_t r = double_pixel<MODE>(s[i], l[2 * i], opacity);
         d[2 * i] = r;
         d[2 * i + 1] = r;
     }
 }
 
-// Screen rows are skipped outside the calling drawing thread's band.
-template <int MODE>
-static void double_rows_scalar(const DoubleSpan* span) {
+// Every screen row of the calling drawing thread's band that the doubling writes, through
+// row(d, l, s): the region's rows, and with a background (a picture covering the screen, drawn in
+// the same pass) every row, the background's pixels wherever the region does not reach.
+template <typename Row>
+static void double_rows(const DoubleSpan* span, const Image* base, Row row) {
     const DrawBand* band = draw_band;
-    for (int r = 0; r < span->rows * 2; r++) {
+    const int region_rows = span->rows * 2, last = base ? SCREEN_HEIGHT : region_rows;
+    for (int r = 0; r < last; r++) {
         if (!draw_band_owns(band, r)) continue;
-        double_row_scalar<MODE>(span->dst + (size_t)r * span->dst_stride, span->src + (size_t)(r / 2) * span->src_stride,
-                                0, span->columns, span->opacity);
+        uint32_t* d = span->dst + (size_t)r * span->dst_stride;
+        const uint32_t* b = base ? base->pixels + (size_t)r * base->width : nullptr;
+        int from = 0;
+        if (r < region_rows) {
+            row(d, b ? b : d, span->src + (size_t)(r / 2) * span->src_stride);
+            from = 2 * span->columns;
+        }
+        if (b) memcpy(d + from, b + from, (size_t)(SCREEN_WIDTH - from) * sizeof(uint32_t));
     }
+}
+
+template <int MODE>
+static void double_rows_scalar(const DoubleSpan* span, const Image* base) {
+    double_rows(span, base, [span](uint32_t* d, const uint32_t* l, const uint32_t* s) {
+        double_row_scalar<MODE>(d, l, s, 0, span->columns, span->opacity);
+    });
 }
 
 // Two spans of equal size in one pass: the second blends over the first's result exactly as a second
@@ -175,18 +196,14 @@ static void double_rows_two_sse2(const DoubleSpan* a, const DoubleSpan* b) {
 }
 
 template <int MODE>
-static void double_rows_sse2(const DoubleSpan* span) {
+static void double_rows_sse2(const DoubleSpan* span, const Image* base) {
     const __m128i o = _mm_set1_epi16((short)span->opacity);
-    const DrawBand* band = draw_band;
-    for (int r = 0; r < span->rows * 2; r++) {
-        if (!draw_band_owns(band, r)) continue;
-        uint32_t* d = span->dst + (size_t)r * span->dst_stride;
-        const uint32_t* s = span->src + (size_t)(r / 2) * span->src_stride;
+    double_rows(span, base, [span, o](uint32_t* d, const uint32_t* l, const uint32_t* s) {
         int i = 0;
         for (; i + 4 <= span->columns; i += 4)
-            double_store(d + 2 * i, double_quad(_mm_loadu_si128((const __m128i*)(s + i)), double_left(d + 2 * i), o, MODE));
-        double_row_scalar<MODE>(d, s, i, span->columns, span->opacity);
-    }
+            double_store(d + 2 * i, double_quad(_mm_loadu_si128((const __m128i*)(s + i)), double_left(l + 2 * i), o, MODE));
+        double_row_scalar<MODE>(d, l, s, i, span->columns, span->opacity);
+    });
 }
 #endif
 
@@ -244,18 +261,19 @@ FILM_AVX2 static void double_rows_two_avx2(const DoubleSpan* a, const DoubleSpan
 }
 
 template <int MODE>
-FILM_AVX2 static void double_rows_avx2(const DoubleSpan* span) {
-    const __m256i o = _mm256_set1_epi16((short)span->opacity);
-    const DrawBand* band = draw_band;
-    for (int r = 0; r < span->rows * 2; r++) {
-        if (!draw_band_owns(band, r)) continue;
-        uint32_t* d = span->dst + (size_t)r * span->dst_stride;
-        const uint32_t* s = span->src + (size_t)(r / 2) * span->src_stride;
-        int i = 0;
-        for (; i + 8 <= span->columns; i += 8)
-            double_store_256(d + 2 * i, double_oct(_mm256_loadu_si256((const __m256i*)(s + i)), double_left_256(d + 2 * i), o, MODE));
-        double_row_scalar<MODE>(d, s, i, span->columns, span->opacity);
-    }
+FILM_AVX2 static void double_row_avx2(uint32_t* d, const uint32_t* l, const uint32_t* s, int columns, uint32_t opacity) {
+    const __m256i o = _mm256_set1_epi16((short)opacity);
+    int i = 0;
+    for (; i + 8 <= columns; i += 8)
+        double_store_256(d + 2 * i, double_oct(_mm256_loadu_si256((const __m256i*)(s + i)), double_left_256(l + 2 * i), o, MODE));
+    double_row_scalar<MODE>(d, l, s, i, columns, opacity);
+}
+
+template <int MODE>
+static void double_rows_avx2(const DoubleSpan* span, const Image* base) {
+    double_rows(span, base, [span](uint32_t* d, const uint32_t* l, const uint32_t* s) {
+        double_row_avx2<MODE>(d, l, s, span->columns, span->opacity);
+    });
 }
 #endif
 
@@ -263,7 +281,8 @@ struct DoubleCall {
     const Image* image;
     int src_x, src_y, src_w, src_h;
     uint32_t opacity, mode;
-    int simd;  // the SIMD level the routines may use
+    int simd;           // the SIMD level the routines may use
+    const Image* base;  // a held background drawn in the same pass, or null
 };
 
 static void double_call_replay(const void* payload) {
@@ -272,28 +291,30 @@ static void double_call_replay(const void* payload) {
     if (!double_span(c->image, c->src_x, c->src_y, c->src_w, c->src_h, c->opacity, c->mode, &span)) return;
 #if FILM_STRIP_AVX2
     if (c->simd >= SIMD_AVX2) {
-        if (c->mode == 0) double_rows_avx2<0>(&span);
-        else double_rows_avx2<3>(&span);
+        if (c->mode == 0) double_rows_avx2<0>(&span, c->base);
+        else double_rows_avx2<3>(&span, c->base);
         return;
     }
 #endif
 #if FILM_STRIP_SSE2
     if (c->simd >= SIMD_SSE2) {
-        if (c->mode == 0) double_rows_sse2<0>(&span);
-        else double_rows_sse2<3>(&span);
+        if (c->mode == 0) double_rows_sse2<0>(&span, c->base);
+        else double_rows_sse2<3>(&span, c->base);
         return;
     }
 #endif
-    if (c->mode == 0) double_rows_scalar<0>(&span);
-    else double_rows_scalar<3>(&span);
+    if (c->mode == 0) double_rows_scalar<0>(&span, c->base);
+    else double_rows_scalar<3>(&span, c->base);
 }
 
-// Drawn by the drawing threads, each in its own rows, when they run.
+// Drawn by the drawing threads, each in its own rows, when they run. A background held for the
+// screen is copied in the same pass: the doubling reads its pixels instead of the screen's.
 static void double_call(const Image* image, int src_x, int src_y, int src_w, int src_h, uint32_t opacity,
                         uint32_t mode, int simd) {
     DoubleSpan span;
     if (!double_span(image, src_x, src_y, src_w, src_h, opacity, mode, &span)) return;
-    DoubleCall call = {image, src_x, src_y, src_w, src_h, opacity, mode, simd};
+    DoubleCall call = {image, src_x, src_y, src_w, src_h, opacity, mode, simd, image_held_base()};
+    if (call.base) draw_queue_drop_held();
     draw_queue_call(double_call_replay, &call, sizeof call);
 }
 
@@ -336,8 +357,8 @@ static void double_two_replay(const void* payload) {
         double_rows_two_scalar(&a, &b);
         return;
     }
-    DoubleCall first = {c->image, 0, c->src_y_first, c->src_w, c->src_h, c->opacity_first, 0, c->simd};
-    DoubleCall second = {c->image, 0, c->src_y_second, c->src_w, c->src_h, c->opacity_second, 0, c->simd};
+    DoubleCall first = {c->image, 0, c->src_y_first, c->src_w, c->src_h, c->opacity_first, 0, c->simd, nullptr};
+    DoubleCall second = {c->image, 0, c->src_y_second, c->src_w, c->src_h, c->opacity_second, 0, c->simd, nullptr};
     double_call_replay(&first);
     double_call_replay(&second);
 }

@@ -204,6 +204,61 @@ TEST_F(DrawQueue, CheckModeDrawsEveryCallBeforeTheNext) {
     EXPECT_TRUE(checked == direct);
 }
 
+// A held pass: drawn before whatever draws next (in that order), at a flush, or before another held
+// pass; never drawn when dropped or when a copy over the whole screen comes next. The same pixels
+// with drawing threads.
+TEST_F(DrawQueue, HeldPassesAreDrawnFirstOrNotAtAll) {
+    std::mt19937 rng(12);
+    Image* full = random_image(&rng, 700, 500);  // wider and taller than the screen
+    Image* part = random_image(&rng, 50, 40);
+    for (int threads : {1, 3}) {
+        ASSERT_EQ(draw_queue_start(threads), 0);
+        // Settled by the next call: the blit reads the clear's pixels.
+        frame_clear(0xFF000000u);
+        frame_clear_held(0xFF204060u);
+        EXPECT_EQ(image_held_base(), nullptr);
+        image_blit(part, 10, 10, 128, 0);
+        draw_queue_flush();
+        std::vector<uint32_t> screen(framebuffer.pixels, framebuffer.pixels + 640 * 480);
+        frame_clear(0xFF204060u);
+        image_blit(part, 10, 10, 128, 0);
+        draw_queue_flush();
+        EXPECT_EQ(memcmp(framebuffer.pixels, screen.data(), screen.size() * 4), 0) << threads;
+        // Settled by a flush, and by holding another.
+        frame_clear(0xFF000000u);
+        frame_clear_held(0xFF112233u);
+        draw_queue_flush();
+        EXPECT_EQ(framebuffer.pixels[640 * 480 - 1], 0xFF112233u) << threads;
+        frame_clear_held(0xFF445566u);
+        image_draw_base(part);  // too small to hold: drawn at once, after the clear
+        draw_queue_flush();
+        EXPECT_EQ(framebuffer.pixels[0], part->pixels[0]) << threads;
+        EXPECT_EQ(framebuffer.pixels[640 * 480 - 1], 0xFF445566u) << threads;
+        // A held background is what the next pass finds; a copy over the whole screen or a drop
+        // leaves nothing of a held pass.
+        frame_clear(0xFF000000u);
+        image_draw_base(full);
+        EXPECT_EQ(image_held_base(), full);
+        image_blit(part, 600, 450, 255, 0);
+        EXPECT_EQ(image_held_base(), nullptr);
+        draw_queue_flush();
+        EXPECT_EQ(framebuffer.pixels[5 * 640 + 7], full->pixels[5 * 700 + 7]) << threads;
+        frame_clear(0xFF000000u);
+        frame_clear_held(0xFF778899u);
+        image_draw(full, -3, -2, 0);
+        draw_queue_flush();
+        EXPECT_EQ(framebuffer.pixels[0], full->pixels[2 * 700 + 3]) << threads;
+        frame_clear(0xFF000000u);
+        frame_clear_held(0xFF778899u);
+        draw_queue_drop_held();
+        draw_queue_flush();
+        EXPECT_EQ(framebuffer.pixels[0], 0xFF000000u) << threads;
+        draw_queue_stop();
+    }
+    image_free(full);
+    image_free(part);
+}
+
 // Whatever share the main thread has, every row belongs to exactly one thread, the main thread's
 // rows are the first of each stretch, and the helpers' runs differ by at most a row.
 TEST(DrawBandSplit, EveryRowHasOneOwnerAtEveryShare) {

@@ -5,7 +5,9 @@
 
 #include "runtime/show.h"
 #include "gfx/display.h"
+#include "gfx/draw_queue.h"
 #include "gfx/image.h"
+#include "raster/raster.h"
 #include "runtime/clock.h"
 #include "scenes/scenes.h"
 #include "support/test_support.h"
@@ -52,6 +54,7 @@ TEST(PartTable, TheShowInitialisesAfterItsTexturesAndFreesThem) {
     frame_clear(0xFF7F7F7Fu);
     demo_clock.clock_beat = 40.0f;
     layer_backgrounds_render(0.0f);
+    draw_queue_flush();  // the picture may be held for the next pass
     for (int p = 0; p < SCREEN_WIDTH * SCREEN_HEIGHT; p += 4099)
         ASSERT_EQ(framebuffer.pixels[p], cube_bg->pixels[p]) << p;
     parts_free_all();
@@ -104,6 +107,37 @@ TEST(Timeline, RenderReceivesTheSeconds) {
     const TimelineEntry row = {[](float s) { seen = s; }, 0, 1};
     timeline_run_table(&row, 1, 0, 1.25f);
     EXPECT_EQ(seen, 1.25f);
+}
+
+// The frame's clear is held until something draws: triangles drawn after it land on the clear,
+// with one drawing thread (the fillers draw at once) and with several.
+TEST(ShowFrame, TheHeldClearIsDrawnBeforeTriangles) {
+    ASSERT_EQ(display_open_offscreen(1), 0);
+    MeshVertex v[3] = {};
+    const float corners[3][2] = {{20.5f, 30.5f}, {300.5f, 60.5f}, {90.5f, 400.5f}};
+    for (int i = 0; i < 3; i++) {
+        v[i].sx = corners[i][0];
+        v[i].sy = corners[i][1];
+        v[i].rhw = 1.0f;
+    }
+    auto draw = [&](bool held) {
+        frame_clear(0xFF000000u);
+        draw_queue_flush();
+        if (held) frame_clear_held(0xFF7F7F7Fu);
+        else frame_clear(0xFF7F7F7Fu);
+        polygon_draw_fan(v, 3, DOUBLE_SIDED, 0xFFC03010u, nullptr, RENDER_FLAT);
+        draw_queue_flush();
+        return std::vector<uint32_t>(framebuffer.pixels, framebuffer.pixels + SCREEN_WIDTH * SCREEN_HEIGHT);
+    };
+    for (int threads : {1, 3}) {
+        ASSERT_EQ(draw_queue_start(threads), 0);
+        std::vector<uint32_t> want = draw(false);
+        EXPECT_EQ(want[100 * SCREEN_WIDTH + 100], 0xFFC03010u);  // inside
+        EXPECT_EQ(want[0], 0xFF7F7F7Fu);
+        EXPECT_TRUE(draw(true) == want) << threads << " threads";
+        draw_queue_stop();
+    }
+    display_close();
 }
 
 }  // namespace

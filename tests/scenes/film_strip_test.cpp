@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "gfx/blit.h"
 #include "gfx/display.h"
 #include "gfx/draw_queue.h"
 #include "gfx/image.h"
@@ -125,6 +126,39 @@ TEST_F(FilmStrip, TwoCelsInOnePassMatchTwoPlainPassesOnEveryPath) {
         ASSERT_EQ(screen(), expect) << "scalar, trial " << trial;
     }
     image_free(im);
+}
+
+// Over a held background the doubling copies it in the same pass: the same bytes as the copy and
+// then the doubling, on every path and at every thread count (each thread copies its own rows).
+TEST_F(FilmStrip, DoublingOverAHeldBackgroundIsTheCopyThenTheDoubling) {
+    srand(21);
+    Image* base = image_new(650, 483);  // rows longer than the screen's
+    Image* im = image_new(331, 257);
+    random_fill(base->pixels, 650 * 483);
+    for (int trial = 0; trial < 12; trial++) {
+        random_fill(im->pixels, 331 * 257);
+        int sx = trial == 11 ? 400 : rand() % 20, sy = rand() % 20, w = trial % 4 == 0 ? 320 : 1 + rand() % 330;
+        int h = trial % 4 == 0 ? 240 : 1 + rand() % 250;
+        uint32_t opacity = (uint32_t)rand(), mode = (trial & 1) * 3;
+        std::vector<uint32_t> expect(640 * 480);
+        for (int y = 0; y < 480; y++) memcpy(&expect[y * 640], base->pixels + y * 650, 640 * 4);
+        ref_blit_double(expect, im, sx, sy, w, h, opacity, mode);
+        for (int threads : {1, 3}) {
+            ASSERT_EQ(draw_queue_start(threads), 0);
+            for (int level : simd_levels()) {
+                simd_use_level(level);
+                random_fill(framebuffer.pixels, 640 * 480);
+                image_draw_base(base);
+                if (trial % 3 == 2) image_blit_double_scalar(im, sx, sy, w, h, opacity, mode);
+                else image_blit_double(im, sx, sy, w, h, opacity, mode);
+                draw_queue_flush();
+                ASSERT_TRUE(screen() == expect) << simd_level_name(level) << ", " << threads << " threads, trial " << trial;
+            }
+            draw_queue_stop();
+        }
+    }
+    image_free(im);
+    image_free(base);
 }
 
 TEST_F(FilmStrip, DoublingBlitStaysInsideImageAndScreen) {
