@@ -67,6 +67,25 @@ void BM_image_blit_path(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kPixels);
 }
 
+// The scan-line overlay: one colour a row, every other row clear and the others dark, blitted from
+// the picture (0) or from its row colours (1), which reads no source pixels.
+void BM_scanlines(benchmark::State& state) {
+    bench_open();
+    static Image* lines = nullptr;
+    static uint32_t colours[SCREEN_HEIGHT];
+    if (!lines) {
+        lines = image_new(SCREEN_WIDTH, SCREEN_HEIGHT);
+        for (int i = 0; i < kPixels; i++) lines->pixels[i] = (i / SCREEN_WIDTH) % 2 ? 0x6E000000u : 0u;
+        image_row_colours(lines, colours);
+    }
+    for (auto _ : state) {
+        if (state.range(0)) image_blit_rows(colours, SCREEN_WIDTH, SCREEN_HEIGHT, 0, 0, 196, 0);
+        else image_blit(lines, 0, 0, 196, 0);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kPixels);
+}
+
 void BM_image_draw(benchmark::State& state) {
     bench_open();
     Image* image = bench_image();
@@ -111,6 +130,7 @@ void BM_depth_fill(benchmark::State& state) {
 BENCHMARK(BM_memcpy);
 BENCHMARK(BM_image_blit)->Arg(0)->Arg(1)->Arg(5)->Arg(7);
 BENCHMARK(BM_image_blit_path)->Arg(BLIT_PATH_SCALAR)->Arg(BLIT_PATH_SSE2);
+BENCHMARK(BM_scanlines)->Arg(0)->Arg(1);
 BENCHMARK(BM_image_draw)->Arg(0)->Arg(1)->Arg(3);
 BENCHMARK(BM_image_draw_path)->Arg(BLIT_PATH_SCALAR)->Arg(BLIT_PATH_SSE2);
 BENCHMARK(BM_frame_clear);
