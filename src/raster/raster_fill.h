@@ -267,35 +267,66 @@ static inline void fill_run(const RasterFill& f, uint32_t* fb, int32_t* zb, uint
     }
 }
 
-// The covered run of one row: offsets [*lo, *hi] from min_x for edge values e at min_x; false when
-// the row has none.
-static inline bool fill_row_span(const int64_t* e, const int64_t* sx, const double* inv, int width,
-                                 int* lo, int* hi) {
-    int64_t l = 0, h = width - 1;
-    for (int k = 0; k < 3; k++) {
-        const int64_t ek = e[k], ak = sx[k];
-        if (ak > 0) {
-            if (ek < 0) {
-                // First offset with ek + ak x >= 0: estimated in double, settled exactly.
-                int64_t first = (int64_t)((double)(-ek) * inv[k]);
-                if (first > h + 1) first = h + 1;
-                while (first <= h && ek + ak * first < 0) first++;
-                while (first > 0 && ek + ak * (first - 1) >= 0) first--;
-                if (first > l) l = first;
-            }
-        } else if (ak < 0) {
-            if (ek < 0) return false;
-            if (ek + ak * h < 0) {
-                int64_t last = (int64_t)((double)ek * -inv[k]);
-                if (last > h) last = h;
-                while (last >= 0 && ek + ak * last < 0) last--;
-                while (last < h && ek + ak * (last + 1) >= 0) last++;
-                if (last < h) h = last;
-            }
-        } else if (ek < 0) {
-            return false;
+// The covered runs of the box's rows, found exactly and stepped from row to row. Each edge bounds a
+// row's run on one side: one whose value grows to the right (esx > 0) gives the first covered
+// offset, one whose value falls gives the last, kept as minus the first offset of the mirrored row.
+// Either bound is the ceiling of a quotient carried with its remainder, so going down a row adds
+// the quotient and remainder of esy and never divides: the runs are the pixels whose three edge
+// values are >= 0, bit for bit.
+struct RunEdge {
+    int64_t bound;           // ceil(-e / div) for the edge value e at the box's left
+    int64_t rem;             // e + div x bound, in [0, div)
+    int64_t div;             // |esx|
+    int64_t step_q, step_r;  // esy = step_q x div + step_r, step_r in [0, div)
+};
+
+// Edge 0 bounds the run's left end, edge 2 its right end, edge 1 either (the offsets leave the other
+// side alone) or neither, for a horizontal edge, which bounds the rows instead.
+struct RunWalk {
+    RunEdge edge[3];
+    int64_t off_left, off_right;
+    int64_t e[3], esy[3];  // each edge's value at the box's top-left pixel and its row step
+    double inv[3];         // 1 / div; 0 for a horizontal edge
+};
+
+// floor(n / d) for d > 0, and the remainder: estimated with the reciprocal inv, settled exactly (the
+// product wraps as the true remainder does not). The estimate is off by at most one unless the
+// quotient is beyond 2^50, so the settling is branch-free but for that case.
+static inline int64_t run_floor_div(int64_t n, int64_t d, double inv, int64_t* rem) {
+    int64_t q = (int64_t)((double)n * inv);
+    int64_t r = (int64_t)((uint64_t)n - (uint64_t)q * (uint64_t)d);
+    const int64_t below = r < 0, above = r >= d;
+    q += above - below;
+    r += (d & -below) - (d & -above);
+    if (__builtin_expect(r < 0 || r >= d, 0)) {
+        while (r < 0) {
+            q--;
+            r += d;
+        }
+        while (r >= d) {
+            q++;
+            r -= d;
         }
     }
+    *rem = r;
+    return q;
+}
+
+// The run of the walk's current row as offsets [*lo, *hi] within width; false when the row has none.
+// Then steps the walk to the next row.
+static inline bool run_walk_row(RunWalk* w, int width, int* lo, int* hi) {
+    RunEdge* e = w->edge;
+    int64_t l = e[1].bound - w->off_left, h = w->off_right - e[1].bound;
+    if (e[0].bound > l) l = e[0].bound;
+    if (-e[2].bound < h) h = -e[2].bound;
+    for (int k = 0; k < 3; k++) {
+        // Branch-free: whether the remainder wraps differs from row to row.
+        const int64_t rem = e[k].rem + e[k].step_r, wrap = rem >= e[k].div;
+        e[k].rem = rem - (e[k].div & -wrap);
+        e[k].bound -= e[k].step_q + wrap;
+    }
+    if (l < 0) l = 0;
+    if (h > width - 1) h = width - 1;
     if (l > h) return false;
     *lo = (int)l;
     *hi = (int)h;
@@ -308,9 +339,79 @@ struct FillSetup {
     RasterFill f;
     uint32_t start[ATTR_COUNT], step_x[ATTR_COUNT], step_y[ATTR_COUNT];
     int64_t e[3], esx[3], esy[3];
-    double inv[3];  // 1 / esx, for the run search of wide boxes
     int min_x, min_y, max_x, max_y;
+    int y_first, y_last;  // the box's rows between the top and bottom corners
 };
+
+// The walk at row offset dy from the box's top, formed afresh (past rows other threads draw).
+static inline void run_walk_seek(RunWalk* w, int64_t dy) {
+    for (int k = 0; k < 3; k++) {
+        if (w->inv[k] == 0.0) continue;
+        RunEdge& r = w->edge[k];
+        r.bound = -run_floor_div(w->e[k] + w->esy[k] * dy, r.div, w->inv[k], &r.rem);
+    }
+}
+
+// The walk of the rows *y_first..*y_last, at the first; a horizontal edge may move either end,
+// leaving *y_first > *y_last when no row holds a covered pixel. Out of line: the same for every mode.
+__attribute__((noinline)) static void run_walk_start(const FillSetup& s, RunWalk* w, int* y_first, int* y_last) {
+    // Edge 0 bounds the left end of the runs, edge 2 the right end: a drawn triangle has both.
+    int left = 0, right = 0;
+    for (int k = 0; k < 3; k++) {
+        if (s.esx[k] > 0) left = k;
+        if (s.esx[k] < 0) right = k;
+    }
+    const int order[3] = {left, 3 - left - right, right};
+    int64_t first = *y_first, last = *y_last;
+    const int64_t big = (int64_t)1 << 62;
+    for (int k = 0; k < 3; k++) {
+        const int64_t sx = s.esx[order[k]], sy = s.esy[order[k]], e = s.e[order[k]];
+        RunEdge& r = w->edge[k];
+        w->e[k] = e;
+        w->esy[k] = sy;
+        if (sx == 0) {
+            // A horizontal edge leaves the runs alone and bounds the rows: e + esy x dy >= 0.
+            if (sy > 0) {
+                const int64_t q = e / sy - (e % sy != 0 && e < 0 ? 1 : 0);
+                if (s.min_y - q > first) first = s.min_y - q;
+            } else if (sy < 0) {
+                const int64_t q = e / -sy - (e % -sy != 0 && e < 0 ? 1 : 0);
+                if (s.min_y + q < last) last = s.min_y + q;
+            } else if (e < 0) {
+                last = first - 1;
+            }
+            w->inv[k] = 0.0;
+            r.bound = -(big >> 1);
+            r.rem = r.step_q = r.step_r = 0;
+            r.div = 1;
+            w->off_left = w->off_right = 0;
+            continue;
+        }
+        r.div = sx > 0 ? sx : -sx;
+        w->inv[k] = 1.0 / (double)r.div;
+        r.step_q = run_floor_div(sy, r.div, w->inv[k], &r.step_r);
+        if (k == 1) {
+            w->off_left = sx > 0 ? 0 : big;
+            w->off_right = sx > 0 ? big : 0;
+        }
+    }
+    *y_first = first > *y_last ? *y_last + 1 : (int)first;
+    *y_last = last < *y_first ? *y_first - 1 : (int)last;
+    run_walk_seek(w, *y_first - s.min_y);
+}
+
+// The box's rows between the top and bottom corners: a row above the top corner or below the
+// bottom one holds no pixel centre of the triangle. Empty when none of the box's rows is.
+static inline void fill_corner_rows(const RasterTriangle* t, FillSetup* s) {
+    const int64_t y0 = raster_fixed(t->vert0->sy), y1 = raster_fixed(t->vert1->sy);
+    const int64_t y2 = raster_fixed(t->vert2->sy);
+    int64_t top = y0 < y1 ? y0 : y1, bottom = y0 < y1 ? y1 : y0;
+    if (y2 < top) top = y2;
+    if (y2 > bottom) bottom = y2;
+    const int64_t first = -((-top) >> 5), last = bottom >> 5;
+    s->y_first = first > t->min_y ? (first > t->max_y ? t->max_y + 1 : (int)first) : t->min_y;
+    s->y_last = last < t->max_y ? (last < t->min_y ? t->min_y - 1 : (int)last) : t->max_y;
+}
 
 // Set-up and the planes of the mode's attributes; false when the triangle is not drawn.
 template <uint32_t M>
@@ -329,10 +430,12 @@ static inline bool fill_setup(RasterTriangle* t, const Texture* texture, FillSet
     if constexpr (T::depth || T::shadow_pass)
         gradient_from_basis(&gb, &g[ATTR_DEPTH], v0->sz * 16383.0f, v1->sz * 16383.0f, v2->sz * 16383.0f);
     if constexpr (T::vertex_colour) {
-        for (int c = 0; c < 4; c++) {
-            int sh = 24 - 8 * c;
-            gradient_from_basis(&gb, &g[ATTR_A + c], (float)(v0->colour >> sh & 255),
-                                (float)(v1->colour >> sh & 255), (float)(v2->colour >> sh & 255));
+        for (int c = 0; c < 4; c += 2) {
+            const int sh = 24 - 8 * c, sl = sh - 8;
+            gradient_pair_from_basis(&gb, &g[ATTR_A + c], &g[ATTR_A + c + 1], (float)(v0->colour >> sh & 255),
+                                     (float)(v1->colour >> sh & 255), (float)(v2->colour >> sh & 255),
+                                     (float)(v0->colour >> sl & 255), (float)(v1->colour >> sl & 255),
+                                     (float)(v2->colour >> sl & 255));
         }
     }
     if constexpr (T::textured) {
@@ -358,8 +461,8 @@ static inline bool fill_setup(RasterTriangle* t, const Texture* texture, FillSet
     if constexpr (T::linear_uv) {
         const Texture* src = T::bump_only ? raster_bump_map : texture;
         float w = (float)src->width, h = (float)src->height;
-        gradient_from_basis(&gb, &g[ATTR_U], v0->u * w, v1->u * w, v2->u * w);
-        gradient_from_basis(&gb, &g[ATTR_V], v0->v * h, v1->v * h, v2->v * h);
+        gradient_pair_from_basis(&gb, &g[ATTR_U], &g[ATTR_V], v0->u * w, v1->u * w, v2->u * w, v0->v * h,
+                                 v1->v * h, v2->v * h);
     }
     if constexpr (T::perspective) {
         double w = (double)(float)texture->width, h = (double)(float)texture->height;
@@ -373,16 +476,16 @@ static inline bool fill_setup(RasterTriangle* t, const Texture* texture, FillSet
     }
     if constexpr (T::env) {
         float w = (float)raster_env_map->width, h = (float)raster_env_map->height;
-        gradient_from_basis(&gb, &g[ATTR_EU], v0->env_u * w, v1->env_u * w, v2->env_u * w);
-        gradient_from_basis(&gb, &g[ATTR_EV], v0->env_v * h, v1->env_v * h, v2->env_v * h);
+        gradient_pair_from_basis(&gb, &g[ATTR_EU], &g[ATTR_EV], v0->env_u * w, v1->env_u * w, v2->env_u * w,
+                                 v0->env_v * h, v1->env_v * h, v2->env_v * h);
     }
     if constexpr (T::shadow) {
         f.shadow = depth_buffer2->values;
         f.shadow_w = depth_buffer2->width;
         f.shadow_h = depth_buffer2->height;
         float w = (float)depth_buffer2->width, h = (float)depth_buffer2->height;
-        gradient_from_basis(&gb, &g[ATTR_EU], v0->env_u * w, v1->env_u * w, v2->env_u * w);
-        gradient_from_basis(&gb, &g[ATTR_EV], v0->env_v * h, v1->env_v * h, v2->env_v * h);
+        gradient_pair_from_basis(&gb, &g[ATTR_EU], &g[ATTR_EV], v0->env_u * w, v1->env_u * w, v2->env_u * w,
+                                 v0->env_v * h, v1->env_v * h, v2->env_v * h);
     }
     if constexpr (T::mipmap) {
         f.level = mip_level_select(t, texture);
@@ -408,13 +511,13 @@ static inline bool fill_setup(RasterTriangle* t, const Texture* texture, FillSet
         s->esx[k] = t->wide_edge[k][0];
         s->esy[k] = t->wide_edge[k][1];
         s->e[k] = t->wide_edge[k][2] + s->esx[k] * t->min_x + s->esy[k] * t->min_y;
-        s->inv[k] = s->esx[k] != 0 ? 1.0 / (double)s->esx[k] : 0.0;
     }
     s->min_x = t->min_x;
     s->min_y = t->min_y;
     s->max_x = t->max_x;
     s->max_y = t->max_y;
-    return true;
+    fill_corner_rows(t, s);
+    return s->y_first <= s->y_last;
 }
 
 // Always inlined, so that the generic walk and steps compiled inside an AVX2 filler inline the
@@ -441,11 +544,10 @@ template <uint32_t M, class L>
 RASTER_INLINE void fill_run_lanes(const RasterFill& f, const LaneSteps<L>& s, uint32_t* fb, int32_t* zb,
                                   const uint32_t* first, int n);
 
-// Packed edge tests for a box of 4 x L::N columns and rows + 1 rows from the edge values e: true,
-// with each edge's row start, row step and group step in lanes, when every value fits 32 bits.
+// Whether packed 32-bit edge tests serve a box of up to 4 x L::N columns and rows + 1 rows from
+// the edge values e: every value they form must fit.
 template <class L>
-RASTER_INLINE bool edges_fit_32(const FillSetup& s, const int64_t e[3], int rows, typename L::V row_edge[3],
-                                typename L::V edge_step_y[3], typename L::V edge_step[3]) {
+RASTER_INLINE bool edges_fit_32(const FillSetup& s, const int64_t e[3], int rows) {
     const int last = 4 * L::N - 1;
     for (int k = 0; k < 3; k++) {
         for (int c = 0; c < 4; c++) {
@@ -456,42 +558,98 @@ RASTER_INLINE bool edges_fit_32(const FillSetup& s, const int64_t e[3], int rows
         if (group_step < INT32_MIN || group_step > INT32_MAX || s.esy[k] < INT32_MIN || s.esy[k] > INT32_MAX)
             return false;
     }
-    for (int k = 0; k < 3; k++) {
-        row_edge[k] = L::ramp((uint32_t)e[k], (uint32_t)s.esx[k]);
-        edge_step_y[k] = L::set1((int32_t)s.esy[k]);
-        edge_step[k] = L::set1((int32_t)s.esx[k] * L::N);
-    }
     return true;
 }
 
-// The box walk. Each row finds its run of covered pixels, then draws it: one pixel at a time on the
-// portable path, in groups of L::N lanes otherwise (the last group masked to the run). A row's edge
-// and attribute values are the box's start plus step_y x the row's offset, kept by adding.
-template <uint32_t M, class L>
+// Whether a box takes packed edge tests (narrow, up to `groups` groups, and fitting 32 bits) rather
+// than the run walk, which costs more per triangle and less per row.
+template <class L>
+RASTER_INLINE bool fill_box_tested(const FillSetup& s, int groups) {
+    if (s.max_x - s.min_x + 1 > groups * L::N) return false;
+    int64_t e[3];
+    for (int k = 0; k < 3; k++) e[k] = s.e[k] + s.esy[k] * (int64_t)(s.y_first - s.min_y);
+    return edges_fit_32<L>(s, e, s.y_last - s.y_first);
+}
+
+// Where a row's run comes from: packed edge tests of the edge values at the box's left (narrow
+// boxes), or the run walk (the others). Either starts at the box's row y_first and goes down.
+template <class L, bool WALK>
+struct RowRuns;
+
+template <class L>
+struct RowRuns<L, true> {
+    RunWalk walk;
+    int min_y, width;
+    RASTER_INLINE void start(const FillSetup& s, int* y_first, int* y_last) {
+        min_y = s.min_y;
+        width = s.max_x - s.min_x + 1;
+        run_walk_start(s, &walk, y_first, y_last);
+    }
+    RASTER_INLINE void seek(int y) { run_walk_seek(&walk, y - min_y); }
+    RASTER_INLINE bool next(int* lo, int* hi) { return run_walk_row(&walk, width, lo, hi); }
+};
+
+template <class L>
+struct RowRuns<L, false> {
+    typedef typename L::V V;
+    V row_edge[3], edge_step_y[3], edge_step[3];
+    const FillSetup* s;
+    int width;
+    RASTER_INLINE void start(const FillSetup& setup, int* y_first, int*) {
+        s = &setup;
+        width = setup.max_x - setup.min_x + 1;
+        seek(*y_first);
+        for (int k = 0; k < 3; k++) {
+            edge_step_y[k] = L::set1((int32_t)setup.esy[k]);
+            edge_step[k] = L::set1((int32_t)setup.esx[k] * L::N);
+        }
+    }
+    RASTER_INLINE void seek(int y) {
+        for (int k = 0; k < 3; k++)
+            row_edge[k] = L::ramp((uint32_t)(s->e[k] + s->esy[k] * (int64_t)(y - s->min_y)), (uint32_t)s->esx[k]);
+    }
+    // A coverage bit mask of the row, the run from its lowest to its highest set bit.
+    RASTER_INLINE bool next(int* lo, int* hi) {
+        uint64_t mask = 0;
+        V e0 = row_edge[0], e1 = row_edge[1], e2 = row_edge[2];
+        for (int g = 0; g < width; g += L::N) {
+            mask |= (uint64_t)(~L::signs(L::or_(L::or_(e0, e1), e2)) & ((1 << L::N) - 1)) << g;
+            e0 = L::add32(e0, edge_step[0]);
+            e1 = L::add32(e1, edge_step[1]);
+            e2 = L::add32(e2, edge_step[2]);
+        }
+        for (int k = 0; k < 3; k++) row_edge[k] = L::add32(row_edge[k], edge_step_y[k]);
+        mask &= (1ull << width) - 1;
+        if (!mask) return false;
+        *lo = __builtin_ctzll(mask);
+        *hi = 63 - __builtin_clzll(mask);
+        return true;
+    }
+};
+
+// The box walk. Each row takes its run of covered pixels from R, then draws it: one pixel at a time
+// on the portable path, in groups of L::N lanes otherwise (the last group masked to the run). A
+// row's attribute values are the box's start plus step_y x the row's offset, kept by adding.
+template <uint32_t M, class L, bool WALK>
 RASTER_INLINE void fill_rows(const FillSetup& s) {
     using T = RasterMode<M>;
-    typedef typename L::V V;
     constexpr uint32_t used = T::attrs;
     constexpr bool lanes = L::N > 1;
-    const int y_first = s.min_y, y_last = s.max_y;
+    int y_first = s.y_first, y_last = s.y_last;
+    RowRuns<L, WALK> runs;
+    runs.start(s, &y_first, &y_last);
+    if (y_first > y_last) return;
     const uint32_t skip = (uint32_t)(y_first - s.min_y);
     uint32_t row_attr[ATTR_COUNT];
     for (int k = 0; k < ATTR_COUNT; k++)
         if (used & (1u << k)) row_attr[k] = s.start[k] + s.step_y[k] * skip;
-    int64_t e[3];
-    for (int k = 0; k < 3; k++) e[k] = s.e[k] + s.esy[k] * (int64_t)skip;
-    const int width = s.max_x - s.min_x + 1;
     size_t row = (size_t)y_first * SCREEN_WIDTH + (size_t)s.min_x;
     uint32_t* fb_row = T::shadow_pass ? nullptr : framebuffer.pixels + row;
     int32_t* zb_row = nullptr;
     if constexpr (T::shadow_pass) zb_row = depth_buffer2->values + row;
     else if constexpr (T::depth) zb_row = depth_buffer->values + row;
 
-    // Narrow boxes (up to four groups) whose edge values fit 32 bits find a row's run from packed
-    // edge tests: a coverage bit mask, the run from its lowest to its highest set bit.
     [[maybe_unused]] LaneSteps<L> steps;
-    [[maybe_unused]] V row_edge[3], edge_step_y[3], edge_step[3];
-    bool narrow = false;
     if constexpr (lanes) {
         for (int k = 0; k < ATTR_COUNT; k++) {
             if (used & (1u << k)) {
@@ -499,8 +657,6 @@ RASTER_INLINE void fill_rows(const FillSetup& s) {
                 steps.step[k] = L::set1((int32_t)(s.step_x[k] * (uint32_t)L::N));
             }
         }
-        narrow = width <= 4 * L::N &&
-                 edges_fit_32<L>(s, e, y_last - y_first, row_edge, edge_step_y, edge_step);
     }
     const DrawBand* band = draw_band;
     for (int y = y_first; y <= y_last; y++) {
@@ -509,41 +665,15 @@ RASTER_INLINE void fill_rows(const FillSetup& s) {
             const int next = band->next[y];
             if (next > y_last) break;
             const int64_t jump = next - y;
-            for (int k = 0; k < 3; k++) e[k] += s.esy[k] * jump;
             for (int k = 0; k < ATTR_COUNT; k++)
                 if (used & (1u << k)) row_attr[k] += s.step_y[k] * (uint32_t)jump;
             if (fb_row) fb_row += SCREEN_WIDTH * jump;
             if (zb_row) zb_row += SCREEN_WIDTH * jump;
-            if constexpr (lanes)
-                if (narrow)
-                    for (int k = 0; k < 3; k++) row_edge[k] = L::ramp((uint32_t)e[k], (uint32_t)s.esx[k]);
+            runs.seek(next);
             y = next;
         }
-        int lo = 0, hi = 0;
-        bool any = false;
-        if (narrow) {
-            if constexpr (lanes) {
-                uint64_t mask = 0;
-                V e0 = row_edge[0], e1 = row_edge[1], e2 = row_edge[2];
-                for (int g = 0; g < width; g += L::N) {
-                    const V out = L::or_(L::or_(e0, e1), e2);
-                    mask |= (uint64_t)(~L::signs(out) & ((1 << L::N) - 1)) << g;
-                    e0 = L::add32(e0, edge_step[0]);
-                    e1 = L::add32(e1, edge_step[1]);
-                    e2 = L::add32(e2, edge_step[2]);
-                }
-                mask &= (1ull << width) - 1;
-                any = mask != 0;
-                if (any) {
-                    lo = __builtin_ctzll(mask);
-                    hi = 63 - __builtin_clzll(mask);
-                }
-                for (int k = 0; k < 3; k++) row_edge[k] = L::add32(row_edge[k], edge_step_y[k]);
-            }
-        } else {
-            any = fill_row_span(e, s.esx, s.inv, width, &lo, &hi);
-        }
-        if (any) {
+        int lo, hi;
+        if (runs.next(&lo, &hi)) {
             uint32_t first[ATTR_COUNT];
             for (int k = 0; k < ATTR_COUNT; k++)
                 if (used & (1u << k)) first[k] = row_attr[k] + s.step_x[k] * (uint32_t)lo;
@@ -559,7 +689,6 @@ RASTER_INLINE void fill_rows(const FillSetup& s) {
                 fill_run<M>(s.f, fb, zb, first, s.step_x, hi - lo + 1);
             }
         }
-        for (int k = 0; k < 3; k++) e[k] += s.esy[k];
         for (int k = 0; k < ATTR_COUNT; k++)
             if (used & (1u << k)) row_attr[k] += s.step_y[k];
         if (fb_row) fb_row += SCREEN_WIDTH;
@@ -586,9 +715,18 @@ constexpr bool fill_small_boxes_four() {
     return (!T::textured && !T::bump_only) || (T::textured && T::gouraud && !T::depth && !T::bilinear);
 }
 
-template <uint32_t M, class L>
+template <uint32_t M, class L, bool WALK>
 RASTER_INLINE void fill_rows_paired(const FillSetup& s);
 struct LanesSse2;
+
+// Boxes of up to two groups take packed edge tests; wider ones the run walk, whose set-up their
+// rows repay.
+template <uint32_t M, class L>
+RASTER_INLINE void fill_box(const FillSetup& s) {
+    if constexpr (L::N == 1) fill_rows<M, L, true>(s);
+    else if (fill_box_tested<L>(s, 2)) fill_rows<M, L, false>(s);
+    else fill_rows<M, L, true>(s);
+}
 
 template <uint32_t M, class L>
 RASTER_INLINE void fill_triangle(RasterTriangle* t, const Texture* texture) {
@@ -597,8 +735,12 @@ RASTER_INLINE void fill_triangle(RasterTriangle* t, const Texture* texture) {
 #if RASTER_HAVE_SSE2
     if constexpr (L::N == 8 && fill_small_boxes_four<M>()) {
         if (s.max_x - s.min_x < 8) {
-            if constexpr (fill_pairs_pay<M>()) fill_rows_paired<M, LanesSse2>(s);
-            else fill_rows<M, LanesSse2>(s);
+            if constexpr (fill_pairs_pay<M>()) {
+                if (fill_box_tested<LanesSse2>(s, 2)) fill_rows_paired<M, LanesSse2, false>(s);
+                else fill_rows_paired<M, LanesSse2, true>(s);
+            } else {
+                fill_box<M, LanesSse2>(s);
+            }
             return;
         }
     }
@@ -606,12 +748,13 @@ RASTER_INLINE void fill_triangle(RasterTriangle* t, const Texture* texture) {
 #if RASTER_HAVE_SSE2
     if constexpr (L::N > 1 && fill_pairs_pay<M>()) {
         if (s.max_x - s.min_x < 2 * L::N) {
-            fill_rows_paired<M, L>(s);
+            if (fill_box_tested<L>(s, 2)) fill_rows_paired<M, L, false>(s);
+            else fill_rows_paired<M, L, true>(s);
             return;
         }
     }
 #endif
-    fill_rows<M, L>(s);
+    fill_box<M, L>(s);
 }
 
 #include "raster/raster_wide.h"

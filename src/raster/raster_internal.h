@@ -2,6 +2,9 @@
 // channel operations and the filler table. Not for use outside src/raster.
 #pragma once
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include "gfx/display.h"
 #include "gfx/draw_queue.h"
 #include "raster/raster.h"
@@ -45,6 +48,10 @@ static inline int32_t raster_trunc_wrap(double value) {
     return (int32_t)(uint32_t)(uint64_t)(int64_t)value;
 }
 
+// A screen coordinate in 1/32 pixel, truncated toward zero, as set-up forms it (for coordinates
+// the set-up accepted).
+static inline int64_t raster_fixed(float coordinate) { return (int64_t)((double)coordinate * 32.0); }
+
 // What gradient_setup needs of the triangle, formed once for all the planes a filler sets up.
 struct GradientBasis {
     double step_x[3], step_y[3], constant[3];  // edge0..edge2, each rounded to single precision
@@ -53,22 +60,56 @@ struct GradientBasis {
 };
 void gradient_basis(const RasterTriangle* triangle, GradientBasis* basis);
 
-// gradient_setup on a basis: the same arithmetic in the same order.
-static inline void gradient_from_basis(const GradientBasis* b, Gradient* g, float value0, float value1,
-                                       float value2) {
-    const double wa = (double)(float)(b->inv_area * (double)value0);
-    const double wb = (double)(float)(b->inv_area * (double)value1);
-    const double wc = (double)(float)(b->inv_area * (double)value2);
-    // Each edge weights the value of the corner opposite it.
-    const int32_t sx = raster_trunc_wrap(b->step_x[0] * wc + b->step_x[1] * wa + b->step_x[2] * wb);
-    const int32_t sy = raster_trunc_wrap(b->step_y[0] * wc + b->step_y[1] * wa + b->step_y[2] * wb);
-    const double k = b->constant[0] * wc + b->constant[1] * wa + b->constant[2] * wb;
+// A plane's steps and start from its three sums, as gradient_setup forms them.
+__attribute__((always_inline)) static inline void gradient_finish(const GradientBasis* b, Gradient* g, double step_x,
+                                                                  double step_y, double k) {
+    const int32_t sx = raster_trunc_wrap(step_x);
+    const int32_t sy = raster_trunc_wrap(step_y);
     const int64_t k64 = (k > -9.2e18 && k < 9.2e18) ? (int64_t)k : 0;
     const uint64_t start = (uint64_t)(int64_t)sx * (uint64_t)(int64_t)b->min_x +
                            (uint64_t)(int64_t)sy * (uint64_t)(int64_t)b->min_y + (uint64_t)k64 + 1024u;
     g->step_x = sx;
     g->step_y = sy;
     g->start = (int32_t)(uint32_t)start;
+}
+
+// gradient_setup on a basis: the same arithmetic in the same order.
+__attribute__((always_inline)) static inline void gradient_from_basis(const GradientBasis* b, Gradient* g, float value0,
+                                                                      float value1, float value2) {
+    const double wa = (double)(float)(b->inv_area * (double)value0);
+    const double wb = (double)(float)(b->inv_area * (double)value1);
+    const double wc = (double)(float)(b->inv_area * (double)value2);
+    // Each edge weights the value of the corner opposite it.
+    gradient_finish(b, g, b->step_x[0] * wc + b->step_x[1] * wa + b->step_x[2] * wb,
+                    b->step_y[0] * wc + b->step_y[1] * wa + b->step_y[2] * wb,
+                    b->constant[0] * wc + b->constant[1] * wa + b->constant[2] * wb);
+}
+
+// Two planes at once, p and q, one in each lane of a pair of doubles: each lane does the operations
+// of gradient_from_basis in the same order and rounding, so both give the same bits.
+__attribute__((always_inline)) static inline void gradient_pair_from_basis(const GradientBasis* b, Gradient* gp,
+                                                                           Gradient* gq, float p0, float p1,
+                                                                           float p2, float q0, float q1, float q2) {
+#if defined(__SSE2__)
+    const __m128d inv = _mm_set1_pd(b->inv_area);
+    // The weights rounded to single precision and back, as the scalar casts do.
+    const __m128d wa = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_mul_pd(inv, _mm_set_pd((double)q0, (double)p0))));
+    const __m128d wb = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_mul_pd(inv, _mm_set_pd((double)q1, (double)p1))));
+    const __m128d wc = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_mul_pd(inv, _mm_set_pd((double)q2, (double)p2))));
+    double sum[3][2];
+    const double* rows[3] = {b->step_x, b->step_y, b->constant};
+    for (int i = 0; i < 3; i++) {
+        const double* e = rows[i];
+        const __m128d v = _mm_add_pd(_mm_add_pd(_mm_mul_pd(_mm_set1_pd(e[0]), wc), _mm_mul_pd(_mm_set1_pd(e[1]), wa)),
+                                     _mm_mul_pd(_mm_set1_pd(e[2]), wb));
+        _mm_storeu_pd(sum[i], v);
+    }
+    gradient_finish(b, gp, sum[0][0], sum[1][0], sum[2][0]);
+    gradient_finish(b, gq, sum[0][1], sum[1][1], sum[2][1]);
+#else
+    gradient_from_basis(b, gp, p0, p1, p2);
+    gradient_from_basis(b, gq, q0, q1, q2);
+#endif
 }
 
 // Per-byte operations on packed 0xAARRGGBB colours, all four bytes alike.

@@ -512,27 +512,6 @@ RASTER_INLINE void fill_run_lanes(const RasterFill& f, const LaneSteps<L>& s, ui
                          L::cmpgt32(L::set1(n - i), L::iota()));
 }
 
-// The covered run of the row whose edge values at the box's left are e (row_edge holds them packed
-// across the lanes when narrow): offsets lo..hi from min_x; false when the row has none.
-template <class L>
-RASTER_INLINE bool fill_row_run(const FillSetup& s, bool narrow, const int64_t* e, const typename L::V* row_edge,
-                                const typename L::V* edge_step, int width, int* lo, int* hi) {
-    if (!narrow) return fill_row_span(e, s.esx, s.inv, width, lo, hi);
-    uint64_t mask = 0;
-    typename L::V e0 = row_edge[0], e1 = row_edge[1], e2 = row_edge[2];
-    for (int g = 0; g < width; g += L::N) {
-        mask |= (uint64_t)(~L::signs(L::or_(L::or_(e0, e1), e2)) & ((1 << L::N) - 1)) << g;
-        e0 = L::add32(e0, edge_step[0]);
-        e1 = L::add32(e1, edge_step[1]);
-        e2 = L::add32(e2, edge_step[2]);
-    }
-    mask &= (1ull << width) - 1;
-    if (!mask) return false;
-    *lo = __builtin_ctzll(mask);
-    *hi = 63 - __builtin_clzll(mask);
-    return true;
-}
-
 // Per-triangle constants of the 2 x 2 tiles: each attribute's offsets across a tile's lanes and its
 // step from one tile to the next.
 struct TileSteps {
@@ -585,16 +564,14 @@ RASTER_INLINE bool fill_tiles_pay(int lo0, int hi0, int lo1, int hi1) {
 // both, as tiles where they need fewer groups than the two rows' runs. A row's attributes are formed
 // from the box's start as start + step_y x dy + step_x x dx (modulo 2^32, as the per-pixel steps
 // give them) rather than carried from row to row.
-template <uint32_t M, class L>
+template <uint32_t M, class L, bool WALK>
 RASTER_INLINE void fill_rows_paired(const FillSetup& s) {
     using T = RasterMode<M>;
-    typedef typename L::V V;
     constexpr uint32_t used = T::attrs;
-    const int y_first = s.min_y, y_last = s.max_y;
-    int64_t e[3];
-    for (int k = 0; k < 3; k++) e[k] = s.e[k];
-    const int width = s.max_x - s.min_x + 1;
-    const size_t origin = (size_t)y_first * SCREEN_WIDTH + (size_t)s.min_x;
+    int y_first = s.y_first, y_last = s.y_last;
+    RowRuns<L, WALK> runs;
+    runs.start(s, &y_first, &y_last);
+    const size_t origin = (size_t)s.min_y * SCREEN_WIDTH + (size_t)s.min_x;
     uint32_t* fb_box = T::shadow_pass ? nullptr : framebuffer.pixels + origin;
     int32_t* zb_box = nullptr;
     if constexpr (T::shadow_pass) zb_box = depth_buffer2->values + origin;
@@ -610,32 +587,23 @@ RASTER_INLINE void fill_rows_paired(const FillSetup& s) {
             tiles.step[k] = _mm_set1_epi32((int32_t)(s.step_x[k] * 2u));
         }
     }
-    // As in fill_rows: packed edge tests where the edge values fit 32 bits, the run search otherwise.
-    V row_edge[3], edge_step_y[3], edge_step[3];
-    const bool narrow = edges_fit_32<L>(s, e, y_last - y_first, row_edge, edge_step_y, edge_step);
     const DrawBand* band = draw_band;
     int y = y_first;
     while (y <= y_last) {
         if (band && !band->owns[y]) {
-            // Other threads draw this row: go to this one's next row, with the edges it has there.
+            // Other threads draw this row: go to this one's next row, with the runs it has there.
             const int next = band->next[y];
             if (next > y_last) break;
-            for (int k = 0; k < 3; k++) e[k] += s.esy[k] * (int64_t)(next - y);
-            if (narrow)
-                for (int k = 0; k < 3; k++) row_edge[k] = L::ramp((uint32_t)e[k], (uint32_t)s.esx[k]);
+            runs.seek(next);
             y = next;
         }
         // This row and the next when this thread draws it too: a tile never holds rows of two bands.
         const int count = y < y_last && draw_band_owns(band, y + 1) ? 2 : 1;
         int lo[2] = {0, 0}, hi[2] = {0, 0};
         bool any[2] = {false, false};
-        for (int r = 0; r < count; r++) {
-            any[r] = fill_row_run<L>(s, narrow, e, row_edge, edge_step, width, &lo[r], &hi[r]);
-            for (int k = 0; k < 3; k++) e[k] += s.esy[k];
-            if (narrow)
-                for (int k = 0; k < 3; k++) row_edge[k] = L::add32(row_edge[k], edge_step_y[k]);
-        }
-        const uint32_t dy = (uint32_t)(y - y_first);
+        for (int r = 0; r < count; r++) any[r] = runs.next(&lo[r], &hi[r]);
+        // Attributes count rows from the box's top, where their planes start.
+        const uint32_t dy = (uint32_t)(y - s.min_y);
         const size_t at = (size_t)dy * SCREEN_WIDTH;
         uint32_t* fb_row = fb_box ? fb_box + at : nullptr;
         int32_t* zb_row = zb_box ? zb_box + at : nullptr;

@@ -15,7 +15,7 @@ static int64_t setup_fixed(float coordinate, int* ok) {
         *ok = 0;
         return 0;
     }
-    return (int64_t)v;
+    return raster_fixed(coordinate);
 }
 
 // The edge in 64 bits; the stored record keeps the low 32 bits of each field.

@@ -256,6 +256,89 @@ TEST_P(Differential, NarrowTrianglesMatchReference) {
     EXPECT_GT(drawn_pixels, 3000) << "mode " << std::hex << mode;
 }
 
+// Triangles whose run bounds are hard to get exactly right from row to row: corners on pixel
+// centres with horizontal top or bottom edges (where the fill rule drops or keeps a whole row),
+// boxes of one to three rows, long slivers at shallow and steep angles, boxes wider than the packed
+// edge tests take, tips a pixel or two wide at the screen's right edge, and corners millions of
+// pixels away whose edges cross the screen, where the edge values leave 32 bits.
+TEST_P(Differential, RowBoundsMatchReferenceOnAwkwardTriangles) {
+    const uint32_t mode = GetParam();
+    TestRandom r{0xB0B5EEDull ^ mode};
+    const int batches = 4, per_batch = 120;
+    long drawn_pixels = 0;
+    for (int batch = 0; batch < batches; batch++) {
+        DiffMaps maps = diff_maps_new(&r, mode);
+        diff_buffers_randomise(&r);
+        RefBuffers start, ref;
+        ref_capture(&start);
+        ref = start;
+        std::vector<MeshVertex> verts((size_t)per_batch * 3);
+        std::vector<RasterTriangle> tris(per_batch);
+        for (int i = 0; i < per_batch; i++) {
+            float x[3], y[3];
+            const float cx = (float)test_random_int(&r, -10, 650), cy = (float)test_random_int(&r, -10, 490);
+            switch (i % 5) {
+            case 0: {  // pixel-centre corners, a horizontal edge on top or at the bottom
+                const float w = (float)test_random_int(&r, 1, 300), h = (float)test_random_int(&r, 0, 3);
+                const float dir = test_random_int(&r, 0, 1) ? 1.0f : -1.0f;
+                x[0] = cx, y[0] = cy, x[1] = cx + w, y[1] = cy;
+                x[2] = cx + (float)test_random_int(&r, -40, 340), y[2] = cy + dir * (h == 0 ? 0.5f : h);
+                break;
+            }
+            case 1: {  // a long sliver at any angle
+                const float a = test_random_float(&r, 0, 6.2832f), len = test_random_float(&r, 20, 600);
+                x[0] = cx, y[0] = cy, x[1] = cx + len * std::cos(a), y[1] = cy + len * std::sin(a);
+                x[2] = (x[0] + x[1]) * 0.5f + test_random_float(&r, -1.5f, 1.5f);
+                y[2] = (y[0] + y[1]) * 0.5f + test_random_float(&r, -1.5f, 1.5f);
+                break;
+            }
+            case 2: {  // a wide box one to three rows tall
+                const float w = test_random_float(&r, 9, 400);
+                x[0] = cx, y[0] = cy + test_random_float(&r, -0.5f, 0.5f);
+                x[1] = cx + w, y[1] = cy + test_random_float(&r, -1.5f, 1.5f);
+                x[2] = cx + test_random_float(&r, 0, w), y[2] = cy + test_random_float(&r, -1.5f, 2.5f);
+                break;
+            }
+            case 3: {  // a tip of one or two pixels at the right edge of the screen
+                const float tip = 639.0f + test_random_float(&r, -1.2f, 0.9f);
+                x[0] = tip, y[0] = cy, x[1] = tip - test_random_float(&r, 10, 200);
+                y[1] = cy - test_random_float(&r, 0, 30), x[2] = x[1] + test_random_float(&r, -5, 5);
+                y[2] = cy + test_random_float(&r, 0, 30);
+                break;
+            }
+            default: {  // corners far away, edges across the screen
+                const float far = test_random_float(&r, 1e5f, 3e7f);
+                x[0] = cx, y[0] = cy;
+                x[1] = cx + far * test_random_float(&r, -1, 1), y[1] = cy + far * test_random_float(&r, -1, 1);
+                x[2] = x[1] + test_random_float(&r, -3e3f, 3e3f), y[2] = y[1] + test_random_float(&r, -3e3f, 3e3f);
+                break;
+            }
+            }
+            MeshVertex* v = &verts[(size_t)i * 3];
+            for (int k = 0; k < 3; k++)
+                v[k] = test_vertex(x[k], y[k], test_random_float(&r, 0.002f, 1.3f), test_random_float(&r, -2.5f, 2.5f),
+                                   test_random_float(&r, -2.5f, 2.5f), test_random_float(&r, -1, 2),
+                                   test_random_float(&r, -1, 2), test_random_u32(&r));
+            tris[i].vert0 = &v[0];
+            tris[i].vert1 = &v[1];
+            tris[i].vert2 = &v[2];
+            tris[i].colour = test_random_u32(&r);
+            tris[i].flags = DOUBLE_SIDED;
+            ref_draw(&ref, tris[i].vert0, tris[i].vert1, tris[i].vert2, tris[i].flags, tris[i].colour,
+                     maps.tex, maps.env, maps.bump, mode);
+        }
+        char what[32];
+        snprintf(what, sizeof what, "awkward batch %d", batch);
+        diff_check_paths(start, ref, tris.data(), per_batch, maps.tex, mode, what);
+        if (HasFatalFailure()) return;
+        for (int i = 0; i < 640 * 480; i++)
+            drawn_pixels += ref.frame[i] != start.frame[i] || ref.depth[i] != start.depth[i] ||
+                            ref.shadow[i] != start.shadow[i];
+        diff_maps_free(&maps);
+    }
+    EXPECT_GT(drawn_pixels, 3000) << "mode " << std::hex << mode;
+}
+
 INSTANTIATE_TEST_SUITE_P(AllModes, Differential, ::testing::ValuesIn(test_drawn_modes()),
                          [](const ::testing::TestParamInfo<uint32_t>& info) {
                              char name[16];
