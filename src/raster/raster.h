@@ -2,6 +2,7 @@
 // and the three drawing entries. Only 39 exact mode values draw; any other value draws nothing.
 #pragma once
 #include <cstdint>
+#include "gfx/display.h"
 #include "gfx/image.h"
 
 // Twelve 32-bit fields in this order; the rasterizer reads sx, sy, sz, u, v, env_u, env_v, colour.
@@ -59,6 +60,31 @@ struct Gradient {
     int32_t step_y;
     int32_t start;
 };
+
+// Which corner bounds a triangle's box, by the way its three edges run (bit i set where edge i runs
+// toward greater x, or toward lesser y, ties included): {least, greatest} for x, {greatest, least}
+// for y. 0 and 7 cannot close a triangle; set-up refuses them.
+extern const int raster_box_corners[8][2];
+
+// The box set-up walks, from the extreme corners' screen coordinates, cut to the screen. False when
+// it lies off the screen or spans less than a second pixel column or row: set-up then draws nothing.
+// The meshes' early refusal takes the same decision with it.
+struct RasterBox {
+    int32_t min_x, min_y, max_x, max_y;
+};
+inline bool raster_screen_box(float least_x, float most_x, float least_y, float most_y, RasterBox* box) {
+    int32_t min_x = (int32_t)least_x;
+    int32_t max_x = (int32_t)((double)most_x + 1.0);
+    int32_t min_y = (int32_t)least_y;
+    int32_t max_y = (int32_t)((double)most_y + 1.0);
+    if (min_x >= SCREEN_WIDTH || max_x < 0 || min_y > SCREEN_HEIGHT || max_y < 0) return false;
+    if (min_x < 0) min_x = 0;
+    if (min_y < 0) min_y = 0;
+    if (max_x > SCREEN_WIDTH - 1) max_x = SCREEN_WIDTH - 1;
+    if (max_y > SCREEN_HEIGHT - 1) max_y = SCREEN_HEIGHT - 1;
+    *box = {min_x, min_y, max_x, max_y};
+    return max_x - min_x >= 1 && max_y - min_y >= 1;
+}
 
 // The per-triangle working record. The caller fills vert0..vert2, colour and flags; set-up fills the
 // rest. The corners are referenced, never copied or written.

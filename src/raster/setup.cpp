@@ -61,7 +61,7 @@ void edge_flip(EdgeFunction* edge) {
 }
 
 // {min corner, max corner} for the patterns 1..6 of the edges' direction bits.
-static const int setup_extremes[8][2] = {{0, 0}, {0, 1}, {1, 2}, {0, 2}, {2, 0}, {2, 1}, {1, 0}, {0, 0}};
+const int raster_box_corners[8][2] = {{0, 0}, {0, 1}, {1, 2}, {0, 2}, {2, 0}, {2, 1}, {1, 0}, {0, 0}};
 
 int triangle_setup(RasterTriangle* t) {
     const MeshVertex* v[3] = {t->vert0, t->vert1, t->vert2};
@@ -90,16 +90,11 @@ int triangle_setup(RasterTriangle* t) {
     int xp = (e[0].code & 1) | (e[1].code & 1) << 1 | (e[2].code & 1) << 2;
     int yp = (e[0].code >> 3 & 1) | (e[1].code >> 3 & 1) << 1 | (e[2].code >> 3 & 1) << 2;
     if (xp == 0 || xp == 7 || yp == 0 || yp == 7) return 1;
-    int32_t min_x = (int32_t)v[setup_extremes[xp][0]]->sx;
-    int32_t max_x = (int32_t)((double)v[setup_extremes[xp][1]]->sx + 1.0);
-    int32_t min_y = (int32_t)v[setup_extremes[yp][1]]->sy;
-    int32_t max_y = (int32_t)((double)v[setup_extremes[yp][0]]->sy + 1.0);
-    if (min_x >= SCREEN_WIDTH || max_x < 0 || min_y > SCREEN_HEIGHT || max_y < 0) return 1;
-    if (min_x < 0) min_x = 0;
-    if (min_y < 0) min_y = 0;
-    if (max_x > SCREEN_WIDTH - 1) max_x = SCREEN_WIDTH - 1;
-    if (max_y > SCREEN_HEIGHT - 1) max_y = SCREEN_HEIGHT - 1;
-    if (max_x - min_x < 1 || max_y - min_y < 1) return 1;
+    RasterBox box;
+    if (!raster_screen_box(v[raster_box_corners[xp][0]]->sx, v[raster_box_corners[xp][1]]->sx,
+                           v[raster_box_corners[yp][1]]->sy, v[raster_box_corners[yp][0]]->sy, &box))
+        return 1;
+    const int32_t min_x = box.min_x, min_y = box.min_y, max_x = box.max_x, max_y = box.max_y;
     setup_store_edge(&t->edge0, &e[0]);
     setup_store_edge(&t->edge1, &e[1]);
     setup_store_edge(&t->edge2, &e[2]);

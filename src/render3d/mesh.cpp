@@ -163,24 +163,14 @@ static int64_t corner_edge_constant(const SetupCorner* a, const SetupCorner* b) 
     return constant;
 }
 
-// Set-up's box: the corners that bound x and y, chosen by which way each edge runs.
-static const int setup_box_corners[8][2] = {{0, 0}, {0, 1}, {1, 2}, {0, 2}, {2, 0}, {2, 1}, {1, 0}, {0, 0}};
-
 int setup_corners_box_refused(const SetupCorner* a, const SetupCorner* b, const SetupCorner* c) {
     const SetupCorner* const v[3] = {a, b, c};
     const int xp = (b->x >= a->x) | (c->x >= b->x) << 1 | (a->x >= c->x) << 2;
     const int yp = (a->y >= b->y) | (b->y >= c->y) << 1 | (c->y >= a->y) << 2;
     if (xp == 0 || xp == 7 || yp == 0 || yp == 7) return 1;
-    int32_t min_x = (int32_t)v[setup_box_corners[xp][0]]->sx;
-    int32_t max_x = (int32_t)((double)v[setup_box_corners[xp][1]]->sx + 1.0);
-    int32_t min_y = (int32_t)v[setup_box_corners[yp][1]]->sy;
-    int32_t max_y = (int32_t)((double)v[setup_box_corners[yp][0]]->sy + 1.0);
-    if (min_x >= SCREEN_WIDTH || max_x < 0 || min_y > SCREEN_HEIGHT || max_y < 0) return 1;
-    if (min_x < 0) min_x = 0;
-    if (min_y < 0) min_y = 0;
-    if (max_x > SCREEN_WIDTH - 1) max_x = SCREEN_WIDTH - 1;
-    if (max_y > SCREEN_HEIGHT - 1) max_y = SCREEN_HEIGHT - 1;
-    return max_x - min_x < 1 || max_y - min_y < 1;
+    RasterBox box;
+    return !raster_screen_box(v[raster_box_corners[xp][0]]->sx, v[raster_box_corners[xp][1]]->sx,
+                              v[raster_box_corners[yp][1]]->sy, v[raster_box_corners[yp][0]]->sy, &box);
 }
 
 int setup_corners_refused_exact(const SetupCorner* a, const SetupCorner* b, const SetupCorner* c, uint32_t flags) {
