@@ -114,39 +114,60 @@ void diff_check_paths(const RefBuffers& start, const RefBuffers& ref, RasterTria
     }
 }
 
-TEST_P(Differential, MatchesReferenceOnRandomTriangles) {
-    const uint32_t mode = GetParam();
-    TestRandom r{0x9E3779B97F4A7C15ull ^ mode};
-    const int batches = 20, per_batch = 100;
+// A vertex at (sx, sy) with random depth, texture coordinates and colour.
+MeshVertex diff_vertex(TestRandom* r, float sx, float sy) {
+    const float sz = test_random_float(r, 0.002f, 1.3f);
+    const float u = test_random_float(r, -2.5f, 2.5f), v = test_random_float(r, -2.5f, 2.5f);
+    const float eu = test_random_float(r, -1, 2), ev = test_random_float(r, -1, 2);
+    return test_vertex(sx, sy, sz, u, v, eu, ev, test_random_u32(r));
+}
+
+// Draws `batches` batches of `per_batch` triangles, each over fresh maps and random buffers, on every
+// path against the reference; make(r, i, v, t) fills triangle i's three vertices and its colour and
+// flags. Returns how many pixels the reference changed, so a caller can see the test drew enough.
+template <class Make>
+long diff_batches(TestRandom* r, uint32_t mode, int batches, int per_batch, const char* label, Make make) {
     long drawn_pixels = 0;
     for (int batch = 0; batch < batches; batch++) {
-        DiffMaps maps = diff_maps_new(&r, mode);
-        diff_buffers_randomise(&r);
+        DiffMaps maps = diff_maps_new(r, mode);
+        diff_buffers_randomise(r);
         RefBuffers start, ref;
         ref_capture(&start);
         ref = start;
         std::vector<MeshVertex> verts((size_t)per_batch * 3);
         std::vector<RasterTriangle> tris(per_batch);
         for (int i = 0; i < per_batch; i++) {
-            random_triangle(&r, &verts[(size_t)i * 3], mode);
-            tris[i].vert0 = &verts[(size_t)i * 3];
-            tris[i].vert1 = &verts[(size_t)i * 3 + 1];
-            tris[i].vert2 = &verts[(size_t)i * 3 + 2];
-            tris[i].colour = test_random_u32(&r);
-            if (test_random_int(&r, 0, 3) == 0) tris[i].colour = 0xFFFFFFFFu;
-            tris[i].flags = test_random_int(&r, 0, 1);
-            ref_draw(&ref, tris[i].vert0, tris[i].vert1, tris[i].vert2, tris[i].flags, tris[i].colour,
-                     maps.tex, maps.env, maps.bump, mode);
+            RasterTriangle& t = tris[i];
+            MeshVertex* v = &verts[(size_t)i * 3];
+            make(r, i, v, &t);
+            t.vert0 = &v[0];
+            t.vert1 = &v[1];
+            t.vert2 = &v[2];
+            ref_draw(&ref, t.vert0, t.vert1, t.vert2, t.flags, t.colour, maps.tex, maps.env, maps.bump, mode);
         }
-        char what[32];
-        snprintf(what, sizeof what, "batch %d", batch);
+        char what[48];
+        snprintf(what, sizeof what, "%s batch %d", label, batch);
         diff_check_paths(start, ref, tris.data(), per_batch, maps.tex, mode, what);
-        if (HasFatalFailure()) return;
+        if (::testing::Test::HasFatalFailure()) return drawn_pixels;
         for (int i = 0; i < 640 * 480; i++)
             drawn_pixels += ref.frame[i] != start.frame[i] || ref.depth[i] != start.depth[i] ||
                             ref.shadow[i] != start.shadow[i];
         diff_maps_free(&maps);
     }
+    return drawn_pixels;
+}
+
+TEST_P(Differential, MatchesReferenceOnRandomTriangles) {
+    const uint32_t mode = GetParam();
+    TestRandom r{0x9E3779B97F4A7C15ull ^ mode};
+    const long drawn_pixels =
+        diff_batches(&r, mode, 20, 100, "random", [mode](TestRandom* r, int, MeshVertex* v, RasterTriangle* t) {
+            random_triangle(r, v, mode);
+            t->colour = test_random_u32(r);
+            if (test_random_int(r, 0, 3) == 0) t->colour = 0xFFFFFFFFu;
+            t->flags = test_random_int(r, 0, 1);
+        });
+    if (HasFatalFailure()) return;
     // The comparison means little if the reference drew next to nothing.
     EXPECT_GT(drawn_pixels, 20000) << "mode " << std::hex << mode;
 }
@@ -206,53 +227,28 @@ TEST_P(Differential, RunsAtTheScreenEdgesStopAtTheirEnds) {
 TEST_P(Differential, NarrowTrianglesMatchReference) {
     const uint32_t mode = GetParam();
     TestRandom r{0x7A11E5ull ^ mode};
-    const int batches = 4, per_batch = 150;
-    long drawn_pixels = 0;
-    for (int batch = 0; batch < batches; batch++) {
-        DiffMaps maps = diff_maps_new(&r, mode);
-        diff_buffers_randomise(&r);
-        RefBuffers start, ref;
-        ref_capture(&start);
-        ref = start;
-        std::vector<MeshVertex> verts((size_t)per_batch * 3);
-        std::vector<RasterTriangle> tris(per_batch);
-        for (int i = 0; i < per_batch; i++) {
-            const float w = test_random_float(&r, 0.3f, 16.0f);
-            const float h = test_random_int(&r, 0, 3) == 0 ? test_random_float(&r, 0.3f, 2.0f)
-                                                           : (float)test_random_int(&r, 1, 40) + test_random_float(&r, -0.5f, 0.5f);
-            float x0 = test_random_float(&r, -4.0f, 630.0f), y0 = test_random_float(&r, -4.0f, 470.0f);
-            if (i % 5 == 1) x0 = 640.0f - w + test_random_float(&r, -1.5f, 1.5f);
-            if (i % 5 == 2) y0 = 480.0f - h + test_random_float(&r, -1.5f, 1.5f);
+    const long drawn_pixels =
+        diff_batches(&r, mode, 4, 150, "narrow", [](TestRandom* r, int i, MeshVertex* v, RasterTriangle* t) {
+            const float w = test_random_float(r, 0.3f, 16.0f);
+            const float h = test_random_int(r, 0, 3) == 0 ? test_random_float(r, 0.3f, 2.0f)
+                                                          : (float)test_random_int(r, 1, 40) + test_random_float(r, -0.5f, 0.5f);
+            float x0 = test_random_float(r, -4.0f, 630.0f), y0 = test_random_float(r, -4.0f, 470.0f);
+            if (i % 5 == 1) x0 = 640.0f - w + test_random_float(r, -1.5f, 1.5f);
+            if (i % 5 == 2) y0 = 480.0f - h + test_random_float(r, -1.5f, 1.5f);
             const bool whole = i % 4 == 3;
-            MeshVertex* v = &verts[(size_t)i * 3];
             for (int k = 0; k < 3; k++) {
-                float sx = x0 + w * test_random_float(&r, 0, 1);
-                float sy = k == 0 ? y0 : k == 1 ? y0 + h : y0 + h * test_random_float(&r, 0, 1);
+                float sx = x0 + w * test_random_float(r, 0, 1);
+                float sy = k == 0 ? y0 : k == 1 ? y0 + h : y0 + h * test_random_float(r, 0, 1);
                 if (whole) {
                     sx = std::floor(sx * 2.0f) * 0.5f;
                     sy = std::floor(sy * 2.0f) * 0.5f;
                 }
-                v[k] = test_vertex(sx, sy, test_random_float(&r, 0.002f, 1.3f), test_random_float(&r, -2.5f, 2.5f),
-                                   test_random_float(&r, -2.5f, 2.5f), test_random_float(&r, -1, 2),
-                                   test_random_float(&r, -1, 2), test_random_u32(&r));
+                v[k] = diff_vertex(r, sx, sy);
             }
-            tris[i].vert0 = &v[0];
-            tris[i].vert1 = &v[1];
-            tris[i].vert2 = &v[2];
-            tris[i].colour = test_random_u32(&r);
-            tris[i].flags = DOUBLE_SIDED;
-            ref_draw(&ref, tris[i].vert0, tris[i].vert1, tris[i].vert2, tris[i].flags, tris[i].colour,
-                     maps.tex, maps.env, maps.bump, mode);
-        }
-        char what[32];
-        snprintf(what, sizeof what, "narrow batch %d", batch);
-        diff_check_paths(start, ref, tris.data(), per_batch, maps.tex, mode, what);
-        if (HasFatalFailure()) return;
-        for (int i = 0; i < 640 * 480; i++)
-            drawn_pixels += ref.frame[i] != start.frame[i] || ref.depth[i] != start.depth[i] ||
-                            ref.shadow[i] != start.shadow[i];
-        diff_maps_free(&maps);
-    }
+            t->colour = test_random_u32(r);
+            t->flags = DOUBLE_SIDED;
+        });
+    if (HasFatalFailure()) return;
     EXPECT_GT(drawn_pixels, 3000) << "mode " << std::hex << mode;
 }
 
@@ -264,78 +260,52 @@ TEST_P(Differential, NarrowTrianglesMatchReference) {
 TEST_P(Differential, RowBoundsMatchReferenceOnAwkwardTriangles) {
     const uint32_t mode = GetParam();
     TestRandom r{0xB0B5EEDull ^ mode};
-    const int batches = 4, per_batch = 120;
-    long drawn_pixels = 0;
-    for (int batch = 0; batch < batches; batch++) {
-        DiffMaps maps = diff_maps_new(&r, mode);
-        diff_buffers_randomise(&r);
-        RefBuffers start, ref;
-        ref_capture(&start);
-        ref = start;
-        std::vector<MeshVertex> verts((size_t)per_batch * 3);
-        std::vector<RasterTriangle> tris(per_batch);
-        for (int i = 0; i < per_batch; i++) {
+    const long drawn_pixels =
+        diff_batches(&r, mode, 4, 120, "awkward", [](TestRandom* r, int i, MeshVertex* v, RasterTriangle* t) {
             float x[3], y[3];
-            const float cx = (float)test_random_int(&r, -10, 650), cy = (float)test_random_int(&r, -10, 490);
+            const float cx = (float)test_random_int(r, -10, 650), cy = (float)test_random_int(r, -10, 490);
             switch (i % 5) {
             case 0: {  // pixel-centre corners, a horizontal edge on top or at the bottom
-                const float w = (float)test_random_int(&r, 1, 300), h = (float)test_random_int(&r, 0, 3);
-                const float dir = test_random_int(&r, 0, 1) ? 1.0f : -1.0f;
+                const float w = (float)test_random_int(r, 1, 300), h = (float)test_random_int(r, 0, 3);
+                const float dir = test_random_int(r, 0, 1) ? 1.0f : -1.0f;
                 x[0] = cx, y[0] = cy, x[1] = cx + w, y[1] = cy;
-                x[2] = cx + (float)test_random_int(&r, -40, 340), y[2] = cy + dir * (h == 0 ? 0.5f : h);
+                x[2] = cx + (float)test_random_int(r, -40, 340), y[2] = cy + dir * (h == 0 ? 0.5f : h);
                 break;
             }
             case 1: {  // a long sliver at any angle
-                const float a = test_random_float(&r, 0, 6.2832f), len = test_random_float(&r, 20, 600);
+                const float a = test_random_float(r, 0, 6.2832f), len = test_random_float(r, 20, 600);
                 x[0] = cx, y[0] = cy, x[1] = cx + len * std::cos(a), y[1] = cy + len * std::sin(a);
-                x[2] = (x[0] + x[1]) * 0.5f + test_random_float(&r, -1.5f, 1.5f);
-                y[2] = (y[0] + y[1]) * 0.5f + test_random_float(&r, -1.5f, 1.5f);
+                x[2] = (x[0] + x[1]) * 0.5f + test_random_float(r, -1.5f, 1.5f);
+                y[2] = (y[0] + y[1]) * 0.5f + test_random_float(r, -1.5f, 1.5f);
                 break;
             }
             case 2: {  // a wide box one to three rows tall
-                const float w = test_random_float(&r, 9, 400);
-                x[0] = cx, y[0] = cy + test_random_float(&r, -0.5f, 0.5f);
-                x[1] = cx + w, y[1] = cy + test_random_float(&r, -1.5f, 1.5f);
-                x[2] = cx + test_random_float(&r, 0, w), y[2] = cy + test_random_float(&r, -1.5f, 2.5f);
+                const float w = test_random_float(r, 9, 400);
+                x[0] = cx, y[0] = cy + test_random_float(r, -0.5f, 0.5f);
+                x[1] = cx + w, y[1] = cy + test_random_float(r, -1.5f, 1.5f);
+                x[2] = cx + test_random_float(r, 0, w), y[2] = cy + test_random_float(r, -1.5f, 2.5f);
                 break;
             }
             case 3: {  // a tip of one or two pixels at the right edge of the screen
-                const float tip = 639.0f + test_random_float(&r, -1.2f, 0.9f);
-                x[0] = tip, y[0] = cy, x[1] = tip - test_random_float(&r, 10, 200);
-                y[1] = cy - test_random_float(&r, 0, 30), x[2] = x[1] + test_random_float(&r, -5, 5);
-                y[2] = cy + test_random_float(&r, 0, 30);
+                const float tip = 639.0f + test_random_float(r, -1.2f, 0.9f);
+                x[0] = tip, y[0] = cy, x[1] = tip - test_random_float(r, 10, 200);
+                y[1] = cy - test_random_float(r, 0, 30), x[2] = x[1] + test_random_float(r, -5, 5);
+                y[2] = cy + test_random_float(r, 0, 30);
                 break;
             }
             default: {  // corners far away, edges across the screen
-                const float far = test_random_float(&r, 1e5f, 3e7f);
+                const float far = test_random_float(r, 1e5f, 3e7f);
                 x[0] = cx, y[0] = cy;
-                x[1] = cx + far * test_random_float(&r, -1, 1), y[1] = cy + far * test_random_float(&r, -1, 1);
-                x[2] = x[1] + test_random_float(&r, -3e3f, 3e3f), y[2] = y[1] + test_random_float(&r, -3e3f, 3e3f);
+                x[1] = cx + far * test_random_float(r, -1, 1), y[1] = cy + far * test_random_float(r, -1, 1);
+                x[2] = x[1] + test_random_float(r, -3e3f, 3e3f), y[2] = y[1] + test_random_float(r, -3e3f, 3e3f);
                 break;
             }
             }
-            MeshVertex* v = &verts[(size_t)i * 3];
-            for (int k = 0; k < 3; k++)
-                v[k] = test_vertex(x[k], y[k], test_random_float(&r, 0.002f, 1.3f), test_random_float(&r, -2.5f, 2.5f),
-                                   test_random_float(&r, -2.5f, 2.5f), test_random_float(&r, -1, 2),
-                                   test_random_float(&r, -1, 2), test_random_u32(&r));
-            tris[i].vert0 = &v[0];
-            tris[i].vert1 = &v[1];
-            tris[i].vert2 = &v[2];
-            tris[i].colour = test_random_u32(&r);
-            tris[i].flags = DOUBLE_SIDED;
-            ref_draw(&ref, tris[i].vert0, tris[i].vert1, tris[i].vert2, tris[i].flags, tris[i].colour,
-                     maps.tex, maps.env, maps.bump, mode);
-        }
-        char what[32];
-        snprintf(what, sizeof what, "awkward batch %d", batch);
-        diff_check_paths(start, ref, tris.data(), per_batch, maps.tex, mode, what);
-        if (HasFatalFailure()) return;
-        for (int i = 0; i < 640 * 480; i++)
-            drawn_pixels += ref.frame[i] != start.frame[i] || ref.depth[i] != start.depth[i] ||
-                            ref.shadow[i] != start.shadow[i];
-        diff_maps_free(&maps);
-    }
+            for (int k = 0; k < 3; k++) v[k] = diff_vertex(r, x[k], y[k]);
+            t->colour = test_random_u32(r);
+            t->flags = DOUBLE_SIDED;
+        });
+    if (HasFatalFailure()) return;
     EXPECT_GT(drawn_pixels, 3000) << "mode " << std::hex << mode;
 }
 
