@@ -550,10 +550,11 @@ template <class L>
 RASTER_INLINE bool edges_fit_32(const FillSetup& s, const int64_t e[3], int rows) {
     const int last = 4 * L::N - 1;
     for (int k = 0; k < 3; k++) {
-        for (int c = 0; c < 4; c++) {
-            int64_t val = e[k] + s.esx[k] * ((c & 1) ? last : 0) + s.esy[k] * ((c & 2) ? rows : 0);
-            if (val < INT32_MIN || val > INT32_MAX) return false;
-        }
+        // The values are linear over the box: its least and greatest lie at two of its corners.
+        const int64_t across = s.esx[k] * last, down = s.esy[k] * rows;
+        const int64_t least = e[k] + (across < 0 ? across : 0) + (down < 0 ? down : 0);
+        const int64_t most = e[k] + (across > 0 ? across : 0) + (down > 0 ? down : 0);
+        if (least < INT32_MIN || most > INT32_MAX) return false;
         const int64_t group_step = s.esx[k] * (int64_t)L::N;
         if (group_step < INT32_MIN || group_step > INT32_MAX || s.esy[k] < INT32_MIN || s.esy[k] > INT32_MAX)
             return false;

@@ -255,8 +255,9 @@ TEST_P(Differential, NarrowTrianglesMatchReference) {
 // Triangles whose run bounds are hard to get exactly right from row to row: corners on pixel
 // centres with horizontal top or bottom edges (where the fill rule drops or keeps a whole row),
 // boxes of one to three rows, long slivers at shallow and steep angles, boxes wider than the packed
-// edge tests take, tips a pixel or two wide at the screen's right edge, and corners millions of
-// pixels away whose edges cross the screen, where the edge values leave 32 bits.
+// edge tests take, tips a pixel or two wide at the screen's right edge, corners millions of
+// pixels away whose edges cross the screen, where the edge values leave 32 bits, and boxes narrow
+// enough for the packed edge tests whose values in the box reach about 32 bits, either side.
 TEST_P(Differential, RowBoundsMatchReferenceOnAwkwardTriangles) {
     const uint32_t mode = GetParam();
     TestRandom r{0xB0B5EEDull ^ mode};
@@ -264,7 +265,7 @@ TEST_P(Differential, RowBoundsMatchReferenceOnAwkwardTriangles) {
         diff_batches(&r, mode, 4, 120, "awkward", [](TestRandom* r, int i, MeshVertex* v, RasterTriangle* t) {
             float x[3], y[3];
             const float cx = (float)test_random_int(r, -10, 650), cy = (float)test_random_int(r, -10, 490);
-            switch (i % 5) {
+            switch (i % 6) {
             case 0: {  // pixel-centre corners, a horizontal edge on top or at the bottom
                 const float w = (float)test_random_int(r, 1, 300), h = (float)test_random_int(r, 0, 3);
                 const float dir = test_random_int(r, 0, 1) ? 1.0f : -1.0f;
@@ -291,6 +292,12 @@ TEST_P(Differential, RowBoundsMatchReferenceOnAwkwardTriangles) {
                 x[0] = tip, y[0] = cy, x[1] = tip - test_random_float(r, 10, 200);
                 y[1] = cy - test_random_float(r, 0, 30), x[2] = x[1] + test_random_float(r, -5, 5);
                 y[2] = cy + test_random_float(r, 0, 30);
+                break;
+            }
+            case 5: {  // a steep sliver a few columns wide from far above the screen to far below
+                const float far = test_random_float(r, 2e4f, 1.2e5f);
+                x[0] = cx, y[0] = -far, x[1] = cx + test_random_float(r, -14, 14), y[1] = far;
+                x[2] = cx + test_random_float(r, -14, 14), y[2] = cy + test_random_float(r, -far, far);
                 break;
             }
             default: {  // corners far away, edges across the screen
