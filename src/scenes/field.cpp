@@ -155,40 +155,38 @@ static void blob_row_lanes(const BlobTerms* b, LatticePoint* row, int32_t z0, in
     const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps(), cz = _mm_set1_ps(b->centre.z);
     const __m128 xy = _mm_set1_ps(xy_sq), s = _mm_set1_ps(b->s), sign = _mm_set1_ps(b->sign);
     const __m128 three = _mm_set1_ps(3.0f), r_sq = _mm_set1_ps(b->r_sq), s15 = _mm_set1_ps(1.5f * b->s);
+    const __m128 dx4 = _mm_set1_ps(dx), dy4 = _mm_set1_ps(dy);
     for (int32_t iz = z0; iz < z1; iz += 4) {
         const int lanes = z1 - iz < 4 ? z1 - iz : 4;
-        alignas(16) float z[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        for (int k = 0; k < lanes; k++) z[k] = row[iz + k].position.z;
-        const __m128 dz = _mm_sub_ps(_mm_load_ps(z), cz);
+        LatticePoint* p = row + iz;
+        // Lanes past the row's end repeat its last point and are never written. The z values go
+        // straight into lanes: four stores and one wide load would stall on store forwarding.
+        const int l1 = lanes > 1 ? 1 : 0, l2 = lanes > 2 ? 2 : lanes - 1, l3 = lanes - 1;
+        const __m128 z = _mm_setr_ps(p[0].position.z, p[l1].position.z, p[l2].position.z, p[l3].position.z);
+        const __m128 dz = _mm_sub_ps(z, cz);
         const __m128 d_sq = _mm_add_ps(xy, _mm_mul_ps(dz, dz));
         const __m128 r = _mm_sqrt_ps(d_sq);
         const __m128 in = _mm_andnot_ps(_mm_cmpge_ps(d_sq, far4), _mm_cmplt_ps(r, radius));
-        const int hit = _mm_movemask_ps(in) & ((1 << lanes) - 1);
-        if (!hit) continue;
+        if (!(_mm_movemask_ps(in) & ((1 << lanes) - 1))) continue;
         const __m128 inner = _mm_mul_ps(s, _mm_sub_ps(one, _mm_div_ps(_mm_mul_ps(_mm_mul_ps(three, r), r), r_sq)));
         const __m128 q = _mm_sub_ps(one, _mm_div_ps(r, radius));
         const __m128 outer = _mm_mul_ps(_mm_mul_ps(s15, q), q);
         const __m128 near = _mm_cmplt_ps(r, third);
         const __m128 f = _mm_mul_ps(sign, _mm_or_ps(_mm_and_ps(near, inner), _mm_andnot_ps(near, outer)));
         const __m128 g = _mm_mul_ps(sign, _mm_div_ps(radius, _mm_mul_ps(r, r)));
-        const int pulled = _mm_movemask_ps(_mm_cmpgt_ps(r, zero));
         // Lane k's four sums (normal x, y, z and value, which follow one another in the point) as
-        // one group: each element is the scalar product added once.
-        __m128 add0 = _mm_mul_ps(_mm_set1_ps(dx), g), add1 = _mm_mul_ps(_mm_set1_ps(dy), g);
-        __m128 add2 = _mm_mul_ps(dz, g), add3 = f;
+        // one group: each element is the scalar product added once. The normal takes its sums only
+        // away from the centre; a lane outside the blob keeps all four, bit for bit.
+        __m128 add0 = _mm_mul_ps(dx4, g), add1 = _mm_mul_ps(dy4, g), add2 = _mm_mul_ps(dz, g), add3 = f;
         _MM_TRANSPOSE4_PS(add0, add1, add2, add3);
-        const __m128 sums[4] = {add0, add1, add2, add3};
-        alignas(16) float fv[4];
-        _mm_store_ps(fv, f);
+        __m128 keep0 = _mm_and_ps(in, _mm_cmpgt_ps(r, zero)), keep1 = keep0, keep2 = keep0, keep3 = in;
+        _MM_TRANSPOSE4_PS(keep0, keep1, keep2, keep3);
+        const __m128 sums[4] = {add0, add1, add2, add3}, keep[4] = {keep0, keep1, keep2, keep3};
         for (int k = 0; k < lanes; k++) {
-            if (!(hit >> k & 1)) continue;
-            LatticePoint* p = &row[iz + k];
-            if (pulled >> k & 1) {
-                float* at = &p->normal.x;
-                _mm_storeu_ps(at, _mm_add_ps(_mm_loadu_ps(at), sums[k]));
-            } else {
-                p->value += fv[k];
-            }
+            float* at = &p[k].normal.x;
+            const __m128 old = _mm_loadu_ps(at);
+            const __m128 sum = _mm_add_ps(old, sums[k]);
+            _mm_storeu_ps(at, _mm_or_ps(_mm_and_ps(keep[k], sum), _mm_andnot_ps(keep[k], old)));
         }
     }
 }
@@ -229,17 +227,19 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
 #endif
     // The points of one row share x and y, and a sum of squares never rounds below its first terms,
     // so a row whose x and y alone reach far_sq is passed over whole. Within a row only the run of z
-    // around the centre that can come nearer is visited: a whole cell wider on each side than the
-    // root says, far beyond any rounding, and every point in it still takes the test below.
+    // around the centre that can come nearer is visited: a sixteenth of a cell and a thousandth of
+    // the radius wider on each side than the root says, far beyond any rounding (a point outside
+    // it lies that much beyond far_sq), and every point in it still takes the test below.
     const float centre_z = c[2] * inv + h;
+    const float margin = 0.0625f + radius * inv * 1e-3f;
     for (int32_t ix = lo[0]; ix < hi[0]; ix++)
         for (int32_t iy = lo[1]; iy < hi[1]; iy++) {
             LatticePoint* row = &lattice->points[(ix * (n + 1) + iy) * (n + 1)];
             const float ex = row[lo[2]].position.x - centre->x, ey = row[lo[2]].position.y - centre->y;
             const float xy_sq = ex * ex + ey * ey;
             if ((double)xy_sq >= far_sq) continue;
-            const float reach = std::sqrt((float)(far_sq - (double)xy_sq)) * inv + 1.0f;
-            const float first = std::floor(centre_z - reach), last = std::ceil(centre_z + reach) + 1.0f;
+            const float reach = std::sqrt((float)(far_sq - (double)xy_sq)) * inv + margin;
+            const float first = std::ceil(centre_z - reach), last = std::floor(centre_z + reach) + 1.0f;
             const int32_t z0 = first > (float)lo[2] ? (int32_t)first : lo[2];
             const int32_t z1 = last < (float)hi[2] ? (int32_t)last : hi[2];
 #if FIELD_LANES
@@ -335,6 +335,127 @@ int32_t lattice_polygonise_cell(const FieldLattice* lattice, const LatticeCell* 
     return cell_emit(index, vertex, out);
 }
 
+static void edge_job_make(const FieldLattice* lattice, const LatticeEdgeJob* job, float iso, const Matrix* screen,
+                          const Matrix* normal_matrix) {
+    Vec3 normal;
+    LatticeEdgeVertex* entry = job->out;
+    edge_vertex_make(&lattice->points[job->a], &lattice->points[job->b], iso, screen, normal_matrix, &entry->vertex,
+                     &normal);
+    // Every cell meeting the edge lights it alike: the grey is kept with it.
+    entry->vertex.colour = edge_grey(&normal, &lattice->light);
+    entry->corner = setup_corner_make(&entry->vertex);
+}
+
+#if FIELD_LANES
+// Set-up judges corners within this many pixels of the origin (setup_corner_make's reach).
+static const float kCornerReach = 65536.0f;
+
+// Four jobs' vertices at once, each lane taking edge_job_make's steps in its order; jobs past
+// `count` (1 to 4) repeat the last one and are not written.
+static void edge_jobs_make_lanes(const FieldLattice* lattice, const LatticeEdgeJob* job, int count, float iso,
+                                 const Matrix* screen, const Matrix* normal_matrix) {
+    const LatticePoint* points = lattice->points;
+    const LatticePoint *a[4], *b[4];
+    for (int k = 0; k < 4; k++) {
+        const LatticeEdgeJob* j = &job[k < count ? k : count - 1];
+        a[k] = &points[j->a];
+        b[k] = &points[j->b];
+    }
+    // A point's position and normal, then its normal and value, as rows of four lanes.
+    __m128 apx = _mm_loadu_ps(&a[0]->position.x), apy = _mm_loadu_ps(&a[1]->position.x);
+    __m128 apz = _mm_loadu_ps(&a[2]->position.x), anx = _mm_loadu_ps(&a[3]->position.x);
+    _MM_TRANSPOSE4_PS(apx, apy, apz, anx);
+    __m128 bpx = _mm_loadu_ps(&b[0]->position.x), bpy = _mm_loadu_ps(&b[1]->position.x);
+    __m128 bpz = _mm_loadu_ps(&b[2]->position.x), bnx = _mm_loadu_ps(&b[3]->position.x);
+    _MM_TRANSPOSE4_PS(bpx, bpy, bpz, bnx);
+    __m128 t0 = _mm_loadu_ps(&a[0]->normal.x), any = _mm_loadu_ps(&a[1]->normal.x);
+    __m128 anz = _mm_loadu_ps(&a[2]->normal.x), av = _mm_loadu_ps(&a[3]->normal.x);
+    _MM_TRANSPOSE4_PS(t0, any, anz, av);
+    __m128 t1 = _mm_loadu_ps(&b[0]->normal.x), bny = _mm_loadu_ps(&b[1]->normal.x);
+    __m128 bnz = _mm_loadu_ps(&b[2]->normal.x), bv = _mm_loadu_ps(&b[3]->normal.x);
+    _MM_TRANSPOSE4_PS(t1, bny, bnz, bv);
+
+    auto lerp = [](__m128 x, __m128 y, __m128 t) { return _mm_add_ps(x, _mm_mul_ps(_mm_sub_ps(y, x), t)); };
+    // ((x m[i] + y m[i+4]) + z m[i+8]), the matrix operations' order.
+    auto row3 = [](__m128 x, __m128 y, __m128 z, const float* m) {
+        return _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(m[0])), _mm_mul_ps(y, _mm_set1_ps(m[4]))),
+                          _mm_mul_ps(z, _mm_set1_ps(m[8])));
+    };
+    const __m128 t = _mm_div_ps(_mm_sub_ps(_mm_set1_ps(iso), av), _mm_sub_ps(bv, av));
+    const __m128 px = lerp(apx, bpx, t), py = lerp(apy, bpy, t), pz = lerp(apz, bpz, t);
+    const __m128 nx = lerp(anx, bnx, t), ny = lerp(any, bny, t), nz = lerp(anz, bnz, t);
+    const float* e = screen->m;
+    const __m128 w = _mm_add_ps(row3(px, py, pz, e + 3), _mm_set1_ps(e[15]));
+    const __m128 x = _mm_add_ps(row3(px, py, pz, e + 0), _mm_set1_ps(e[12]));
+    const __m128 y = _mm_add_ps(row3(px, py, pz, e + 1), _mm_set1_ps(e[13]));
+    const __m128 z = _mm_add_ps(row3(px, py, pz, e + 2), _mm_set1_ps(e[14]));
+    const __m128 one = _mm_set1_ps(1.0f), w_zero = _mm_cmpeq_ps(w, _mm_setzero_ps());
+    const __m128 factor = _mm_or_ps(_mm_and_ps(w_zero, one), _mm_andnot_ps(w_zero, _mm_div_ps(one, w)));
+    const __m128 sx = _mm_mul_ps(x, factor), sy = _mm_mul_ps(y, factor), sz = _mm_mul_ps(z, factor);
+    const float* r = normal_matrix->m;
+    const __m128 rx = row3(nx, ny, nz, r + 0), ry = row3(nx, ny, nz, r + 1), rz = row3(nx, ny, nz, r + 2);
+    const __m128 len_sq = _mm_add_ps(_mm_add_ps(_mm_mul_ps(rx, rx), _mm_mul_ps(ry, ry)), _mm_mul_ps(rz, rz));
+    const __m128 unit = _mm_andnot_ps(_mm_cmpeq_ps(len_sq, _mm_setzero_ps()), _mm_div_ps(one, _mm_sqrt_ps(len_sq)));
+    const __m128 ux = _mm_mul_ps(rx, unit), uy = _mm_mul_ps(ry, unit), uz = _mm_mul_ps(rz, unit);
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 u = _mm_mul_ps(_mm_add_ps(ux, one), half), v = _mm_mul_ps(_mm_sub_ps(one, uy), half);
+    const Vec3 l = lattice->light;
+    __m128 d = _mm_add_ps(_mm_add_ps(_mm_mul_ps(ux, _mm_set1_ps(l.x)), _mm_mul_ps(uy, _mm_set1_ps(l.y))),
+                          _mm_mul_ps(uz, _mm_set1_ps(l.z)));
+    const __m128 floor_grey = _mm_set1_ps(0.25f), low = _mm_cmplt_ps(d, floor_grey);
+    d = _mm_or_ps(_mm_and_ps(low, floor_grey), _mm_andnot_ps(low, d));
+    const __m128 high = _mm_cmpgt_ps(d, one);
+    d = _mm_or_ps(_mm_and_ps(high, one), _mm_andnot_ps(high, d));
+    // A lane whose grey is not a number converts to 0, as the scalar conversion does here.
+    const __m128i level = _mm_and_si128(_mm_cvttps_epi32(_mm_mul_ps(_mm_set1_ps(255.0f), d)),
+                                        _mm_castps_si128(_mm_cmpord_ps(d, d)));
+    const __m128i grey = _mm_or_si128(_mm_or_si128(level, _mm_slli_epi32(level, 8)),
+                                      _mm_or_si128(_mm_slli_epi32(level, 16), _mm_slli_epi32(level, 24)));
+    // Set-up's corner: x 32 is exact in float within the judged reach, so truncating it gives what
+    // the double product gives. Unjudged corners are all zero.
+    const __m128 reach = _mm_set1_ps(kCornerReach), sign_bit = _mm_set1_ps(-0.0f);
+    const __m128 judged = _mm_and_ps(_mm_cmple_ps(_mm_andnot_ps(sign_bit, sx), reach),
+                                     _mm_cmple_ps(_mm_andnot_ps(sign_bit, sy), reach));
+    const __m128 thirty_two = _mm_set1_ps(32.0f);
+    __m128 cx = _mm_and_ps(judged, _mm_castsi128_ps(_mm_cvttps_epi32(_mm_mul_ps(sx, thirty_two))));
+    __m128 cy = _mm_and_ps(judged, _mm_castsi128_ps(_mm_cvttps_epi32(_mm_mul_ps(sy, thirty_two))));
+    __m128 csx = _mm_and_ps(judged, sx), csy = _mm_and_ps(judged, sy);
+    const int judged_bits = _mm_movemask_ps(judged);
+
+    __m128 q0 = px, q1 = py, q2 = pz, q3 = sx;
+    _MM_TRANSPOSE4_PS(q0, q1, q2, q3);
+    __m128 q4 = sy, q5 = sz, q6 = w, q7 = u;
+    _MM_TRANSPOSE4_PS(q4, q5, q6, q7);
+    __m128 q8 = v, q9 = u, q10 = v, q11 = _mm_castsi128_ps(grey);
+    _MM_TRANSPOSE4_PS(q8, q9, q10, q11);
+    _MM_TRANSPOSE4_PS(cx, cy, csx, csy);
+    const __m128 vertex[4][3] = {{q0, q4, q8}, {q1, q5, q9}, {q2, q6, q10}, {q3, q7, q11}};
+    const __m128 corner[4] = {cx, cy, csx, csy};
+    static_assert(offsetof(SetupCorner, sy) == 3 * sizeof(float) && offsetof(SetupCorner, judged) == 16,
+                  "a corner is x, y, sx, sy, judged");
+    for (int k = 0; k < count; k++) {
+        LatticeEdgeVertex* out = job[k].out;
+        float* at = &out->vertex.px;
+        _mm_storeu_ps(at, vertex[k][0]);
+        _mm_storeu_ps(at + 4, vertex[k][1]);
+        _mm_storeu_ps(at + 8, vertex[k][2]);
+        _mm_storeu_ps((float*)&out->corner, corner[k]);
+        out->corner.judged = judged_bits >> k & 1;
+    }
+}
+#endif
+
+void lattice_edges_make(const FieldLattice* lattice, const LatticeEdgeJob* jobs, int32_t count, float iso,
+                        const Matrix* screen, const Matrix* normal_matrix) {
+    int32_t i = 0;
+#if FIELD_LANES
+    if (simd_level() >= SIMD_SSE2)
+        for (; i < count; i += 4)
+            edge_jobs_make_lanes(lattice, jobs + i, count - i < 4 ? count - i : 4, iso, screen, normal_matrix);
+#endif
+    for (; i < count; i++) edge_job_make(lattice, &jobs[i], iso, screen, normal_matrix);
+}
+
 // Where each cell edge lives in the cache: edges along y and z by the plane x they lie in (slot
 // x & 1, kinds z up, y up, z down, y down: the two directions interpolate differently), edges along x
 // in one slab; (dy, dz) from the cell's lowest corner. Cells of one slab meet the x edges in the same
@@ -347,8 +468,15 @@ static const EdgeSlot edge_slots[12] = {
     {2, 1, 1, 0}, {3, 1, 0, 0}, {8, 0, 0, 0}, {8, 0, 0, 1}, {8, 0, 1, 1}, {8, 0, 1, 0},
 };
 
-// Triangles handed to the rasterizer in one call.
-enum { POLYGONISE_BATCH = 64 };
+// Triangles handed to the rasterizer in one call; cut cells and new edges gathered before their
+// vertices are made together and their triangles listed.
+enum { POLYGONISE_BATCH = 64, POLYGONISE_CELLS = 64, POLYGONISE_EDGES = 12 * POLYGONISE_CELLS };
+
+// A cut cell waiting for its edges' vertices: its cube index and the cache slots of its cut edges.
+struct CutCell {
+    int32_t index;
+    int32_t slot[12];
+};
 
 void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                         const Texture* texture, RenderMode mode) {
@@ -367,8 +495,7 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
     int32_t corner_step[8];
     for (int k = 0; k < 8; k++)
         corner_step[k] = (field_corner_offsets[k][0] * side + field_corner_offsets[k][1]) * side + field_corner_offsets[k][2];
-    const LatticePoint* points = lattice->points;
-    const Vec3 light = lattice->light;
+    LatticeEdgeVertex* cache = lattice->edge_cache;
     // A slab's triangles go to the rasterizer together, by reference into the edge cache, which
     // keeps them until the next slab reuses its planes. Those that set-up would refuse (back faces,
     // empty slivers, boxes without a pixel) are left out here, before they cost a hand-off.
@@ -378,45 +505,54 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
         if (batched) triangles_draw(batch, batched, texture, mode);
         batched = 0;
     };
-    const LatticeEdgeVertex* edge[12] = {};
-    // One cut cell: its edges' vertices (made by the first cell that meets each), then its triangles.
-    auto cell = [&](int32_t ix, int32_t iy, int32_t iz, const LatticePoint* row, int index) {
+    // Cut cells are gathered with the edges no cell has made yet; then the edges' vertices are made
+    // together and the cells' triangles listed in cell order. A slab never reuses a slot it wrote.
+    CutCell cut_cells[POLYGONISE_CELLS];
+    LatticeEdgeJob jobs[POLYGONISE_EDGES];
+    int32_t cut_count = 0, job_count = 0;
+    auto drain = [&]() {
+        lattice_edges_make(lattice, jobs, job_count, iso, &screen, &normal_matrix);
+        for (int32_t c = 0; c < cut_count; c++) {
+            const CutCell* cell = &cut_cells[c];
+            // The cube's triangles in reversed winding, as cell_emit lists them.
+            const int8_t* tri = field_triangle_table[cell->index];
+            for (int i = 0; i < 15 && tri[i] >= 0; i += 3) {
+                const LatticeEdgeVertex* a = &cache[cell->slot[tri[i]]];
+                const LatticeEdgeVertex* b = &cache[cell->slot[tri[i + 2]]];
+                const LatticeEdgeVertex* c3 = &cache[cell->slot[tri[i + 1]]];
+                if (setup_corners_refused(&a->corner, &b->corner, &c3->corner, 0)) continue;
+                if (batched == POLYGONISE_BATCH) flush();
+                RasterTriangle* t = &batch[batched++];
+                t->vert0 = &a->vertex;
+                t->vert1 = &b->vertex;
+                t->vert2 = &c3->vertex;
+                t->colour = 0xFFFFFF;
+                t->flags = 0;
+            }
+        }
+        cut_count = job_count = 0;
+    };
+    // One cut cell: its edges' slots, and a job for each edge no cell has made in this call.
+    auto cell = [&](int32_t ix, int32_t iy, int32_t iz, int32_t row, int index) {
         const uint32_t mask = field_edge_table[index];
         if (mask == 0) return;
+        CutCell* c = &cut_cells[cut_count++];
+        c->index = index;
         for (int e = 0; e < 12; e++) {
             if (!(mask & (1u << e))) continue;
             const EdgeSlot* k = &edge_slots[e];
             const int32_t x = ix + k->dx;
             const int32_t layer = k->kind == 8 ? 8 : ((x & 1) * 4 + k->kind);
             const int32_t slot = layer * plane + (iy + k->dy) * side + iz + k->dz;
-            LatticeEdgeVertex* entry = &lattice->edge_cache[slot];
+            c->slot[e] = slot;
             // An edge made already is found from its stamp alone, without touching the entry.
             const uint32_t stamp = base + (uint32_t)x;
-            if (lattice->edge_stamps[slot] != stamp) {
-                Vec3 normal;
-                edge_vertex_make(row + iz + corner_step[field_edge_corners[e][0]],
-                                 row + iz + corner_step[field_edge_corners[e][1]], iso, &screen, &normal_matrix,
-                                 &entry->vertex, &normal);
-                // Every cell meeting the edge lights it alike: the grey is kept with it.
-                entry->vertex.colour = edge_grey(&normal, &light);
-                entry->corner = setup_corner_make(&entry->vertex);
-                lattice->edge_stamps[slot] = stamp;
-            }
-            edge[e] = entry;
+            if (lattice->edge_stamps[slot] == stamp) continue;
+            lattice->edge_stamps[slot] = stamp;
+            jobs[job_count++] = LatticeEdgeJob{row + iz + corner_step[field_edge_corners[e][0]],
+                                               row + iz + corner_step[field_edge_corners[e][1]], &cache[slot]};
         }
-        // The cube's triangles in reversed winding, as cell_emit lists them.
-        const int8_t* tri = field_triangle_table[index];
-        for (int i = 0; i < 15 && tri[i] >= 0; i += 3) {
-            const LatticeEdgeVertex *a = edge[tri[i]], *b = edge[tri[i + 2]], *c = edge[tri[i + 1]];
-            if (setup_corners_refused(&a->corner, &b->corner, &c->corner, 0)) continue;
-            if (batched == POLYGONISE_BATCH) flush();
-            RasterTriangle* t = &batch[batched++];
-            t->vert0 = &a->vertex;
-            t->vert1 = &b->vertex;
-            t->vert2 = &c->vertex;
-            t->colour = 0xFFFFFF;
-            t->flags = 0;
-        }
+        if (cut_count == POLYGONISE_CELLS) drain();
     };
 #if FIELD_LANES
     const int lanes = simd_level() >= SIMD_SSE2;
@@ -426,11 +562,11 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
             // The four point rows along z that a row of cells spans: corners 0 and 1 lie on (x, y),
             // 3 and 2 on (x, y+1), 4 and 5 on (x+1, y), 7 and 6 on (x+1, y+1), the first of each pair
             // at the cell's z. A cell's far face is the next cell's near face, so each point is read once.
-            const uint8_t* r00 = below + (ix * side + iy) * side;
+            const int32_t row = (ix * side + iy) * side;
+            const uint8_t* r00 = below + row;
             const uint8_t* r01 = r00 + side;
             const uint8_t* r10 = r00 + plane;
             const uint8_t* r11 = r10 + side;
-            const LatticePoint* row = points + (ix * side + iy) * side;
 #if FIELD_LANES
             if (lanes) {
                 // Sixteen cells at a time: a cell whose eight corners all agree is passed over without
@@ -467,6 +603,7 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                 cell(ix, iy, iz, row, index);
             }
         }
+        drain();
         flush();
     }
 }

@@ -31,6 +31,13 @@ struct LatticeEdgeVertex {
     SetupCorner corner;
 };
 
+// One cut edge's vertex to make: the surface point between points a and b (indices into points,
+// a the edge's first corner), written with its grey and set-up corner to *out.
+struct LatticeEdgeJob {
+    int32_t a, b;
+    LatticeEdgeVertex* out;
+};
+
 struct FieldLattice {
     int32_t max_resolution;         // what the arrays hold; never changes
     int32_t resolution;             // current cells per axis N, 2 <= N <= max_resolution
@@ -75,6 +82,10 @@ void lattice_subtract_blob(FieldLattice* lattice, const Vec3* centre, float stre
 void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                         const Texture* texture, RenderMode mode);
 void lattice_free(FieldLattice* lattice);
+// The polygoniser's vertex making, exposed for tests: each job's vertex for the screen and normal
+// matrices, lit by the unit `light` of the lattice; four at a time where SSE2 runs, the same bits.
+void lattice_edges_make(const FieldLattice* lattice, const LatticeEdgeJob* jobs, int32_t count, float iso,
+                        const Matrix* screen, const Matrix* normal_matrix);
 
 // The polygoniser's per-cell work, exposed for tests: fills `out` (room for 15) with the cell's
 // triangles for the given screen and normal matrices and returns the vertex count.

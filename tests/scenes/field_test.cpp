@@ -311,6 +311,70 @@ TEST_F(Cell, ZeroWKeepsUndividedCoordinatesAndNormalsSetColourAndMapping) {
     EXPECT_NEAR(out[0].v, (1.0f - std::sqrt(0.5f)) * 0.5f, 1e-6f);
 }
 
+TEST_F(Lattice, EdgeVerticesFourAtATimeMatchOneAtATime) {
+    // Random fields and edges with ordinary and awkward matrices: w of 0, corners far beyond set-up's
+    // judged reach and at it, normals of zero length, infinite values (NaN vertices), every count of
+    // jobs from 1 to 13 so every partial group of lanes; bit-equal vertices and corners.
+    unsigned seed = 3;
+    auto rnd = [&](float lo, float hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(seed >> 8) / 16777216.0f;
+    };
+    const int best = simd_best_level();
+    int judged = 0, unjudged = 0, flat_w = 0, not_numbers = 0;
+    for (int trial = 0; trial < 60; trial++) {
+        for (int32_t i = 0; i < lattice->point_count; i++) {
+            LatticePoint* p = &lattice->points[i];
+            p->value = rnd(-2.0f, 2.0f);
+            p->normal = trial % 5 == 4 ? Vec3{0.0f, 0.0f, 0.0f} : Vec3{rnd(-3, 3), rnd(-3, 3), rnd(-3, 3)};
+        }
+        Matrix screen, normal;
+        for (int k = 0; k < 16; k++) {
+            screen.m[k] = rnd(-2.0f, 2.0f) * (trial % 3 == 1 ? 3000.0f : 1.0f);
+            normal.m[k] = rnd(-1.0f, 1.0f);
+        }
+        if (trial % 4 == 3) screen.m[3] = screen.m[7] = screen.m[11] = screen.m[15] = 0.0f;
+        if (trial % 6 == 5) {  // x exactly at the reach for the first point
+            mat_identity(&screen);
+            screen.m[12] = 65536.0f - lattice->points[0].position.x;
+        }
+        lattice->light = Vec3{rnd(-1, 1), rnd(-1, 1), rnd(-1, 1)};
+        vec3_normalize(&lattice->light, &lattice->light);
+        const int count = 1 + trial % 13;
+        LatticeEdgeJob jobs[2][13];
+        LatticeEdgeVertex made[2][13];
+        std::memset(made, 0xA5, sizeof made);
+        for (int j = 0; j < count; j++) {
+            const int32_t a = j == 0 && trial % 6 == 5 ? 0 : (int32_t)rnd(0, 600);
+            const int32_t b = a + (j % 3 == 0 ? 1 : j % 3 == 1 ? 9 : 81);
+            const int32_t ends[2] = {a, b};
+            if (j == 0 && trial % 7 == 6) lattice->points[a].value = -INFINITY;
+            if (!(lattice->points[a].value < 0.5f) == !(lattice->points[b].value < 0.5f))
+                lattice->points[b].value = lattice->points[a].value < 0.5f ? 1.5f : -1.0f;
+            for (int lane = 0; lane < 2; lane++) jobs[lane][j] = LatticeEdgeJob{ends[j % 2], ends[1 - j % 2], &made[lane][j]};
+        }
+        for (int lane = 0; lane < 2; lane++) {
+            simd_use_level(lane ? best : SIMD_SCALAR);
+            lattice_edges_make(lattice, jobs[lane], count, 0.5f, &screen, &normal);
+        }
+        simd_use_level(best);
+        for (int j = 0; j < count; j++) {
+            ASSERT_EQ(std::memcmp(&made[0][j].vertex, &made[1][j].vertex, sizeof(MeshVertex)), 0)
+                << "trial " << trial << " job " << j;
+            ASSERT_EQ(std::memcmp(&made[0][j].corner, &made[1][j].corner, sizeof(SetupCorner)), 0)
+                << "trial " << trial << " job " << j;
+            judged += made[0][j].corner.judged;
+            unjudged += !made[0][j].corner.judged;
+            flat_w += made[0][j].vertex.rhw == 0.0f;
+            not_numbers += std::isnan(made[0][j].vertex.px);
+        }
+    }
+    EXPECT_GT(judged, 50);
+    EXPECT_GT(unjudged, 20);
+    EXPECT_GT(flat_w, 20);
+    EXPECT_GT(not_numbers, 5);
+}
+
 TEST_F(Lattice, PolygoniserDrawsASphereInFrontOfTheCamera) {
     ASSERT_EQ(display_open_offscreen(1), 0);
     Camera camera{};
