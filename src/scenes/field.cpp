@@ -532,25 +532,29 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
         }
         cut_count = job_count = 0;
     };
+    // A slab's edge e of the cell at (iy, iz): its slot is slot_step[e] + iy * side + iz, the first
+    // of its points edge_from[e] + the cell's lowest point, its stamp edge_stamp[e].
+    int32_t slot_step[12], edge_from[12], edge_to[12];
+    uint32_t edge_stamp[12];
+    for (int e = 0; e < 12; e++) {
+        edge_from[e] = corner_step[field_edge_corners[e][0]];
+        edge_to[e] = corner_step[field_edge_corners[e][1]];
+    }
     // One cut cell: its edges' slots, and a job for each edge no cell has made in this call.
-    auto cell = [&](int32_t ix, int32_t iy, int32_t iz, int32_t row, int index) {
-        const uint32_t mask = field_edge_table[index];
+    auto cell = [&](int32_t iy, int32_t iz, int32_t row, int index) {
+        uint32_t mask = field_edge_table[index];
         if (mask == 0) return;
         CutCell* c = &cut_cells[cut_count++];
         c->index = index;
-        for (int e = 0; e < 12; e++) {
-            if (!(mask & (1u << e))) continue;
-            const EdgeSlot* k = &edge_slots[e];
-            const int32_t x = ix + k->dx;
-            const int32_t layer = k->kind == 8 ? 8 : ((x & 1) * 4 + k->kind);
-            const int32_t slot = layer * plane + (iy + k->dy) * side + iz + k->dz;
+        const int32_t at = iy * side + iz, first = row + iz;
+        for (; mask; mask &= mask - 1) {
+            const int e = __builtin_ctz(mask);
+            const int32_t slot = slot_step[e] + at;
             c->slot[e] = slot;
             // An edge made already is found from its stamp alone, without touching the entry.
-            const uint32_t stamp = base + (uint32_t)x;
-            if (lattice->edge_stamps[slot] == stamp) continue;
-            lattice->edge_stamps[slot] = stamp;
-            jobs[job_count++] = LatticeEdgeJob{row + iz + corner_step[field_edge_corners[e][0]],
-                                               row + iz + corner_step[field_edge_corners[e][1]], &cache[slot]};
+            if (lattice->edge_stamps[slot] == edge_stamp[e]) continue;
+            lattice->edge_stamps[slot] = edge_stamp[e];
+            jobs[job_count++] = LatticeEdgeJob{first + edge_from[e], first + edge_to[e], &cache[slot]};
         }
         if (cut_count == POLYGONISE_CELLS) drain();
     };
@@ -558,6 +562,13 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
     const int lanes = simd_level() >= SIMD_SSE2;
 #endif
     for (int32_t ix = 0; ix < n; ix++) {
+        for (int e = 0; e < 12; e++) {
+            const EdgeSlot* k = &edge_slots[e];
+            const int32_t x = ix + k->dx;
+            const int32_t layer = k->kind == 8 ? 8 : ((x & 1) * 4 + k->kind);
+            slot_step[e] = layer * plane + k->dy * side + k->dz;
+            edge_stamp[e] = base + (uint32_t)x;
+        }
         for (int32_t iy = 0; iy < n; iy++) {
             // The four point rows along z that a row of cells spans: corners 0 and 1 lie on (x, y),
             // 3 and 2 on (x, y+1), 4 and 5 on (x+1, y), 7 and 6 on (x+1, y+1), the first of each pair
@@ -589,7 +600,7 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                         cut &= cut - 1;
                         const int index = r00[iz] | r00[iz + 1] << 1 | r01[iz + 1] << 2 | r01[iz] << 3 | r10[iz] << 4 |
                                           r10[iz + 1] << 5 | r11[iz + 1] << 6 | r11[iz] << 7;
-                        cell(ix, iy, iz, row, index);
+                        cell(iy, iz, row, index);
                     }
                 }
                 continue;
@@ -600,7 +611,7 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                 const int far_bits = r00[iz + 1] << 1 | r01[iz + 1] << 2 | r10[iz + 1] << 5 | r11[iz + 1] << 6;
                 const int index = near_bits | far_bits;
                 near_bits = (far_bits & 0x22) >> 1 | (far_bits & 0x44) << 1;
-                cell(ix, iy, iz, row, index);
+                cell(iy, iz, row, index);
             }
         }
         drain();
