@@ -9,8 +9,9 @@
 #include "gfx/simd.h"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #define FIELD_LANES 1
+#define FIELD_AVX2 __attribute__((target("avx2")))
 #else
 #define FIELD_LANES 0
 #endif
@@ -190,6 +191,58 @@ static void blob_row_lanes(const BlobTerms* b, LatticePoint* row, int32_t z0, in
         }
     }
 }
+
+// Rows a0..a3 of eight lanes to out[k] = lane k's four values in the low half, lane k + 4's in the high.
+FIELD_AVX2 static inline void blob_turn8(__m256 a0, __m256 a1, __m256 a2, __m256 a3, __m256 out[4]) {
+    const __m256 t0 = _mm256_unpacklo_ps(a0, a1), t1 = _mm256_unpacklo_ps(a2, a3);
+    const __m256 t2 = _mm256_unpackhi_ps(a0, a1), t3 = _mm256_unpackhi_ps(a2, a3);
+    out[0] = _mm256_shuffle_ps(t0, t1, 0x44);
+    out[1] = _mm256_shuffle_ps(t0, t1, 0xEE);
+    out[2] = _mm256_shuffle_ps(t2, t3, 0x44);
+    out[3] = _mm256_shuffle_ps(t2, t3, 0xEE);
+}
+
+// blob_row_lanes with eight lanes: the same steps, lanes k and k + 4 in the two halves.
+FIELD_AVX2 static void blob_row_lanes8(const BlobTerms* b, LatticePoint* row, int32_t z0, int32_t z1, float dx,
+                                       float dy, float xy_sq) {
+    const __m256 far8 = _mm256_set1_ps(b->far_float), radius = _mm256_set1_ps(b->radius);
+    const __m256 third = _mm256_set1_ps(b->third), one = _mm256_set1_ps(1.0f), zero = _mm256_setzero_ps();
+    const __m256 cz = _mm256_set1_ps(b->centre.z), xy = _mm256_set1_ps(xy_sq), s = _mm256_set1_ps(b->s);
+    const __m256 sign = _mm256_set1_ps(b->sign), three = _mm256_set1_ps(3.0f), r_sq = _mm256_set1_ps(b->r_sq);
+    const __m256 s15 = _mm256_set1_ps(1.5f * b->s), dx8 = _mm256_set1_ps(dx), dy8 = _mm256_set1_ps(dy);
+    for (int32_t iz = z0; iz < z1; iz += 8) {
+        const int lanes = z1 - iz < 8 ? z1 - iz : 8;
+        LatticePoint* p = row + iz;
+        int at[8];
+        for (int k = 0; k < 8; k++) at[k] = k < lanes ? k : lanes - 1;
+        const __m256 z = _mm256_setr_ps(p[at[0]].position.z, p[at[1]].position.z, p[at[2]].position.z,
+                                        p[at[3]].position.z, p[at[4]].position.z, p[at[5]].position.z,
+                                        p[at[6]].position.z, p[at[7]].position.z);
+        const __m256 dz = _mm256_sub_ps(z, cz);
+        const __m256 d_sq = _mm256_add_ps(xy, _mm256_mul_ps(dz, dz));
+        const __m256 r = _mm256_sqrt_ps(d_sq);
+        const __m256 in = _mm256_andnot_ps(_mm256_cmp_ps(d_sq, far8, _CMP_GE_OQ), _mm256_cmp_ps(r, radius, _CMP_LT_OQ));
+        if (!(_mm256_movemask_ps(in) & ((1 << lanes) - 1))) continue;
+        const __m256 inner =
+            _mm256_mul_ps(s, _mm256_sub_ps(one, _mm256_div_ps(_mm256_mul_ps(_mm256_mul_ps(three, r), r), r_sq)));
+        const __m256 q = _mm256_sub_ps(one, _mm256_div_ps(r, radius));
+        const __m256 outer = _mm256_mul_ps(_mm256_mul_ps(s15, q), q);
+        const __m256 f = _mm256_mul_ps(sign, _mm256_blendv_ps(outer, inner, _mm256_cmp_ps(r, third, _CMP_LT_OQ)));
+        const __m256 g = _mm256_mul_ps(sign, _mm256_div_ps(radius, _mm256_mul_ps(r, r)));
+        const __m256 keep = _mm256_and_ps(in, _mm256_cmp_ps(r, zero, _CMP_GT_OQ));
+        // Each half's four lanes turned into four groups of (normal x, y, z, value) sums and masks.
+        __m256 sums[4], masks[4];
+        blob_turn8(_mm256_mul_ps(dx8, g), _mm256_mul_ps(dy8, g), _mm256_mul_ps(dz, g), f, sums);
+        blob_turn8(keep, keep, keep, in, masks);
+        for (int k = 0; k < lanes; k++) {
+            const __m128 sum = k < 4 ? _mm256_castps256_ps128(sums[k]) : _mm256_extractf128_ps(sums[k - 4], 1);
+            const __m128 mask = k < 4 ? _mm256_castps256_ps128(masks[k]) : _mm256_extractf128_ps(masks[k - 4], 1);
+            float* to = &p[k].normal.x;
+            const __m128 old = _mm_loadu_ps(to);
+            _mm_storeu_ps(to, _mm_blendv_ps(old, _mm_add_ps(old, sum), mask));
+        }
+    }
+}
 #endif
 
 // sign is +1 to add the blob, -1 to carve it away.
@@ -223,7 +276,7 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
     blob.far_float = (float)far_sq;
     if ((double)blob.far_float < far_sq) blob.far_float = std::nextafter(blob.far_float, INFINITY);
 #if FIELD_LANES
-    const int lanes = simd_level() >= SIMD_SSE2;
+    const int lanes = simd_level();
 #endif
     // The points of one row share x and y, and a sum of squares never rounds below its first terms,
     // so a row whose x and y alone reach far_sq is passed over whole. Within a row only the run of z
@@ -243,7 +296,11 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
             const int32_t z0 = first > (float)lo[2] ? (int32_t)first : lo[2];
             const int32_t z1 = last < (float)hi[2] ? (int32_t)last : hi[2];
 #if FIELD_LANES
-            if (lanes) {
+            if (lanes >= SIMD_AVX2) {
+                blob_row_lanes8(&blob, row, z0, z1, ex, ey, xy_sq);
+                continue;
+            }
+            if (lanes >= SIMD_SSE2) {
                 blob_row_lanes(&blob, row, z0, z1, ex, ey, xy_sq);
                 continue;
             }

@@ -175,9 +175,9 @@ void reference_blob(FieldLattice* lattice, const Vec3* centre, float s, float ra
 TEST(LatticeBlobs, VisitedPointsAreExactlyThoseEveryPointJudgedAloneWouldTouch) {
     // Random blobs inside, across and outside lattices of several sizes, centres on lattice
     // points and radii reaching exactly to lattice points among them; bit-equal values and normals,
-    // with the scalar points and with four lanes of them (rows of every length, so every tail).
+    // with the scalar points and with four and eight lanes of them (rows of every length, so every tail).
     const int best = simd_best_level();
-    for (int level = SIMD_SCALAR; level <= (best < SIMD_SSE2 ? best : SIMD_SSE2); level++) {
+    for (int level = SIMD_SCALAR; level <= best; level++) {
         simd_use_level(level);
         SCOPED_TRACE(simd_level_name(level));
         FieldLattice* got = lattice_create(24);
