@@ -160,9 +160,15 @@ static void carved_box_field_block(FieldLattice* lattice) {
 
 void meta_field_update(float beat) {
     if (!meta_lattice || !meta_sprites || !carved_box_block) return;
-    for (int32_t i = 0; i < meta_lattice->point_count; i++) {
-        meta_lattice->points[i].normal = carved_box_block[i].normal;
-        meta_lattice->points[i].value = carved_box_block[i].value;
+    // Only the runs of points written since the last copy differ from the block.
+    const int32_t side = meta_lattice->resolution + 1;
+    for (int32_t r = 0; r < side * side; r++) {
+        int32_t* touched = &meta_lattice->touched[2 * r];
+        for (int32_t i = r * side + touched[0]; i < r * side + touched[1]; i++) {
+            meta_lattice->points[i].normal = carved_box_block[i].normal;
+            meta_lattice->points[i].value = carved_box_block[i].value;
+        }
+        touched[0] = touched[1] = 0;
     }
     float k, r;
     carved_box_hole_params(beat, &k, &r);

@@ -27,8 +27,9 @@ FieldLattice* lattice_create(int32_t n) {
     size_t cache_entries = 9 * (size_t)(n + 1) * (size_t)(n + 1);
     size_t cache_bytes = cache_entries * sizeof(LatticeEdgeVertex);
     size_t stamp_bytes = cache_entries * sizeof(uint32_t);
+    size_t touched_bytes = 2 * (size_t)(n + 1) * (size_t)(n + 1) * sizeof(int32_t);
     // The corner tests are read sixteen at a time, up to 16 bytes past the last point's.
-    size_t bytes = header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + points + 16;
+    size_t bytes = header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes + points + 16;
     unsigned char* block = (unsigned char*)calloc(1, bytes);
     if (!block) return nullptr;
     // The polygoniser reaches parts of the block only as the surface grows, well into the show, and
@@ -45,7 +46,8 @@ FieldLattice* lattice_create(int32_t n) {
     lattice->edge_cache = (LatticeEdgeVertex*)(block + header + point_bytes + cell_bytes);
     lattice->edge_stamps = (uint32_t*)(block + header + point_bytes + cell_bytes + cache_bytes);
     lattice->edge_stamp = 1;  // the stamps start zeroed: never made
-    lattice->below = block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes;
+    lattice->touched = (int32_t*)(block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes);
+    lattice->below = block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes;
     lattice->light = Vec3{0.0f, 0.0f, 1.0f};
     mat_identity(&lattice->object_matrix);
     return lattice;
@@ -57,6 +59,15 @@ LatticePoint* lattice_point_at(FieldLattice* lattice, int32_t ix, int32_t iy, in
     int32_t n = lattice->resolution;
     if (ix < 0 || iy < 0 || iz < 0 || ix > n || iy > n || iz > n) return nullptr;
     return &lattice->points[(ix * (n + 1) + iy) * (n + 1) + iz];
+}
+
+// Every point of the current resolution written.
+static void lattice_touch_all(FieldLattice* lattice) {
+    const int32_t side = lattice->resolution + 1;
+    for (int32_t r = 0; r < side * side; r++) {
+        lattice->touched[2 * r] = 0;
+        lattice->touched[2 * r + 1] = side;
+    }
 }
 
 void lattice_build(FieldLattice* lattice, float edge_length) {
@@ -90,6 +101,7 @@ void lattice_build(FieldLattice* lattice, float edge_length) {
                                                         iy + field_corner_offsets[k][1],
                                                         iz + field_corner_offsets[k][2]);
             }
+    lattice_touch_all(lattice);
 }
 
 void lattice_set_resolution(FieldLattice* lattice, int32_t n, float edge_length) {
@@ -111,6 +123,7 @@ void lattice_scale_values(FieldLattice* lattice, float f) {
         p->normal.z *= f;
     }
     for (int32_t i = 0; i < lattice->cell_count; i++) lattice->cells[i].spare = nullptr;
+    lattice_touch_all(lattice);
 }
 
 // What one blob does to the points it reaches; the same for every row.
@@ -295,6 +308,11 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
             const float first = std::ceil(centre_z - reach), last = std::floor(centre_z + reach) + 1.0f;
             const int32_t z0 = first > (float)lo[2] ? (int32_t)first : lo[2];
             const int32_t z1 = last < (float)hi[2] ? (int32_t)last : hi[2];
+            if (z0 >= z1) continue;
+            int32_t* touched = &lattice->touched[2 * (ix * (n + 1) + iy)];
+            if (touched[0] >= touched[1]) touched[0] = z0, touched[1] = z1;
+            if (z0 < touched[0]) touched[0] = z0;
+            if (z1 > touched[1]) touched[1] = z1;
 #if FIELD_LANES
             if (lanes >= SIMD_AVX2) {
                 blob_row_lanes8(&blob, row, z0, z1, ex, ey, xy_sq);

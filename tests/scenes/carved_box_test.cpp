@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "gfx/display.h"
 #include "gfx/image.h"
@@ -142,6 +144,26 @@ TEST(CarvedBoxField, BlockWithHolesRebuiltEachFrame) {
                 }
         if (beat > 200.0f) {
             EXPECT_GT(carved, 0) << beat;  // at first they orbit outside the box
+        }
+    }
+    scene_carved_box_free();
+}
+
+// Frame after frame only the points the last holes wrote are copied back from the block: the field
+// must be the one a copy of the whole block gives, bit for bit, whatever beat came before.
+TEST(CarvedBoxField, EachFrameEqualsOneRebuiltFromTheWholeBlock) {
+    noise_init(0);
+    ASSERT_EQ(scene_carved_box_init(), 0);
+    const int32_t count = meta_lattice->point_count;
+    std::vector<LatticePoint> got(count);
+    for (float beat : {200.0f, 213.3f, 213.4f, 241.0f, 196.0f, 226.9f, 255.2f, 210.0f}) {
+        meta_field_update(beat);
+        std::memcpy(got.data(), meta_lattice->points, count * sizeof(LatticePoint));
+        lattice_scale_values(meta_lattice, 1.0f);  // every row counts as written: a full copy
+        meta_field_update(beat);
+        for (int32_t i = 0; i < count; i++) {
+            ASSERT_EQ(std::memcmp(&got[i].normal, &meta_lattice->points[i].normal, 4 * sizeof(float)), 0)
+                << "point " << i << " at " << beat;
         }
     }
     scene_carved_box_free();
