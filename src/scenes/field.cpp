@@ -425,6 +425,16 @@ static void edge_job_make(const FieldLattice* lattice, const LatticeEdgeJob* job
 // Set-up judges corners within this many pixels of the origin (setup_corner_make's reach).
 static const float kCornerReach = 65536.0f;
 
+// The four floats at `offset` in each of four points, as four rows of lanes.
+static inline void points_lanes(const LatticePoint* const p[4], size_t offset, __m128 out[4]) {
+    __m128 r0 = _mm_loadu_ps((const float*)((const char*)p[0] + offset));
+    __m128 r1 = _mm_loadu_ps((const float*)((const char*)p[1] + offset));
+    __m128 r2 = _mm_loadu_ps((const float*)((const char*)p[2] + offset));
+    __m128 r3 = _mm_loadu_ps((const float*)((const char*)p[3] + offset));
+    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+    out[0] = r0, out[1] = r1, out[2] = r2, out[3] = r3;
+}
+
 // Four jobs' vertices at once, each lane taking edge_job_make's steps in its order; jobs past
 // `count` (1 to 4) repeat the last one and are not written.
 static void edge_jobs_make_lanes(const FieldLattice* lattice, const LatticeEdgeJob* job, int count, float iso,
@@ -437,18 +447,13 @@ static void edge_jobs_make_lanes(const FieldLattice* lattice, const LatticeEdgeJ
         b[k] = &points[j->b];
     }
     // A point's position and normal, then its normal and value, as rows of four lanes.
-    __m128 apx = _mm_loadu_ps(&a[0]->position.x), apy = _mm_loadu_ps(&a[1]->position.x);
-    __m128 apz = _mm_loadu_ps(&a[2]->position.x), anx = _mm_loadu_ps(&a[3]->position.x);
-    _MM_TRANSPOSE4_PS(apx, apy, apz, anx);
-    __m128 bpx = _mm_loadu_ps(&b[0]->position.x), bpy = _mm_loadu_ps(&b[1]->position.x);
-    __m128 bpz = _mm_loadu_ps(&b[2]->position.x), bnx = _mm_loadu_ps(&b[3]->position.x);
-    _MM_TRANSPOSE4_PS(bpx, bpy, bpz, bnx);
-    __m128 t0 = _mm_loadu_ps(&a[0]->normal.x), any = _mm_loadu_ps(&a[1]->normal.x);
-    __m128 anz = _mm_loadu_ps(&a[2]->normal.x), av = _mm_loadu_ps(&a[3]->normal.x);
-    _MM_TRANSPOSE4_PS(t0, any, anz, av);
-    __m128 t1 = _mm_loadu_ps(&b[0]->normal.x), bny = _mm_loadu_ps(&b[1]->normal.x);
-    __m128 bnz = _mm_loadu_ps(&b[2]->normal.x), bv = _mm_loadu_ps(&b[3]->normal.x);
-    _MM_TRANSPOSE4_PS(t1, bny, bnz, bv);
+    __m128 ap[4], an[4], bp[4], bn[4];
+    points_lanes(a, offsetof(LatticePoint, position), ap);
+    points_lanes(a, offsetof(LatticePoint, normal), an);
+    points_lanes(b, offsetof(LatticePoint, position), bp);
+    points_lanes(b, offsetof(LatticePoint, normal), bn);
+    const __m128 apx = ap[0], apy = ap[1], apz = ap[2], anx = ap[3], any = an[1], anz = an[2], av = an[3];
+    const __m128 bpx = bp[0], bpy = bp[1], bpz = bp[2], bnx = bp[3], bny = bn[1], bnz = bn[2], bv = bn[3];
 
     auto lerp = [](__m128 x, __m128 y, __m128 t) { return _mm_add_ps(x, _mm_mul_ps(_mm_sub_ps(y, x), t)); };
     // ((x m[i] + y m[i+4]) + z m[i+8]), the matrix operations' order.
