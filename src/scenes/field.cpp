@@ -294,8 +294,8 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
     // The points of one row share x and y, and a sum of squares never rounds below its first terms,
     // so a row whose x and y alone reach far_sq is passed over whole. Within a row only the run of z
     // around the centre that can come nearer is visited: a sixteenth of a cell and a thousandth of
-    // the radius wider on each side than the root says, far beyond any rounding (a point outside
-    // it lies that much beyond far_sq), and every point in it still takes the test below.
+    // the radius wider on each side than the root says (a point past it has a squared distance far
+    // beyond far_sq, rounding and all), and every point in it still takes the test below.
     const float centre_z = c[2] * inv + h;
     const float margin = 0.0625f + radius * inv * 1e-3f;
     for (int32_t ix = lo[0]; ix < hi[0]; ix++)
