@@ -62,7 +62,47 @@ void camera_view_dir_in_object(const Camera* camera, const Matrix* object, Vec3*
 }
 
 #if MESH_LANES
-// mesh_transform in four lanes: the same values, one vertex or normal per step.
+// lanes_normalize_store(lanes_rotate(n, source)) for the records first..first + count - 1, four at
+// a time with one record per lane: each lane makes the scalar sums in the scalar order, and the
+// square root and division are the correctly rounded ones of the scalar path.
+template <class Record>
+static void rotate_normalize_records(const Matrix* normal_matrix, Record* records, int32_t count,
+                                     Vec3 Record::*source, Vec3 Record::*target) {
+    const float* e = normal_matrix->m;
+    int32_t i = 0;
+    if (count >= 4) {
+        const __m128 m0 = _mm_set1_ps(e[0]), m1 = _mm_set1_ps(e[1]), m2 = _mm_set1_ps(e[2]);
+        const __m128 m4 = _mm_set1_ps(e[4]), m5 = _mm_set1_ps(e[5]), m6 = _mm_set1_ps(e[6]);
+        const __m128 m8 = _mm_set1_ps(e[8]), m9 = _mm_set1_ps(e[9]), m10 = _mm_set1_ps(e[10]);
+        const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+        for (; i + 4 <= count; i += 4) {
+            const Vec3* v0 = &(records[i].*source);
+            const Vec3* v1 = &(records[i + 1].*source);
+            const Vec3* v2 = &(records[i + 2].*source);
+            const Vec3* v3 = &(records[i + 3].*source);
+            const __m128 x = _mm_setr_ps(v0->x, v1->x, v2->x, v3->x);
+            const __m128 y = _mm_setr_ps(v0->y, v1->y, v2->y, v3->y);
+            const __m128 z = _mm_setr_ps(v0->z, v1->z, v2->z, v3->z);
+            const __m128 rx = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m0), _mm_mul_ps(y, m4)), _mm_mul_ps(z, m8));
+            const __m128 ry = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m1), _mm_mul_ps(y, m5)), _mm_mul_ps(z, m9));
+            const __m128 rz = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m2), _mm_mul_ps(y, m6)), _mm_mul_ps(z, m10));
+            const __m128 s = _mm_add_ps(_mm_add_ps(_mm_mul_ps(rx, rx), _mm_mul_ps(ry, ry)), _mm_mul_ps(rz, rz));
+            // The zero vector stays zero.
+            const __m128 k = _mm_andnot_ps(_mm_cmpeq_ps(s, zero), _mm_div_ps(one, _mm_sqrt_ps(s)));
+            alignas(16) float ox[4], oy[4], oz[4];
+            _mm_store_ps(ox, _mm_mul_ps(rx, k));
+            _mm_store_ps(oy, _mm_mul_ps(ry, k));
+            _mm_store_ps(oz, _mm_mul_ps(rz, k));
+            for (int l = 0; l < 4; l++) records[i + l].*target = Vec3{ox[l], oy[l], oz[l]};
+        }
+    }
+    if (i < count) {
+        const MatrixLanes n = matrix_lanes(normal_matrix);
+        for (; i < count; i++) lanes_normalize_store(lanes_rotate(&n, &(records[i].*source)), &(records[i].*target));
+    }
+}
+
+// mesh_transform in four lanes: the same values, one vertex per step, the normals four at a time.
 static void mesh_transform_lanes(Mesh* mesh, const Matrix* matrix, const Matrix* normal_matrix, int32_t parts) {
     const MatrixLanes m = matrix_lanes(matrix);
     if (mesh->flags & MESH_PROJECTIVE) {
@@ -76,26 +116,15 @@ static void mesh_transform_lanes(Mesh* mesh, const Matrix* matrix, const Matrix*
             _mm_storeu_ps(&v->sx, lanes_point(&m, v->px, v->py, v->pz));
         }
     }
-    if (!(parts & (MESH_PART_NORMALS | MESH_PART_TANGENTS | MESH_PART_FACES))) return;
-    const MatrixLanes n = matrix_lanes(normal_matrix);
-    if (parts & MESH_PART_NORMALS) {
-        for (int32_t i = 0; i < mesh->vertex_count; i++) {
-            VertexNormal* vn = &mesh->normals[i];
-            lanes_normalize_store(lanes_rotate(&n, &vn->normal), &vn->world_normal);
-        }
-    }
-    if ((parts & MESH_PART_TANGENTS) && mesh->tangents) {
-        for (int32_t i = 0; i < mesh->vertex_count; i++) {
-            VertexTangent* t = &mesh->tangents[i];
-            lanes_normalize_store(lanes_rotate(&n, &t->tangent), &t->world_tangent);
-        }
-    }
-    if (parts & MESH_PART_FACES) {
-        for (int32_t i = 0; i < mesh->triangle_count; i++) {
-            MeshTriangle* t = &mesh->triangles[i];
-            lanes_normalize_store(lanes_rotate(&n, &t->normal), &t->world_normal);
-        }
-    }
+    if (parts & MESH_PART_NORMALS)
+        rotate_normalize_records(normal_matrix, mesh->normals, mesh->vertex_count, &VertexNormal::normal,
+                                 &VertexNormal::world_normal);
+    if ((parts & MESH_PART_TANGENTS) && mesh->tangents)
+        rotate_normalize_records(normal_matrix, mesh->tangents, mesh->vertex_count, &VertexTangent::tangent,
+                                 &VertexTangent::world_tangent);
+    if (parts & MESH_PART_FACES)
+        rotate_normalize_records(normal_matrix, mesh->triangles, mesh->triangle_count, &MeshTriangle::normal,
+                                 &MeshTriangle::world_normal);
 }
 #endif
 

@@ -177,52 +177,64 @@ void mat_transpose(const Matrix* m, Matrix* out) {
 }
 
 #if VECMATH_LANES
-// mat_invert with each augmented row as two groups of four lanes: the same divisions and products,
-// element by element, so the same bits.
+template <int C>
+static inline float lane_of(__m128 v) {
+    return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(C, C, C, C)));
+}
+
+// One column of mat_invert's elimination on the augmented rows [left | right], held in registers and
+// swapped in place of the permutation (the same rows meet the same operations). False when no pivot
+// qualifies.
+template <int C>
+static inline bool invert_column(__m128 (&left)[4], __m128 (&right)[4]) {
+    float best = 1e-6f;
+    int pivot = -1;
+    for (int i = C; i < 4; i++) {
+        const float v = std::fabs(lane_of<C>(left[i]));
+        if (v > best) {
+            best = v;
+            pivot = i;
+        }
+    }
+    if (pivot < 0) return false;
+    // Each candidate by its constant index, so that the rows never leave the registers.
+    for (int i = C + 1; i < 4; i++) {
+        if (pivot != i) continue;
+        const __m128 l = left[C], r = right[C];
+        left[C] = left[i], right[C] = right[i];
+        left[i] = l, right[i] = r;
+    }
+    const __m128 own = _mm_castsi128_ps(_mm_setr_epi32(C == 0 ? -1 : 0, C == 1 ? -1 : 0, C == 2 ? -1 : 0, C == 3 ? -1 : 0));
+    const __m128 d = _mm_set1_ps(lane_of<C>(left[C]));
+    // The pivot row divided through, its own element then set to 1 exactly.
+    const __m128 p0 = _mm_or_ps(_mm_andnot_ps(own, _mm_div_ps(left[C], d)), _mm_and_ps(own, _mm_set1_ps(1.0f)));
+    const __m128 p1 = _mm_div_ps(right[C], d);
+    left[C] = p0;
+    right[C] = p1;
+    for (int i = 0; i < 4; i++) {
+        if (i == C) continue;
+        const __m128 f = _mm_set1_ps(lane_of<C>(left[i]));
+        left[i] = _mm_andnot_ps(own, _mm_sub_ps(left[i], _mm_mul_ps(p0, f)));
+        right[i] = _mm_sub_ps(right[i], _mm_mul_ps(p1, f));
+    }
+    return true;
+}
+
+// mat_invert with each augmented row as two groups of four lanes kept in registers: the same
+// divisions and products, element by element, so the same bits.
 static void mat_invert_lanes(const Matrix* m, Matrix* out) {
-    alignas(16) float a[4][8];
-    int perm[4] = {0, 1, 2, 3};
+    __m128 left[4], right[4];
     for (int r = 0; r < 4; r++) {
-        for (int c = 0; c < 4; c++) {
-            a[r][c] = m->m[r * 4 + c];
-            a[r][c + 4] = r == c ? 1.0f : 0.0f;
-        }
+        left[r] = _mm_loadu_ps(m->m + 4 * r);
+        right[r] = _mm_castsi128_ps(_mm_setr_epi32(r == 0 ? 0x3F800000 : 0, r == 1 ? 0x3F800000 : 0,
+                                                   r == 2 ? 0x3F800000 : 0, r == 3 ? 0x3F800000 : 0));
     }
-    for (int c = 0; c < 4; c++) {
-        float best = 1e-6f;
-        int pivot = -1;
-        for (int i = c; i < 4; i++) {
-            float v = std::fabs(a[perm[i]][c]);
-            if (v > best) {
-                best = v;
-                pivot = i;
-            }
-        }
-        if (pivot < 0) {
-            std::memset(out, 0, sizeof *out);
-            return;
-        }
-        int t = perm[c];
-        perm[c] = perm[pivot];
-        perm[pivot] = t;
-        float* p = a[perm[c]];
-        const __m128 d = _mm_set1_ps(p[c]);
-        const __m128 p0 = _mm_div_ps(_mm_load_ps(p), d), p1 = _mm_div_ps(_mm_load_ps(p + 4), d);
-        _mm_store_ps(p, p0);
-        _mm_store_ps(p + 4, p1);
-        p[c] = 1.0f;
-        for (int i = 0; i < 4; i++) {
-            if (i == c) continue;
-            float* row = a[perm[i]];
-            const __m128 f = _mm_set1_ps(row[c]);
-            // The pivot row as stored, its own element already 1.
-            _mm_store_ps(row, _mm_sub_ps(_mm_load_ps(row), _mm_mul_ps(_mm_load_ps(p), f)));
-            _mm_store_ps(row + 4, _mm_sub_ps(_mm_load_ps(row + 4), _mm_mul_ps(p1, f)));
-            row[c] = 0.0f;
-        }
+    if (!invert_column<0>(left, right) || !invert_column<1>(left, right) || !invert_column<2>(left, right) ||
+        !invert_column<3>(left, right)) {
+        std::memset(out, 0, sizeof *out);
+        return;
     }
-    for (int r = 0; r < 4; r++)
-        for (int c = 0; c < 4; c++) out->m[r * 4 + c] = a[perm[r]][c + 4];
+    for (int r = 0; r < 4; r++) _mm_storeu_ps(out->m + 4 * r, right[r]);
 }
 #endif
 

@@ -190,6 +190,9 @@ TEST(Transform, EverySimdLevelGivesTheSameBits) {
             for (int i = 0; i < kTriangles; i++)
                 x->triangles[i] = MeshTriangle{i % kVertices, (i * 5 + 1) % kVertices, (i * 11 + 2) % kVertices,
                                                Vec3{rnd(-1, 1), rnd(-1, 1), rnd(-1, 1)}, 0, {}, (uint32_t)(rnd(0, 1) * 4294967040.0f), 0, 1};
+            // Single zero normals and ones whose squared length overflows, among lanes of ordinary ones.
+            for (int i = 4; i < kVertices; i += 9) x->normals[i].normal = Vec3{0.0f, -0.0f, 0.0f};
+            for (int i = 6; i < kTriangles; i += 11) x->triangles[i].normal = Vec3{3e19f, -1.0f, 2e19f};
             mesh_compute_tangents(x);
             x->flags = trial % 2 ? MESH_PROJECTIVE : 0;
             simd_use_level(k == 0 ? SIMD_SCALAR : best);

@@ -206,6 +206,12 @@ TEST(Inverse, EverySimdLevelGivesTheSameBits) {
         if (n % 7 == 0) for (int c = 0; c < 4; c++) m.m[8 + c] = m.m[4 + c] * 2.0f;  // singular
         if (n % 11 == 0) m.m[9] = 1e-7f;
         if (n % 13 == 0) m.m[14] = INFINITY;
+        if (n % 4 == 1) {
+            // A model-view matrix whose translation outweighs its turn: the pivots come from row 3.
+            m.m[3] = m.m[7] = m.m[11] = 0.0f;
+            m.m[15] = 1.0f;
+            for (int c = 12; c < 15; c++) m.m[c] *= 40.0f;
+        }
         Matrix want, got;
         simd_use_level(SIMD_SCALAR);
         mat_invert(&m, &want);
