@@ -1,5 +1,6 @@
 // Camera matrices, the per-frame mesh transform, the three lighting models, and the normals and
 // tangents computed once per mesh.
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 
@@ -62,38 +63,79 @@ void camera_view_dir_in_object(const Camera* camera, const Matrix* object, Vec3*
 }
 
 #if MESH_LANES
-// lanes_normalize_store(lanes_rotate(n, source)) for the records first..first + count - 1, four at
-// a time with one record per lane: each lane makes the scalar sums in the scalar order, and the
-// square root and division are the correctly rounded ones of the scalar path.
+// Three coordinates of four vectors, one vector per lane. Each helper makes the scalar vector
+// operation's sums in its order, so every lane holds the scalar result's bits.
+struct Lanes3 {
+    __m128 x, y, z;
+};
+
+static inline Lanes3 lanes3_load(const Vec3* a, const Vec3* b, const Vec3* c, const Vec3* d) {
+    return Lanes3{_mm_setr_ps(a->x, b->x, c->x, d->x), _mm_setr_ps(a->y, b->y, c->y, d->y),
+                  _mm_setr_ps(a->z, b->z, c->z, d->z)};
+}
+
+static inline void lanes3_store(const Lanes3& v, Vec3* a, Vec3* b, Vec3* c, Vec3* d) {
+    alignas(16) float x[4], y[4], z[4];
+    _mm_store_ps(x, v.x);
+    _mm_store_ps(y, v.y);
+    _mm_store_ps(z, v.z);
+    *a = Vec3{x[0], y[0], z[0]};
+    *b = Vec3{x[1], y[1], z[1]};
+    *c = Vec3{x[2], y[2], z[2]};
+    *d = Vec3{x[3], y[3], z[3]};
+}
+
+static inline Lanes3 lanes3_sub(const Lanes3& a, const Lanes3& b) {
+    return Lanes3{_mm_sub_ps(a.x, b.x), _mm_sub_ps(a.y, b.y), _mm_sub_ps(a.z, b.z)};
+}
+
+static inline Lanes3 lanes3_add(const Lanes3& a, const Lanes3& b) {
+    return Lanes3{_mm_add_ps(a.x, b.x), _mm_add_ps(a.y, b.y), _mm_add_ps(a.z, b.z)};
+}
+
+static inline Lanes3 lanes3_scale(const Lanes3& a, __m128 k) {
+    return Lanes3{_mm_mul_ps(a.x, k), _mm_mul_ps(a.y, k), _mm_mul_ps(a.z, k)};
+}
+
+static inline __m128 lanes3_dot(const Lanes3& a, const Lanes3& b) {
+    return _mm_add_ps(_mm_add_ps(_mm_mul_ps(a.x, b.x), _mm_mul_ps(a.y, b.y)), _mm_mul_ps(a.z, b.z));
+}
+
+static inline Lanes3 lanes3_cross(const Lanes3& a, const Lanes3& b) {
+    return Lanes3{_mm_sub_ps(_mm_mul_ps(a.y, b.z), _mm_mul_ps(a.z, b.y)),
+                  _mm_sub_ps(_mm_mul_ps(a.z, b.x), _mm_mul_ps(a.x, b.z)),
+                  _mm_sub_ps(_mm_mul_ps(a.x, b.y), _mm_mul_ps(a.y, b.x))};
+}
+
+// vec3_normalize: the zero vector stays zero.
+static inline Lanes3 lanes3_normalized(const Lanes3& v) {
+    const __m128 s = lanes3_dot(v, v);
+    const __m128 k = _mm_andnot_ps(_mm_cmpeq_ps(s, _mm_setzero_ps()), _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(s)));
+    return lanes3_scale(v, k);
+}
+
+// All-ones in the lanes whose three coordinates are finite.
+static inline __m128 lanes3_finite(const Lanes3& v) {
+    const __m128 sign = _mm_set1_ps(-0.0f), most = _mm_set1_ps(FLT_MAX);
+    return _mm_and_ps(_mm_and_ps(_mm_cmple_ps(_mm_andnot_ps(sign, v.x), most), _mm_cmple_ps(_mm_andnot_ps(sign, v.y), most)),
+                      _mm_cmple_ps(_mm_andnot_ps(sign, v.z), most));
+}
+
+// lanes_normalize_store(lanes_rotate(n, source)) for every record, four at a time.
 template <class Record>
 static void rotate_normalize_records(const Matrix* normal_matrix, Record* records, int32_t count,
                                      Vec3 Record::*source, Vec3 Record::*target) {
     const float* e = normal_matrix->m;
     int32_t i = 0;
     if (count >= 4) {
-        const __m128 m0 = _mm_set1_ps(e[0]), m1 = _mm_set1_ps(e[1]), m2 = _mm_set1_ps(e[2]);
-        const __m128 m4 = _mm_set1_ps(e[4]), m5 = _mm_set1_ps(e[5]), m6 = _mm_set1_ps(e[6]);
-        const __m128 m8 = _mm_set1_ps(e[8]), m9 = _mm_set1_ps(e[9]), m10 = _mm_set1_ps(e[10]);
-        const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+        const Lanes3 c0 = {_mm_set1_ps(e[0]), _mm_set1_ps(e[1]), _mm_set1_ps(e[2])};
+        const Lanes3 c1 = {_mm_set1_ps(e[4]), _mm_set1_ps(e[5]), _mm_set1_ps(e[6])};
+        const Lanes3 c2 = {_mm_set1_ps(e[8]), _mm_set1_ps(e[9]), _mm_set1_ps(e[10])};
         for (; i + 4 <= count; i += 4) {
-            const Vec3* v0 = &(records[i].*source);
-            const Vec3* v1 = &(records[i + 1].*source);
-            const Vec3* v2 = &(records[i + 2].*source);
-            const Vec3* v3 = &(records[i + 3].*source);
-            const __m128 x = _mm_setr_ps(v0->x, v1->x, v2->x, v3->x);
-            const __m128 y = _mm_setr_ps(v0->y, v1->y, v2->y, v3->y);
-            const __m128 z = _mm_setr_ps(v0->z, v1->z, v2->z, v3->z);
-            const __m128 rx = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m0), _mm_mul_ps(y, m4)), _mm_mul_ps(z, m8));
-            const __m128 ry = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m1), _mm_mul_ps(y, m5)), _mm_mul_ps(z, m9));
-            const __m128 rz = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, m2), _mm_mul_ps(y, m6)), _mm_mul_ps(z, m10));
-            const __m128 s = _mm_add_ps(_mm_add_ps(_mm_mul_ps(rx, rx), _mm_mul_ps(ry, ry)), _mm_mul_ps(rz, rz));
-            // The zero vector stays zero.
-            const __m128 k = _mm_andnot_ps(_mm_cmpeq_ps(s, zero), _mm_div_ps(one, _mm_sqrt_ps(s)));
-            alignas(16) float ox[4], oy[4], oz[4];
-            _mm_store_ps(ox, _mm_mul_ps(rx, k));
-            _mm_store_ps(oy, _mm_mul_ps(ry, k));
-            _mm_store_ps(oz, _mm_mul_ps(rz, k));
-            for (int l = 0; l < 4; l++) records[i + l].*target = Vec3{ox[l], oy[l], oz[l]};
+            Record* r = &records[i];
+            const Lanes3 v = lanes3_load(&(r[0].*source), &(r[1].*source), &(r[2].*source), &(r[3].*source));
+            const Lanes3 turned = lanes3_add(lanes3_add(lanes3_scale(c0, v.x), lanes3_scale(c1, v.y)), lanes3_scale(c2, v.z));
+            lanes3_store(lanes3_normalized(turned), &(r[0].*target), &(r[1].*target), &(r[2].*target), &(r[3].*target));
         }
     }
     if (i < count) {
@@ -269,30 +311,200 @@ static Vec3 vertex_position(const Mesh* mesh, int32_t index) {
     return Vec3{v->px, v->py, v->pz};
 }
 
-void mesh_compute_normals(Mesh* mesh) {
-    for (int32_t i = 0; i < mesh->vertex_count; i++) mesh->normals[i].normal = Vec3{0, 0, 0};
-    for (int32_t i = 0; i < mesh->triangle_count; i++) {
-        MeshTriangle* t = &mesh->triangles[i];
-        Vec3 pa = vertex_position(mesh, t->vertex_a);
-        Vec3 pb = vertex_position(mesh, t->vertex_b);
-        Vec3 pc = vertex_position(mesh, t->vertex_c);
-        Vec3 e1, e2, n;
-        vec3_sub(&pb, &pa, &e1);
-        vec3_sub(&pc, &pa, &e2);
-        vec3_cross(&e1, &e2, &n);
-        // Unnormalised, so larger triangles weigh more in the smooth normals.
-        vec3_add(&mesh->normals[t->vertex_a].normal, &n, &mesh->normals[t->vertex_a].normal);
-        vec3_add(&mesh->normals[t->vertex_b].normal, &n, &mesh->normals[t->vertex_b].normal);
-        vec3_add(&mesh->normals[t->vertex_c].normal, &n, &mesh->normals[t->vertex_c].normal);
-        vec3_normalize(&n, &t->normal);
-        t->plane_d = -vec3_dot(&t->normal, &pa);
-    }
-    for (int32_t i = 0; i < mesh->vertex_count; i++)
-        vec3_normalize(&mesh->normals[i].normal, &mesh->normals[i].normal);
-}
-
 static int vec3_finite(const Vec3* v) {
     return std::isfinite(v->x) && std::isfinite(v->y) && std::isfinite(v->z);
+}
+
+// One triangle's share of mesh_compute_normals: its weighted normal added to its corners', its
+// unit normal and plane distance.
+static void normals_add_triangle(Mesh* mesh, int32_t i) {
+    MeshTriangle* t = &mesh->triangles[i];
+    Vec3 pa = vertex_position(mesh, t->vertex_a);
+    Vec3 pb = vertex_position(mesh, t->vertex_b);
+    Vec3 pc = vertex_position(mesh, t->vertex_c);
+    Vec3 e1, e2, n;
+    vec3_sub(&pb, &pa, &e1);
+    vec3_sub(&pc, &pa, &e2);
+    vec3_cross(&e1, &e2, &n);
+    // Unnormalised, so larger triangles weigh more in the smooth normals.
+    vec3_add(&mesh->normals[t->vertex_a].normal, &n, &mesh->normals[t->vertex_a].normal);
+    vec3_add(&mesh->normals[t->vertex_b].normal, &n, &mesh->normals[t->vertex_b].normal);
+    vec3_add(&mesh->normals[t->vertex_c].normal, &n, &mesh->normals[t->vertex_c].normal);
+    vec3_normalize(&n, &t->normal);
+    t->plane_d = -vec3_dot(&t->normal, &pa);
+}
+
+// One triangle's texture directions s (along u) and t (along v); false when its texture
+// coordinates are degenerate and it adds nothing.
+static bool tangents_of_triangle(const Mesh* mesh, int32_t i, Vec3* s, Vec3* t) {
+    const MeshTriangle* tri = &mesh->triangles[i];
+    const MeshVertex* va = &mesh->vertices[tri->vertex_a];
+    const MeshVertex* vb = &mesh->vertices[tri->vertex_b];
+    const MeshVertex* vc = &mesh->vertices[tri->vertex_c];
+    Vec3 pa = {va->px, va->py, va->pz}, pb = {vb->px, vb->py, vb->pz}, pc = {vc->px, vc->py, vc->pz};
+    Vec3 e1, e2;
+    vec3_sub(&pb, &pa, &e1);
+    vec3_sub(&pc, &pa, &e2);
+    float du1 = vb->u - va->u, dv1 = vb->v - va->v;
+    float du2 = vc->u - va->u, dv2 = vc->v - va->v;
+    float det = du1 * dv2 - du2 * dv1;
+    // Degenerate texture coordinates give no direction; their contribution would be inf or NaN.
+    if (det == 0.0f) return false;
+    float r = 1.0f / det;
+    Vec3 tmp;
+    vec3_scale(&e1, dv2, s);
+    vec3_scale(&e2, -dv1, &tmp);
+    vec3_add(s, &tmp, s);
+    vec3_scale(s, r, s);
+    vec3_scale(&e2, du1, t);
+    vec3_scale(&e1, -du2, &tmp);
+    vec3_add(t, &tmp, t);
+    vec3_scale(t, r, t);
+    return vec3_finite(s) && vec3_finite(t);
+}
+
+// Adds a triangle's directions to its three corners, in corner order.
+static void tangents_add(Mesh* mesh, int32_t i, const Vec3* s, const Vec3* t) {
+    const MeshTriangle* tri = &mesh->triangles[i];
+    const int32_t corner[3] = {tri->vertex_a, tri->vertex_b, tri->vertex_c};
+    for (int32_t k : corner) {
+        vec3_add(&mesh->tangents[k].tangent, s, &mesh->tangents[k].tangent);
+        vec3_add(&mesh->tangents[k].world_tangent, t, &mesh->tangents[k].world_tangent);
+    }
+}
+
+// The summed tangent made unit and square to the normal, and the handedness of the summed bitangent.
+static void tangent_finish(Mesh* mesh, int32_t i) {
+    VertexTangent* vt = &mesh->tangents[i];
+    const Vec3* n = &mesh->normals[i].normal;
+    Vec3 along, b;
+    vec3_scale(n, vec3_dot(n, &vt->tangent), &along);
+    vec3_sub(&vt->tangent, &along, &vt->tangent);
+    vec3_normalize(&vt->tangent, &vt->tangent);
+    vec3_cross(n, &vt->tangent, &b);
+    vec3_normalize(&b, &b);
+    vt->handedness = vec3_dot(&b, &vt->world_tangent) < 0.0f ? -1.0f : 1.0f;
+}
+
+#if MESH_LANES
+static inline Lanes3 lanes3_positions(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c, const MeshVertex* d) {
+    return Lanes3{_mm_setr_ps(a->px, b->px, c->px, d->px), _mm_setr_ps(a->py, b->py, c->py, d->py),
+                  _mm_setr_ps(a->pz, b->pz, c->pz, d->pz)};
+}
+
+// The corners' positions of triangles i..i + 3, one triangle per lane.
+static inline void lanes3_corners(const Mesh* mesh, int32_t i, Lanes3* pa, Lanes3* pb, Lanes3* pc) {
+    const MeshTriangle* t = &mesh->triangles[i];
+    const MeshVertex* v = mesh->vertices;
+    *pa = lanes3_positions(&v[t[0].vertex_a], &v[t[1].vertex_a], &v[t[2].vertex_a], &v[t[3].vertex_a]);
+    *pb = lanes3_positions(&v[t[0].vertex_b], &v[t[1].vertex_b], &v[t[2].vertex_b], &v[t[3].vertex_b]);
+    *pc = lanes3_positions(&v[t[0].vertex_c], &v[t[1].vertex_c], &v[t[2].vertex_c], &v[t[3].vertex_c]);
+}
+
+static inline __m128 lanes_of_u(const Mesh* mesh, const MeshTriangle* t, int32_t MeshTriangle::*corner) {
+    const MeshVertex* v = mesh->vertices;
+    return _mm_setr_ps(v[t[0].*corner].u, v[t[1].*corner].u, v[t[2].*corner].u, v[t[3].*corner].u);
+}
+
+static inline __m128 lanes_of_v(const Mesh* mesh, const MeshTriangle* t, int32_t MeshTriangle::*corner) {
+    const MeshVertex* v = mesh->vertices;
+    return _mm_setr_ps(v[t[0].*corner].v, v[t[1].*corner].v, v[t[2].*corner].v, v[t[3].*corner].v);
+}
+
+// mesh_compute_normals with four triangles' products, and four vertices' normalisation, at a time;
+// the sums into the corners stay one at a time in triangle order.
+static void compute_normals_lanes(Mesh* mesh) {
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    int32_t i = 0;
+    for (; i + 4 <= mesh->triangle_count; i += 4) {
+        Lanes3 pa, pb, pc;
+        lanes3_corners(mesh, i, &pa, &pb, &pc);
+        const Lanes3 n = lanes3_cross(lanes3_sub(pb, pa), lanes3_sub(pc, pa));
+        const Lanes3 unit = lanes3_normalized(n);
+        alignas(16) float d[4];
+        _mm_store_ps(d, _mm_xor_ps(lanes3_dot(unit, pa), sign));
+        MeshTriangle* t = &mesh->triangles[i];
+        Vec3 face[4];
+        lanes3_store(n, &face[0], &face[1], &face[2], &face[3]);
+        for (int l = 0; l < 4; l++) {
+            vec3_add(&mesh->normals[t[l].vertex_a].normal, &face[l], &mesh->normals[t[l].vertex_a].normal);
+            vec3_add(&mesh->normals[t[l].vertex_b].normal, &face[l], &mesh->normals[t[l].vertex_b].normal);
+            vec3_add(&mesh->normals[t[l].vertex_c].normal, &face[l], &mesh->normals[t[l].vertex_c].normal);
+        }
+        lanes3_store(unit, &t[0].normal, &t[1].normal, &t[2].normal, &t[3].normal);
+        for (int l = 0; l < 4; l++) t[l].plane_d = d[l];
+    }
+    for (; i < mesh->triangle_count; i++) normals_add_triangle(mesh, i);
+    VertexNormal* n = mesh->normals;
+    for (i = 0; i + 4 <= mesh->vertex_count; i += 4) {
+        const Lanes3 sum = lanes3_load(&n[i].normal, &n[i + 1].normal, &n[i + 2].normal, &n[i + 3].normal);
+        lanes3_store(lanes3_normalized(sum), &n[i].normal, &n[i + 1].normal, &n[i + 2].normal, &n[i + 3].normal);
+    }
+    for (; i < mesh->vertex_count; i++) vec3_normalize(&n[i].normal, &n[i].normal);
+}
+
+// mesh_compute_tangents' directions four triangles at a time and its finishing four vertices at a
+// time; the sums into the corners stay one at a time in triangle order.
+static void compute_tangents_lanes(Mesh* mesh) {
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    int32_t i = 0;
+    for (; i + 4 <= mesh->triangle_count; i += 4) {
+        const MeshTriangle* tri = &mesh->triangles[i];
+        Lanes3 pa, pb, pc;
+        lanes3_corners(mesh, i, &pa, &pb, &pc);
+        const Lanes3 e1 = lanes3_sub(pb, pa), e2 = lanes3_sub(pc, pa);
+        const __m128 ua = lanes_of_u(mesh, tri, &MeshTriangle::vertex_a), va = lanes_of_v(mesh, tri, &MeshTriangle::vertex_a);
+        const __m128 du1 = _mm_sub_ps(lanes_of_u(mesh, tri, &MeshTriangle::vertex_b), ua);
+        const __m128 dv1 = _mm_sub_ps(lanes_of_v(mesh, tri, &MeshTriangle::vertex_b), va);
+        const __m128 du2 = _mm_sub_ps(lanes_of_u(mesh, tri, &MeshTriangle::vertex_c), ua);
+        const __m128 dv2 = _mm_sub_ps(lanes_of_v(mesh, tri, &MeshTriangle::vertex_c), va);
+        const __m128 det = _mm_sub_ps(_mm_mul_ps(du1, dv2), _mm_mul_ps(du2, dv1));
+        const __m128 r = _mm_div_ps(_mm_set1_ps(1.0f), det);
+        const Lanes3 s = lanes3_scale(lanes3_add(lanes3_scale(e1, dv2), lanes3_scale(e2, _mm_xor_ps(dv1, sign))), r);
+        const Lanes3 t = lanes3_scale(lanes3_add(lanes3_scale(e2, du1), lanes3_scale(e1, _mm_xor_ps(du2, sign))), r);
+        const __m128 keep = _mm_and_ps(_mm_cmpneq_ps(det, _mm_setzero_ps()), _mm_and_ps(lanes3_finite(s), lanes3_finite(t)));
+        const int kept = _mm_movemask_ps(keep);
+        if (!kept) continue;
+        Vec3 ss[4], ts[4];
+        lanes3_store(s, &ss[0], &ss[1], &ss[2], &ss[3]);
+        lanes3_store(t, &ts[0], &ts[1], &ts[2], &ts[3]);
+        for (int l = 0; l < 4; l++)
+            if (kept >> l & 1) tangents_add(mesh, i + l, &ss[l], &ts[l]);
+    }
+    for (; i < mesh->triangle_count; i++) {
+        Vec3 s, t;
+        if (tangents_of_triangle(mesh, i, &s, &t)) tangents_add(mesh, i, &s, &t);
+    }
+    const VertexNormal* nr = mesh->normals;
+    VertexTangent* tg = mesh->tangents;
+    for (i = 0; i + 4 <= mesh->vertex_count; i += 4) {
+        const Lanes3 n = lanes3_load(&nr[i].normal, &nr[i + 1].normal, &nr[i + 2].normal, &nr[i + 3].normal);
+        const Lanes3 sum = lanes3_load(&tg[i].tangent, &tg[i + 1].tangent, &tg[i + 2].tangent, &tg[i + 3].tangent);
+        const Lanes3 bsum = lanes3_load(&tg[i].world_tangent, &tg[i + 1].world_tangent, &tg[i + 2].world_tangent,
+                                        &tg[i + 3].world_tangent);
+        const Lanes3 tangent = lanes3_normalized(lanes3_sub(sum, lanes3_scale(n, lanes3_dot(n, sum))));
+        const Lanes3 b = lanes3_normalized(lanes3_cross(n, tangent));
+        const __m128 left = _mm_cmplt_ps(lanes3_dot(b, bsum), _mm_setzero_ps());
+        alignas(16) float hand[4];
+        _mm_store_ps(hand, _mm_or_ps(_mm_set1_ps(1.0f), _mm_and_ps(left, sign)));
+        lanes3_store(tangent, &tg[i].tangent, &tg[i + 1].tangent, &tg[i + 2].tangent, &tg[i + 3].tangent);
+        for (int l = 0; l < 4; l++) tg[i + l].handedness = hand[l];
+    }
+    for (; i < mesh->vertex_count; i++) tangent_finish(mesh, i);
+}
+#endif
+
+void mesh_compute_normals(Mesh* mesh) {
+    for (int32_t i = 0; i < mesh->vertex_count; i++) mesh->normals[i].normal = Vec3{0, 0, 0};
+#if MESH_LANES
+    if (mesh_lanes_on()) {
+        compute_normals_lanes(mesh);
+        return;
+    }
+#endif
+    for (int32_t i = 0; i < mesh->triangle_count; i++) normals_add_triangle(mesh, i);
+    for (int32_t i = 0; i < mesh->vertex_count; i++)
+        vec3_normalize(&mesh->normals[i].normal, &mesh->normals[i].normal);
 }
 
 void mesh_compute_tangents(Mesh* mesh) {
@@ -305,46 +517,15 @@ void mesh_compute_tangents(Mesh* mesh) {
         mesh->tangents[i].world_tangent = Vec3{0, 0, 0};
         mesh->tangents[i].handedness = 1.0f;
     }
+#if MESH_LANES
+    if (mesh_lanes_on()) {
+        compute_tangents_lanes(mesh);
+        return;
+    }
+#endif
     for (int32_t i = 0; i < mesh->triangle_count; i++) {
-        const MeshTriangle* tri = &mesh->triangles[i];
-        const MeshVertex* va = &mesh->vertices[tri->vertex_a];
-        const MeshVertex* vb = &mesh->vertices[tri->vertex_b];
-        const MeshVertex* vc = &mesh->vertices[tri->vertex_c];
-        Vec3 pa = {va->px, va->py, va->pz}, pb = {vb->px, vb->py, vb->pz}, pc = {vc->px, vc->py, vc->pz};
-        Vec3 e1, e2;
-        vec3_sub(&pb, &pa, &e1);
-        vec3_sub(&pc, &pa, &e2);
-        float du1 = vb->u - va->u, dv1 = vb->v - va->v;
-        float du2 = vc->u - va->u, dv2 = vc->v - va->v;
-        float det = du1 * dv2 - du2 * dv1;
-        // Degenerate texture coordinates give no direction; their contribution would be inf or NaN.
-        if (det == 0.0f) continue;
-        float r = 1.0f / det;
-        Vec3 s, t, tmp;
-        vec3_scale(&e1, dv2, &s);
-        vec3_scale(&e2, -dv1, &tmp);
-        vec3_add(&s, &tmp, &s);
-        vec3_scale(&s, r, &s);
-        vec3_scale(&e2, du1, &t);
-        vec3_scale(&e1, -du2, &tmp);
-        vec3_add(&t, &tmp, &t);
-        vec3_scale(&t, r, &t);
-        if (!vec3_finite(&s) || !vec3_finite(&t)) continue;
-        const int32_t corner[3] = {tri->vertex_a, tri->vertex_b, tri->vertex_c};
-        for (int32_t k : corner) {
-            vec3_add(&mesh->tangents[k].tangent, &s, &mesh->tangents[k].tangent);
-            vec3_add(&mesh->tangents[k].world_tangent, &t, &mesh->tangents[k].world_tangent);
-        }
+        Vec3 s, t;
+        if (tangents_of_triangle(mesh, i, &s, &t)) tangents_add(mesh, i, &s, &t);
     }
-    for (int32_t i = 0; i < mesh->vertex_count; i++) {
-        VertexTangent* vt = &mesh->tangents[i];
-        const Vec3* n = &mesh->normals[i].normal;
-        Vec3 along, b;
-        vec3_scale(n, vec3_dot(n, &vt->tangent), &along);
-        vec3_sub(&vt->tangent, &along, &vt->tangent);
-        vec3_normalize(&vt->tangent, &vt->tangent);
-        vec3_cross(n, &vt->tangent, &b);
-        vec3_normalize(&b, &b);
-        vt->handedness = vec3_dot(&b, &vt->world_tangent) < 0.0f ? -1.0f : 1.0f;
-    }
+    for (int32_t i = 0; i < mesh->vertex_count; i++) tangent_finish(mesh, i);
 }

@@ -354,3 +354,45 @@ TEST(Geometry, DegenerateTextureCoordinatesContributeNothing) {
     EXPECT_EQ(m->vertices[3].colour >> 24, 224u);  // 255 * dot(normalised L, +Z)
     mesh_free(m);
 }
+
+TEST(Geometry, NormalsAndTangentsAreTheSameBitsAtEverySimdLevel) {
+    // Random meshes with counts that leave partial groups of four, corners shared and repeated,
+    // texture coordinates that collapse, coordinates whose directions overflow, one spot with a
+    // non-finite position: each level's records must be byte-equal.
+    unsigned seed = 11;
+    auto rnd = [&](float lo, float hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(seed >> 8) / 16777216.0f;
+    };
+    const int kVertices = 41, kTriangles = 67;
+    const int best = simd_best_level();
+    for (int trial = 0; trial < 30; trial++) {
+        Mesh* mesh[2];
+        for (int k = 0; k < 2; k++) {
+            Mesh* x = mesh[k] = mesh_create(kVertices, kTriangles);
+            seed = 500u + (unsigned)trial;
+            for (int i = 0; i < kVertices; i++) {
+                const float u = i % 6 == 0 ? 0.5f : rnd(0, 2), v = i % 6 == 0 ? 0.5f : rnd(0, 2);
+                x->vertices[i] = MeshVertex{rnd(-5, 5), rnd(-5, 5), rnd(-5, 5), 0, 0, 0, 0, u, v, 0, 0, 0};
+            }
+            if (trial % 3 == 0) x->vertices[7].px = 3e38f, x->vertices[7].py = -3e38f;
+            if (trial % 5 == 1) x->vertices[9].pz = INFINITY;
+            if (trial % 4 == 2) x->vertices[12].u = x->vertices[13].u = 1e-30f, x->vertices[12].v = x->vertices[13].v = 0.0f;
+            for (int i = 0; i < kTriangles; i++) {
+                int a = (int)rnd(0, kVertices), b = (int)rnd(0, kVertices), c = (int)rnd(0, kVertices);
+                if (i % 9 == 3) b = a;                    // no area
+                if (i % 7 == 5) a = 0, b = 6, c = 12;    // the same u, v at two corners
+                x->triangles[i] = MeshTriangle{a % kVertices, b % kVertices, c % kVertices, {}, 0, {}, 0, 0, 1};
+            }
+            simd_use_level(k == 0 ? SIMD_SCALAR : best);
+            mesh_compute_normals(x);
+            mesh_compute_tangents(x);
+        }
+        simd_use_level(best);
+        EXPECT_EQ(std::memcmp(mesh[0]->normals, mesh[1]->normals, kVertices * sizeof(VertexNormal)), 0) << trial;
+        EXPECT_EQ(std::memcmp(mesh[0]->triangles, mesh[1]->triangles, kTriangles * sizeof(MeshTriangle)), 0) << trial;
+        EXPECT_EQ(std::memcmp(mesh[0]->tangents, mesh[1]->tangents, kVertices * sizeof(VertexTangent)), 0) << trial;
+        mesh_free(mesh[0]);
+        mesh_free(mesh[1]);
+    }
+}
