@@ -162,6 +162,21 @@ void mat_viewport(Matrix* out, float x, float y, float w, float h) {
 }
 
 void mat_multiply(const Matrix* a, const Matrix* b, Matrix* out) {
+#if VECMATH_LANES
+    if (simd_level() >= SIMD_SSE2) {
+        // A row of the product at once, each element's sum from zero in the order of k as below.
+        const __m128 b0 = _mm_loadu_ps(b->m), b1 = _mm_loadu_ps(b->m + 4);
+        const __m128 b2 = _mm_loadu_ps(b->m + 8), b3 = _mm_loadu_ps(b->m + 12);
+        for (int r = 0; r < 4; r++) {
+            const float* row = a->m + r * 4;
+            __m128 sum = _mm_add_ps(_mm_setzero_ps(), _mm_mul_ps(_mm_set1_ps(row[0]), b0));
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_set1_ps(row[1]), b1));
+            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_set1_ps(row[2]), b2));
+            _mm_storeu_ps(out->m + r * 4, _mm_add_ps(sum, _mm_mul_ps(_mm_set1_ps(row[3]), b3)));
+        }
+        return;
+    }
+#endif
     for (int r = 0; r < 4; r++) {
         for (int c = 0; c < 4; c++) {
             float sum = 0.0f;
