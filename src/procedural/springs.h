@@ -44,3 +44,6 @@ SpringSystem* spring_rope_new(const Vec3* start, const Vec3* end, int count);
 // relaxation or its caller), then two relaxation passes. A spring whose ends coincide has no
 // direction and is left alone; springs naming a mass outside the system are skipped.
 void spring_system_step(SpringSystem* system);
+// spring_system_step on each of count systems (null ones skipped), with the same results; ropes of
+// one length that sit together are relaxed side by side.
+void spring_systems_step(SpringSystem* const* systems, int count);

@@ -47,10 +47,10 @@ int scene_springs_init(void) {
         }
         rope->masses[rope->mass_count - 1].pinned = 1;
         rope->time_step = 1.0f / 30.0f;
-        // Settle before the scene is first seen.
-        for (int s = 0; s < ROPES_SETTLE_STEPS; s++) spring_system_step(rope);
         ropes[i] = rope;
     }
+    // Settle before the scene is first seen.
+    for (int s = 0; s < ROPES_SETTLE_STEPS; s++) spring_systems_step(ropes, ROPE_COUNT);
     return 0;
 }
 
@@ -143,8 +143,9 @@ void ropes_update(float tau, float m, float k, int pin) {
         rope->gravity = Vec3{noise2(at.x * 0.25f, half) * 8.0f, noise2(at.y * 0.25f, half) * 8.0f,
                              noise2(at.z * 0.25f, half) * 8.0f};
         rope->time_step = step;
-        spring_system_step(rope);
     }
+    // The ropes move independently of each other: set up all, then step all.
+    spring_systems_step(ropes, ROPE_COUNT);
 }
 
 // A unit vector at right angles to the unit vector d, for frames whose cross product vanished.

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+
+#include "gfx/simd.h"
 
 #include "procedural/springs.h"
 
@@ -177,6 +180,61 @@ TEST(SpringStep, SpringsWithoutDirectionLeaveTheirEndsAlone) {
     spring_system_step(near);
     EXPECT_TRUE(all_finite(near));
     spring_system_free(near);
+}
+
+TEST(SpringStep, StepsSideBySideEqualOneAtATime) {
+    // Ropes of mixed lengths (so groups of one to four form), pinned middles, coinciding masses,
+    // rest lengths whose factor overflows, a cloth-like system with a callback and a null entry:
+    // stepping them together at every level must give each one's bits from stepping it alone.
+    unsigned seed = 99;
+    auto rnd = [&](float lo, float hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(seed >> 8) / 16777216.0f;
+    };
+    const int kSystems = 11;
+    const int lengths[kSystems] = {40, 40, 40, 40, 40, 56, 56, 7, 9, 9, 2};
+    auto shake = [](SpringSystem* s) { s->masses[1].position.y += 0.01f; };
+    const int best = simd_best_level();
+    for (int level : {(int)SIMD_SCALAR, best}) {
+        SpringSystem* alone[kSystems + 1];
+        SpringSystem* together[kSystems + 1];
+        seed = 99;
+        for (int i = 0; i < kSystems; i++) {
+            const Vec3 a = {rnd(-16, 16), rnd(-16, 16), rnd(-16, 16)}, b = {rnd(-16, 16), rnd(-16, 16), rnd(-16, 16)};
+            alone[i] = spring_rope_new(&a, &b, lengths[i]);
+            SpringSystem* r = alone[i];
+            r->masses[r->mass_count - 1].pinned = i % 2;
+            r->masses[r->mass_count / 2].pinned = i % 3 == 0;
+            r->gravity = Vec3{rnd(-8, 8), rnd(-8, 8), rnd(-8, 8)};
+            r->time_step = 1.0f / (20.0f + (float)i);
+            if (i == 2) r->masses[5].position = r->masses[6].position;  // no direction between them
+            if (i == 3) r->springs[4].rest_length = 3e38f, r->masses[20].position.x = 1e-30f;
+            if (i == 8) r->constraint_callback = shake;
+            if (i == 9) r->springs[1].mass_a = r->springs[1].mass_b;  // not a chain any more
+        }
+        alone[kSystems] = together[kSystems] = nullptr;
+        for (int i = 0; i < kSystems; i++) {
+            const size_t bytes = sizeof(SpringSystem) + (size_t)alone[i]->mass_count * sizeof(SpringMass) +
+                                 (size_t)alone[i]->spring_count * sizeof(Spring);
+            together[i] = spring_system_new(alone[i]->mass_count, alone[i]->spring_count);
+            std::memcpy(together[i]->masses, alone[i]->masses, bytes - sizeof(SpringSystem));
+            together[i]->gravity = alone[i]->gravity;
+            together[i]->time_step = alone[i]->time_step;
+            together[i]->constraint_callback = alone[i]->constraint_callback;
+        }
+        simd_use_level(SIMD_SCALAR);
+        for (int step = 0; step < 40; step++)
+            for (int i = 0; i < kSystems; i++) spring_system_step(alone[i]);
+        simd_use_level(level);
+        for (int step = 0; step < 40; step++) spring_systems_step(together, kSystems + 1);
+        simd_use_level(best);
+        for (int i = 0; i < kSystems; i++) {
+            EXPECT_EQ(std::memcmp(alone[i]->masses, together[i]->masses, (size_t)alone[i]->mass_count * sizeof(SpringMass)), 0)
+                << "system " << i << " at level " << level;
+            spring_system_free(alone[i]);
+            spring_system_free(together[i]);
+        }
+    }
 }
 
 }  // namespace
