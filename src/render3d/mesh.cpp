@@ -217,17 +217,27 @@ static void corner_project(const Matrix* screen, const MeshVertex* v, ProjectedC
 }
 
 #if MESH_LANES
+// The screen matrix's sixteen elements, each in every lane, made once per mesh_draw call.
+struct ScreenLanes {
+    __m128 m[16];
+};
+
+static ScreenLanes screen_lanes(const Matrix* screen) {
+    ScreenLanes s;
+    for (int k = 0; k < 16; k++) s.m[k] = _mm_set1_ps(screen->m[k]);
+    return s;
+}
+
 // corner_project for four vertices, one per lane; every lane does the scalar steps. sx * 32 is exact
 // in single precision and, within the judged reach, fits 32 bits, so its truncation is the one made
 // from the double.
-static void corners_project_lanes(const Matrix* screen, const MeshVertex* v, ProjectedCorner* p) {
-    const float* m = screen->m;
+static void corners_project_lanes(const ScreenLanes& m, const MeshVertex* v, ProjectedCorner* p) {
     const __m128 x = _mm_setr_ps(v[0].sx, v[1].sx, v[2].sx, v[3].sx);
     const __m128 y = _mm_setr_ps(v[0].sy, v[1].sy, v[2].sy, v[3].sy);
     const __m128 z = _mm_setr_ps(v[0].sz, v[1].sz, v[2].sz, v[3].sz);
     auto column = [&](int c) {
-        __m128 s = _mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(m[c])), _mm_mul_ps(y, _mm_set1_ps(m[4 + c])));
-        return _mm_add_ps(_mm_add_ps(s, _mm_mul_ps(z, _mm_set1_ps(m[8 + c]))), _mm_set1_ps(m[12 + c]));
+        __m128 s = _mm_add_ps(_mm_mul_ps(x, m.m[c]), _mm_mul_ps(y, m.m[4 + c]));
+        return _mm_add_ps(_mm_add_ps(s, _mm_mul_ps(z, m.m[8 + c])), m.m[12 + c]);
     };
     const __m128 one = _mm_set1_ps(1.0f);
     const __m128 w = column(3);
@@ -288,8 +298,10 @@ void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_m
     const int32_t cached = mesh->vertex_count < MESH_CORNER_CACHE ? mesh->vertex_count : MESH_CORNER_CACHE;
     int32_t k = 0;
 #if MESH_LANES
-    if (mesh_lanes_on())
-        for (; k + 4 <= cached; k += 4) corners_project_lanes(screen, &mesh->vertices[k], &mesh_corner_cache[k]);
+    if (mesh_lanes_on() && cached >= 4) {
+        const ScreenLanes lanes = screen_lanes(screen);
+        for (; k + 4 <= cached; k += 4) corners_project_lanes(lanes, &mesh->vertices[k], &mesh_corner_cache[k]);
+    }
 #endif
     for (; k < cached; k++) corner_project(screen, &mesh->vertices[k], &mesh_corner_cache[k]);
     auto corner = [&](int32_t index, ProjectedCorner* spare) -> const ProjectedCorner* {
