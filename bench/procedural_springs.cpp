@@ -1,7 +1,9 @@
 // One step of a 32 x 32 cloth: 1,024 masses and 3,906 springs (four per cell plus the far edges),
-// two corners pinned, under gravity.
+// two corners pinned, under gravity; and one step of 26 hanging ropes of 40 to 64 masses, as the
+// rope scene steps them, at the scalar level and at the best one.
 #include <benchmark/benchmark.h>
 
+#include "gfx/simd.h"
 #include "procedural/springs.h"
 
 static SpringSystem* bench_cloth(void) {
@@ -42,5 +44,29 @@ static void BM_spring_step_cloth(benchmark::State& state) {
     spring_system_free(cloth);
 }
 BENCHMARK(BM_spring_step_cloth);
+
+// Arg 0: the scalar level; 1: the best level.
+static void BM_spring_step_ropes(benchmark::State& state) {
+    enum { ROPES = 26 };
+    SpringSystem* ropes[ROPES];
+    int springs = 0;
+    for (int i = 0; i < ROPES; i++) {
+        const int masses = i < 12 ? 40 : i < 24 ? 56 : 64;
+        const Vec3 start = {-16.0f, (float)i, 16.0f}, end = {16.0f, (float)-i, -16.0f};
+        ropes[i] = spring_rope_new(&start, &end, masses);
+        ropes[i]->masses[masses - 1].pinned = 1;
+        ropes[i]->gravity = Vec3{1.0f, -9.81f, 0.5f};
+        springs += ropes[i]->spring_count;
+    }
+    simd_use_level(state.range(0) ? simd_best_level() : SIMD_SCALAR);
+    for (auto _ : state) {
+        spring_systems_step(ropes, ROPES);
+        benchmark::DoNotOptimize(ropes[7]->masses[20].position);
+    }
+    simd_use_level(simd_best_level());
+    state.counters["springs"] = springs;
+    for (SpringSystem* rope : ropes) spring_system_free(rope);
+}
+BENCHMARK(BM_spring_step_ropes)->Arg(0)->Arg(1);
 
 BENCHMARK_MAIN();
