@@ -139,10 +139,6 @@ static void mesh_draw_direct(Mesh* mesh, RenderMode mode, int test_visible) {
     }
 }
 
-// Far inside set-up's own range and far from any overflow of its 64-bit sums, yet wide enough for
-// the corners of triangles just in front of the eye.
-static const float kSetupJudgedReach = 65536.0f;
-
 SetupCorner setup_corner_make(const MeshVertex* v) {
     SetupCorner f = {0, 0, 0.0f, 0.0f, 0};
     if (!(std::fabs(v->sx) <= kSetupJudgedReach && std::fabs(v->sy) <= kSetupJudgedReach)) return f;

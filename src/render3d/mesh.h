@@ -85,8 +85,12 @@ inline void vertex_project(const float* m, float x, float y, float z, MeshVertex
 int triangle_is_backfacing(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c);
 
 // A screen corner as the rasterizer's set-up reads it: its position in 1/32 pixel, truncated toward
-// zero, and the position itself. Only corners within 65536 pixels of the origin are judged (judged =
-// 0 otherwise, and the other fields are not read); there the decision below is exactly set-up's own.
+// zero, and the position itself. Only corners within kSetupJudgedReach pixels of the origin are judged
+// (judged = 0 otherwise, and the other fields are not read); there the decision below is exactly
+// set-up's own.
+// The reach: far inside set-up's own range and far from any overflow of its 64-bit sums, yet wide
+// enough for the corners of triangles just in front of the eye.
+constexpr float kSetupJudgedReach = 65536.0f;
 struct SetupCorner {
     int32_t x, y;
     float sx, sy;

@@ -422,9 +422,6 @@ static void edge_job_make(const FieldLattice* lattice, const LatticeEdgeJob* job
 }
 
 #if FIELD_LANES
-// Set-up judges corners within this many pixels of the origin (setup_corner_make's reach).
-static const float kCornerReach = 65536.0f;
-
 // The four floats at `offset` in each of four points, as four rows of lanes.
 static inline void points_lanes(const LatticePoint* const p[4], size_t offset, __m128 out[4]) {
     __m128 r0 = _mm_loadu_ps((const float*)((const char*)p[0] + offset));
@@ -493,7 +490,7 @@ static void edge_jobs_make_lanes(const FieldLattice* lattice, const LatticeEdgeJ
                                       _mm_or_si128(_mm_slli_epi32(level, 16), _mm_slli_epi32(level, 24)));
     // Set-up's corner: x 32 is exact in float within the judged reach, so truncating it gives what
     // the double product gives. Unjudged corners are all zero.
-    const __m128 reach = _mm_set1_ps(kCornerReach), sign_bit = _mm_set1_ps(-0.0f);
+    const __m128 reach = _mm_set1_ps(kSetupJudgedReach), sign_bit = _mm_set1_ps(-0.0f);
     const __m128 judged = _mm_and_ps(_mm_cmple_ps(_mm_andnot_ps(sign_bit, sx), reach),
                                      _mm_cmple_ps(_mm_andnot_ps(sign_bit, sy), reach));
     const __m128 thirty_two = _mm_set1_ps(32.0f);
