@@ -162,15 +162,18 @@ TEST(Transform, PartsBitsSelectWhatIsTurned) {
     mesh_free(m);
 }
 
+// The next float in [lo, hi) of a small repeatable generator: the same seed gives the same values.
+float seeded_float(unsigned* seed, float lo, float hi) {
+    *seed = *seed * 1664525u + 1013904223u;
+    return lo + (hi - lo) * (float)(*seed >> 8) / 16777216.0f;
+}
+
 TEST(Transform, EverySimdLevelGivesTheSameBits) {
     // Random meshes through random matrices (some with w = 0 or negative at a vertex, some
     // singular), affine and projective, every part, then flat light: each level's records must be
     // byte-equal.
     unsigned seed = 3;
-    auto rnd = [&](float lo, float hi) {
-        seed = seed * 1664525u + 1013904223u;
-        return lo + (hi - lo) * (float)(seed >> 8) / 16777216.0f;
-    };
+    auto rnd = [&](float lo, float hi) { return seeded_float(&seed, lo, hi); };
     const int kVertices = 37, kTriangles = 29;
     Mesh* mesh[2] = {mesh_create(kVertices, kTriangles), mesh_create(kVertices, kTriangles)};
     const int best = simd_best_level();
@@ -360,10 +363,7 @@ TEST(Geometry, NormalsAndTangentsAreTheSameBitsAtEverySimdLevel) {
     // texture coordinates that collapse, coordinates whose directions overflow, one spot with a
     // non-finite position: each level's records must be byte-equal.
     unsigned seed = 11;
-    auto rnd = [&](float lo, float hi) {
-        seed = seed * 1664525u + 1013904223u;
-        return lo + (hi - lo) * (float)(seed >> 8) / 16777216.0f;
-    };
+    auto rnd = [&](float lo, float hi) { return seeded_float(&seed, lo, hi); };
     const int kVertices = 41, kTriangles = 67;
     const int best = simd_best_level();
     for (int trial = 0; trial < 30; trial++) {
