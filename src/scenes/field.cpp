@@ -11,9 +11,15 @@
 #if defined(__SSE2__)
 #include <immintrin.h>
 #define FIELD_LANES 1
-#define FIELD_AVX2 __attribute__((target("avx2")))
 #else
 #define FIELD_LANES 0
+#endif
+// WebAssembly (the browser build) has SSE2 through its SIMD but no AVX2 and no processor check.
+#if FIELD_LANES && !defined(__EMSCRIPTEN__)
+#define FIELD_LANES8 1
+#define FIELD_AVX2 __attribute__((target("avx2")))
+#else
+#define FIELD_LANES8 0
 #endif
 
 FieldLattice* lattice_create(int32_t n) {
@@ -205,6 +211,7 @@ static void blob_row_lanes(const BlobTerms* b, LatticePoint* row, int32_t z0, in
     }
 }
 
+#if FIELD_LANES8
 // Rows a0..a3 of eight lanes to out[k] = lane k's four values in the low half, lane k + 4's in the high.
 FIELD_AVX2 static inline void blob_turn8(__m256 a0, __m256 a1, __m256 a2, __m256 a3, __m256 out[4]) {
     const __m256 t0 = _mm256_unpacklo_ps(a0, a1), t1 = _mm256_unpacklo_ps(a2, a3);
@@ -256,6 +263,7 @@ FIELD_AVX2 static void blob_row_lanes8(const BlobTerms* b, LatticePoint* row, in
         }
     }
 }
+#endif
 #endif
 
 // sign is +1 to add the blob, -1 to carve it away.
@@ -313,11 +321,13 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
             if (touched[0] >= touched[1]) touched[0] = z0, touched[1] = z1;
             if (z0 < touched[0]) touched[0] = z0;
             if (z1 > touched[1]) touched[1] = z1;
-#if FIELD_LANES
+#if FIELD_LANES8
             if (lanes >= SIMD_AVX2) {
                 blob_row_lanes8(&blob, row, z0, z1, ex, ey, xy_sq);
                 continue;
             }
+#endif
+#if FIELD_LANES
             if (lanes >= SIMD_SSE2) {
                 blob_row_lanes(&blob, row, z0, z1, ex, ey, xy_sq);
                 continue;
