@@ -34,8 +34,10 @@ FieldLattice* lattice_create(int32_t n) {
     size_t cache_bytes = cache_entries * sizeof(LatticeEdgeVertex);
     size_t stamp_bytes = cache_entries * sizeof(uint32_t);
     size_t touched_bytes = 2 * (size_t)(n + 1) * (size_t)(n + 1) * sizeof(int32_t);
+    // The z line is read eight at a time, up to seven past its last point.
+    size_t z_bytes = (size_t)(n + 1 + 7) * sizeof(float);
     // The corner tests are read sixteen at a time, up to 16 bytes past the last point's.
-    size_t bytes = header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes + points + 16;
+    size_t bytes = header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes + z_bytes + points + 16;
     unsigned char* block = (unsigned char*)calloc(1, bytes);
     if (!block) return nullptr;
     // The polygoniser reaches parts of the block only as the surface grows, well into the show, and
@@ -53,7 +55,8 @@ FieldLattice* lattice_create(int32_t n) {
     lattice->edge_stamps = (uint32_t*)(block + header + point_bytes + cell_bytes + cache_bytes);
     lattice->edge_stamp = 1;  // the stamps start zeroed: never made
     lattice->touched = (int32_t*)(block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes);
-    lattice->below = block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes;
+    lattice->point_z = (float*)(block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes);
+    lattice->below = block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes + z_bytes;
     lattice->light = Vec3{0.0f, 0.0f, 1.0f};
     mat_identity(&lattice->object_matrix);
     return lattice;
@@ -97,6 +100,8 @@ void lattice_build(FieldLattice* lattice, float edge_length) {
                 p->neighbours[4] = lattice_point_at(lattice, ix, iy, iz - 1);
                 p->neighbours[5] = lattice_point_at(lattice, ix, iy, iz + 1);
             }
+    // Every row of points has the z of the first row; the lanes past its end read copies of the last.
+    for (int32_t iz = 0; iz < n + 8; iz++) lattice->point_z[iz] = lattice->points[iz <= n ? iz : n].position.z;
     LatticeCell* cell = lattice->cells;
     for (int32_t ix = 0; ix < n; ix++)
         for (int32_t iy = 0; iy < n; iy++)
@@ -162,51 +167,63 @@ static inline void blob_point(const BlobTerms* b, LatticePoint* p, const Vec3& d
     }
 }
 
+// A row's run of points under one blob: points z0 <= iz < z1 of the row, which share x and y, so dx,
+// dy and the first two terms of every squared distance are the run's.
+struct BlobRun {
+    LatticePoint* row;
+    int32_t z0, z1;
+    float dx, dy, xy_sq;
+};
+
+// Runs gathered before the lanes take them, so that the blob's terms are set up once.
+enum { BLOB_RUNS = 64 };
+
 #if FIELD_LANES
 static_assert(offsetof(LatticePoint, value) == offsetof(LatticePoint, normal) + 3 * sizeof(float),
               "a point's value follows its normal");
 
-// Points z0 <= iz < z1 of one row, four at a time: each lane takes blob_point's steps in its order.
-// The points of a row share x and y (a row's positions differ in z alone), so dx and dy and the
-// first two terms of every squared distance are the row's.
-static void blob_row_lanes(const BlobTerms* b, LatticePoint* row, int32_t z0, int32_t z1, float dx, float dy,
-                           float xy_sq) {
+// The runs four points at a time: each lane takes blob_point's steps in its order. A lane whose
+// point the blob leaves alone adds -0 to each of the point's four sums, which changes no bit of any
+// of them; a lane past its run's end is not written.
+static void blob_runs_lanes(const BlobTerms* b, const float* point_z, const BlobRun* runs, int count) {
     const __m128 far4 = _mm_set1_ps(b->far_float), radius = _mm_set1_ps(b->radius), third = _mm_set1_ps(b->third);
     const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps(), cz = _mm_set1_ps(b->centre.z);
-    const __m128 xy = _mm_set1_ps(xy_sq), s = _mm_set1_ps(b->s), sign = _mm_set1_ps(b->sign);
+    const __m128 s = _mm_set1_ps(b->s), sign = _mm_set1_ps(b->sign), unchanged = _mm_set1_ps(-0.0f);
     const __m128 three = _mm_set1_ps(3.0f), r_sq = _mm_set1_ps(b->r_sq), s15 = _mm_set1_ps(1.5f * b->s);
-    const __m128 dx4 = _mm_set1_ps(dx), dy4 = _mm_set1_ps(dy);
-    for (int32_t iz = z0; iz < z1; iz += 4) {
-        const int lanes = z1 - iz < 4 ? z1 - iz : 4;
-        LatticePoint* p = row + iz;
-        // Lanes past the row's end repeat its last point and are never written. The z values go
-        // straight into lanes: four stores and one wide load would stall on store forwarding.
-        const int l1 = lanes > 1 ? 1 : 0, l2 = lanes > 2 ? 2 : lanes - 1, l3 = lanes - 1;
-        const __m128 z = _mm_setr_ps(p[0].position.z, p[l1].position.z, p[l2].position.z, p[l3].position.z);
-        const __m128 dz = _mm_sub_ps(z, cz);
-        const __m128 d_sq = _mm_add_ps(xy, _mm_mul_ps(dz, dz));
-        const __m128 r = _mm_sqrt_ps(d_sq);
-        const __m128 in = _mm_andnot_ps(_mm_cmpge_ps(d_sq, far4), _mm_cmplt_ps(r, radius));
-        if (!(_mm_movemask_ps(in) & ((1 << lanes) - 1))) continue;
-        const __m128 inner = _mm_mul_ps(s, _mm_sub_ps(one, _mm_div_ps(_mm_mul_ps(_mm_mul_ps(three, r), r), r_sq)));
-        const __m128 q = _mm_sub_ps(one, _mm_div_ps(r, radius));
-        const __m128 outer = _mm_mul_ps(_mm_mul_ps(s15, q), q);
-        const __m128 near = _mm_cmplt_ps(r, third);
-        const __m128 f = _mm_mul_ps(sign, _mm_or_ps(_mm_and_ps(near, inner), _mm_andnot_ps(near, outer)));
-        const __m128 g = _mm_mul_ps(sign, _mm_div_ps(radius, _mm_mul_ps(r, r)));
-        // Lane k's four sums (normal x, y, z and value, which follow one another in the point) as
-        // one group: each element is the scalar product added once. The normal takes its sums only
-        // away from the centre; a lane outside the blob keeps all four, bit for bit.
-        __m128 add0 = _mm_mul_ps(dx4, g), add1 = _mm_mul_ps(dy4, g), add2 = _mm_mul_ps(dz, g), add3 = f;
-        _MM_TRANSPOSE4_PS(add0, add1, add2, add3);
-        __m128 keep0 = _mm_and_ps(in, _mm_cmpgt_ps(r, zero)), keep1 = keep0, keep2 = keep0, keep3 = in;
-        _MM_TRANSPOSE4_PS(keep0, keep1, keep2, keep3);
-        const __m128 sums[4] = {add0, add1, add2, add3}, keep[4] = {keep0, keep1, keep2, keep3};
-        for (int k = 0; k < lanes; k++) {
-            float* at = &p[k].normal.x;
-            const __m128 old = _mm_loadu_ps(at);
-            const __m128 sum = _mm_add_ps(old, sums[k]);
-            _mm_storeu_ps(at, _mm_or_ps(_mm_and_ps(keep[k], sum), _mm_andnot_ps(keep[k], old)));
+    for (const BlobRun* run = runs; run < runs + count; run++) {
+        const __m128 dx4 = _mm_set1_ps(run->dx), dy4 = _mm_set1_ps(run->dy), xy = _mm_set1_ps(run->xy_sq);
+        for (int32_t iz = run->z0; iz < run->z1; iz += 4) {
+            const int lanes = run->z1 - iz < 4 ? run->z1 - iz : 4;
+            const __m128 dz = _mm_sub_ps(_mm_loadu_ps(point_z + iz), cz);
+            const __m128 d_sq = _mm_add_ps(xy, _mm_mul_ps(dz, dz));
+            const __m128 r = _mm_sqrt_ps(d_sq);
+            const __m128 in = _mm_andnot_ps(_mm_cmpge_ps(d_sq, far4), _mm_cmplt_ps(r, radius));
+            const int hit = _mm_movemask_ps(in) & ((1 << lanes) - 1);
+            if (!hit) continue;
+            const __m128 q = _mm_sub_ps(one, _mm_div_ps(r, radius));
+            __m128 f = _mm_mul_ps(_mm_mul_ps(s15, q), q);
+            // Few points lie within a third of the radius: their piece only when a lane needs it.
+            const __m128 near = _mm_cmplt_ps(r, third);
+            if (_mm_movemask_ps(near) & hit) {
+                const __m128 inner =
+                    _mm_mul_ps(s, _mm_sub_ps(one, _mm_div_ps(_mm_mul_ps(_mm_mul_ps(three, r), r), r_sq)));
+                f = _mm_or_ps(_mm_and_ps(near, inner), _mm_andnot_ps(near, f));
+            }
+            f = _mm_mul_ps(sign, f);
+            const __m128 g = _mm_mul_ps(sign, _mm_div_ps(radius, _mm_mul_ps(r, r)));
+            // The normal takes its sums only away from the centre.
+            const __m128 keep = _mm_and_ps(in, _mm_cmpgt_ps(r, zero));
+            auto pick = [&](__m128 mask, __m128 sum) { return _mm_or_ps(_mm_and_ps(mask, sum), _mm_andnot_ps(mask, unchanged)); };
+            // Lane k's four sums (normal x, y, z and value, which follow one another in the point) as one group.
+            __m128 add0 = pick(keep, _mm_mul_ps(dx4, g)), add1 = pick(keep, _mm_mul_ps(dy4, g));
+            __m128 add2 = pick(keep, _mm_mul_ps(dz, g)), add3 = pick(in, f);
+            _MM_TRANSPOSE4_PS(add0, add1, add2, add3);
+            const __m128 sums[4] = {add0, add1, add2, add3};
+            LatticePoint* p = run->row + iz;
+            for (int k = 0; k < lanes; k++) {
+                float* at = &p[k].normal.x;
+                _mm_storeu_ps(at, _mm_add_ps(_mm_loadu_ps(at), sums[k]));
+            }
         }
     }
 }
@@ -222,49 +239,78 @@ FIELD_AVX2 static inline void blob_turn8(__m256 a0, __m256 a1, __m256 a2, __m256
     out[3] = _mm256_shuffle_ps(t2, t3, 0xEE);
 }
 
-// blob_row_lanes with eight lanes: the same steps, lanes k and k + 4 in the two halves.
-FIELD_AVX2 static void blob_row_lanes8(const BlobTerms* b, LatticePoint* row, int32_t z0, int32_t z1, float dx,
-                                       float dy, float xy_sq) {
+// blob_runs_lanes with eight lanes: the same steps, lanes k and k + 4 in the two halves.
+FIELD_AVX2 static void blob_runs_lanes8(const BlobTerms* b, const float* point_z, const BlobRun* runs, int count) {
     const __m256 far8 = _mm256_set1_ps(b->far_float), radius = _mm256_set1_ps(b->radius);
     const __m256 third = _mm256_set1_ps(b->third), one = _mm256_set1_ps(1.0f), zero = _mm256_setzero_ps();
-    const __m256 cz = _mm256_set1_ps(b->centre.z), xy = _mm256_set1_ps(xy_sq), s = _mm256_set1_ps(b->s);
+    const __m256 cz = _mm256_set1_ps(b->centre.z), s = _mm256_set1_ps(b->s), unchanged = _mm256_set1_ps(-0.0f);
     const __m256 sign = _mm256_set1_ps(b->sign), three = _mm256_set1_ps(3.0f), r_sq = _mm256_set1_ps(b->r_sq);
-    const __m256 s15 = _mm256_set1_ps(1.5f * b->s), dx8 = _mm256_set1_ps(dx), dy8 = _mm256_set1_ps(dy);
-    for (int32_t iz = z0; iz < z1; iz += 8) {
-        const int lanes = z1 - iz < 8 ? z1 - iz : 8;
-        LatticePoint* p = row + iz;
-        int at[8];
-        for (int k = 0; k < 8; k++) at[k] = k < lanes ? k : lanes - 1;
-        const __m256 z = _mm256_setr_ps(p[at[0]].position.z, p[at[1]].position.z, p[at[2]].position.z,
-                                        p[at[3]].position.z, p[at[4]].position.z, p[at[5]].position.z,
-                                        p[at[6]].position.z, p[at[7]].position.z);
-        const __m256 dz = _mm256_sub_ps(z, cz);
-        const __m256 d_sq = _mm256_add_ps(xy, _mm256_mul_ps(dz, dz));
-        const __m256 r = _mm256_sqrt_ps(d_sq);
-        const __m256 in = _mm256_andnot_ps(_mm256_cmp_ps(d_sq, far8, _CMP_GE_OQ), _mm256_cmp_ps(r, radius, _CMP_LT_OQ));
-        if (!(_mm256_movemask_ps(in) & ((1 << lanes) - 1))) continue;
-        const __m256 inner =
-            _mm256_mul_ps(s, _mm256_sub_ps(one, _mm256_div_ps(_mm256_mul_ps(_mm256_mul_ps(three, r), r), r_sq)));
-        const __m256 q = _mm256_sub_ps(one, _mm256_div_ps(r, radius));
-        const __m256 outer = _mm256_mul_ps(_mm256_mul_ps(s15, q), q);
-        const __m256 f = _mm256_mul_ps(sign, _mm256_blendv_ps(outer, inner, _mm256_cmp_ps(r, third, _CMP_LT_OQ)));
-        const __m256 g = _mm256_mul_ps(sign, _mm256_div_ps(radius, _mm256_mul_ps(r, r)));
-        const __m256 keep = _mm256_and_ps(in, _mm256_cmp_ps(r, zero, _CMP_GT_OQ));
-        // Each half's four lanes turned into four groups of (normal x, y, z, value) sums and masks.
-        __m256 sums[4], masks[4];
-        blob_turn8(_mm256_mul_ps(dx8, g), _mm256_mul_ps(dy8, g), _mm256_mul_ps(dz, g), f, sums);
-        blob_turn8(keep, keep, keep, in, masks);
-        for (int k = 0; k < lanes; k++) {
-            const __m128 sum = k < 4 ? _mm256_castps256_ps128(sums[k]) : _mm256_extractf128_ps(sums[k - 4], 1);
-            const __m128 mask = k < 4 ? _mm256_castps256_ps128(masks[k]) : _mm256_extractf128_ps(masks[k - 4], 1);
-            float* to = &p[k].normal.x;
-            const __m128 old = _mm_loadu_ps(to);
-            _mm_storeu_ps(to, _mm_blendv_ps(old, _mm_add_ps(old, sum), mask));
+    const __m256 s15 = _mm256_set1_ps(1.5f * b->s);
+    for (const BlobRun* run = runs; run < runs + count; run++) {
+        const __m256 dx8 = _mm256_set1_ps(run->dx), dy8 = _mm256_set1_ps(run->dy), xy = _mm256_set1_ps(run->xy_sq);
+        for (int32_t iz = run->z0; iz < run->z1; iz += 8) {
+            const int lanes = run->z1 - iz < 8 ? run->z1 - iz : 8;
+            const __m256 dz = _mm256_sub_ps(_mm256_loadu_ps(point_z + iz), cz);
+            const __m256 d_sq = _mm256_add_ps(xy, _mm256_mul_ps(dz, dz));
+            const __m256 r = _mm256_sqrt_ps(d_sq);
+            const __m256 in =
+                _mm256_andnot_ps(_mm256_cmp_ps(d_sq, far8, _CMP_GE_OQ), _mm256_cmp_ps(r, radius, _CMP_LT_OQ));
+            const int hit = _mm256_movemask_ps(in) & ((1 << lanes) - 1);
+            if (!hit) continue;
+            const __m256 q = _mm256_sub_ps(one, _mm256_div_ps(r, radius));
+            __m256 f = _mm256_mul_ps(_mm256_mul_ps(s15, q), q);
+            const __m256 near = _mm256_cmp_ps(r, third, _CMP_LT_OQ);
+            if (_mm256_movemask_ps(near) & hit) {
+                const __m256 inner = _mm256_mul_ps(
+                    s, _mm256_sub_ps(one, _mm256_div_ps(_mm256_mul_ps(_mm256_mul_ps(three, r), r), r_sq)));
+                f = _mm256_blendv_ps(f, inner, near);
+            }
+            f = _mm256_mul_ps(sign, f);
+            const __m256 g = _mm256_mul_ps(sign, _mm256_div_ps(radius, _mm256_mul_ps(r, r)));
+            const __m256 keep = _mm256_and_ps(in, _mm256_cmp_ps(r, zero, _CMP_GT_OQ));
+            __m256 sums[4];
+            blob_turn8(_mm256_blendv_ps(unchanged, _mm256_mul_ps(dx8, g), keep),
+                       _mm256_blendv_ps(unchanged, _mm256_mul_ps(dy8, g), keep),
+                       _mm256_blendv_ps(unchanged, _mm256_mul_ps(dz, g), keep), _mm256_blendv_ps(unchanged, f, in),
+                       sums);
+            LatticePoint* p = run->row + iz;
+            auto add = [&](int k, __m128 sum) {
+                float* at = &p[k].normal.x;
+                _mm_storeu_ps(at, _mm_add_ps(_mm_loadu_ps(at), sum));
+            };
+            if (lanes == 8) {
+                for (int k = 0; k < 4; k++) {
+                    add(k, _mm256_castps256_ps128(sums[k]));
+                    add(k + 4, _mm256_extractf128_ps(sums[k], 1));
+                }
+                continue;
+            }
+            for (int k = 0; k < lanes; k++)
+                add(k, k < 4 ? _mm256_castps256_ps128(sums[k]) : _mm256_extractf128_ps(sums[k - 4], 1));
         }
     }
 }
 #endif
 #endif
+
+// The runs one point at a time, or in lanes where the level allows.
+static void blob_runs(const BlobTerms* b, const Vec3* centre, const float* point_z, const BlobRun* runs, int count,
+                      int level) {
+#if FIELD_LANES8
+    if (level >= SIMD_AVX2) return blob_runs_lanes8(b, point_z, runs, count);
+#endif
+#if FIELD_LANES
+    if (level >= SIMD_SSE2) return blob_runs_lanes(b, point_z, runs, count);
+#endif
+    (void)point_z, (void)level;
+    for (const BlobRun* run = runs; run < runs + count; run++)
+        for (int32_t iz = run->z0; iz < run->z1; iz++) {
+            LatticePoint* p = &run->row[iz];
+            Vec3 d;
+            vec3_sub(&p->position, centre, &d);
+            blob_point(b, p, d, vec3_dot(&d, &d));
+        }
+}
 
 // sign is +1 to add the blob, -1 to carve it away.
 static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float s, float radius,
@@ -296,9 +342,9 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
     blob.far_sq = far_sq;
     blob.far_float = (float)far_sq;
     if ((double)blob.far_float < far_sq) blob.far_float = std::nextafter(blob.far_float, INFINITY);
-#if FIELD_LANES
-    const int lanes = simd_level();
-#endif
+    const int level = simd_level();
+    BlobRun runs[BLOB_RUNS];
+    int run_count = 0;
     // The points of one row share x and y, and a sum of squares never rounds below its first terms,
     // so a row whose x and y alone reach far_sq is passed over whole. Within a row only the run of z
     // around the centre that can come nearer is visited: a sixteenth of a cell and a thousandth of
@@ -321,25 +367,13 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
             if (touched[0] >= touched[1]) touched[0] = z0, touched[1] = z1;
             if (z0 < touched[0]) touched[0] = z0;
             if (z1 > touched[1]) touched[1] = z1;
-#if FIELD_LANES8
-            if (lanes >= SIMD_AVX2) {
-                blob_row_lanes8(&blob, row, z0, z1, ex, ey, xy_sq);
-                continue;
-            }
-#endif
-#if FIELD_LANES
-            if (lanes >= SIMD_SSE2) {
-                blob_row_lanes(&blob, row, z0, z1, ex, ey, xy_sq);
-                continue;
-            }
-#endif
-            for (int32_t iz = z0; iz < z1; iz++) {
-                LatticePoint* p = &row[iz];
-                Vec3 d;
-                vec3_sub(&p->position, centre, &d);
-                blob_point(&blob, p, d, vec3_dot(&d, &d));
+            runs[run_count++] = BlobRun{row, z0, z1, ex, ey, xy_sq};
+            if (run_count == BLOB_RUNS) {
+                blob_runs(&blob, centre, lattice->point_z, runs, run_count, level);
+                run_count = 0;
             }
         }
+    blob_runs(&blob, centre, lattice->point_z, runs, run_count, level);
 }
 
 void lattice_add_blob(FieldLattice* lattice, const Vec3* centre, float strength, float radius) {
