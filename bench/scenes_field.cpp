@@ -49,7 +49,7 @@ void BM_carved_box_polygonise(benchmark::State& state) {
     }
     simd_use_level(simd_best_level());
 }
-BENCHMARK(BM_carved_box_polygonise)->ArgsProduct({{SIMD_SCALAR, SIMD_SSE2}, {0, 3, 5}});
+BENCHMARK(BM_carved_box_polygonise)->ArgsProduct({{SIMD_SCALAR, SIMD_SSE2, SIMD_AVX2}, {0, 3, 5}});
 
 }  // namespace
 

@@ -230,7 +230,7 @@ static void blob_runs_lanes(const BlobTerms* b, const float* point_z, const Blob
 
 #if FIELD_LANES8
 // Rows a0..a3 of eight lanes to out[k] = lane k's four values in the low half, lane k + 4's in the high.
-FIELD_AVX2 static inline void blob_turn8(__m256 a0, __m256 a1, __m256 a2, __m256 a3, __m256 out[4]) {
+FIELD_AVX2 static inline void lanes_turn8(__m256 a0, __m256 a1, __m256 a2, __m256 a3, __m256 out[4]) {
     const __m256 t0 = _mm256_unpacklo_ps(a0, a1), t1 = _mm256_unpacklo_ps(a2, a3);
     const __m256 t2 = _mm256_unpackhi_ps(a0, a1), t3 = _mm256_unpackhi_ps(a2, a3);
     out[0] = _mm256_shuffle_ps(t0, t1, 0x44);
@@ -269,7 +269,7 @@ FIELD_AVX2 static void blob_runs_lanes8(const BlobTerms* b, const float* point_z
             const __m256 g = _mm256_mul_ps(sign, _mm256_div_ps(radius, _mm256_mul_ps(r, r)));
             const __m256 keep = _mm256_and_ps(in, _mm256_cmp_ps(r, zero, _CMP_GT_OQ));
             __m256 sums[4];
-            blob_turn8(_mm256_blendv_ps(unchanged, _mm256_mul_ps(dx8, g), keep),
+            lanes_turn8(_mm256_blendv_ps(unchanged, _mm256_mul_ps(dx8, g), keep),
                        _mm256_blendv_ps(unchanged, _mm256_mul_ps(dy8, g), keep),
                        _mm256_blendv_ps(unchanged, _mm256_mul_ps(dz, g), keep), _mm256_blendv_ps(unchanged, f, in),
                        sums);
@@ -564,11 +564,120 @@ static void edge_jobs_make_lanes(const FieldLattice* lattice, const LatticeEdgeJ
         out->corner.judged = judged_bits >> k & 1;
     }
 }
+
+#if FIELD_LANES8
+// The four floats at `offset` in each of eight points, as four rows of lanes.
+FIELD_AVX2 static inline void points_lanes8(const LatticePoint* const p[8], size_t offset, __m256 out[4]) {
+    __m256 r[4];
+    for (int k = 0; k < 4; k++)
+        r[k] = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps((const float*)((const char*)p[k] + offset))),
+                                    _mm_loadu_ps((const float*)((const char*)p[k + 4] + offset)), 1);
+    lanes_turn8(r[0], r[1], r[2], r[3], out);
+}
+
+FIELD_AVX2 static inline __m256 lanes8_lerp(__m256 x, __m256 y, __m256 t) {
+    return _mm256_add_ps(x, _mm256_mul_ps(_mm256_sub_ps(y, x), t));
+}
+
+// ((x m[i] + y m[i+4]) + z m[i+8]), the matrix operations' order.
+FIELD_AVX2 static inline __m256 lanes8_row3(__m256 x, __m256 y, __m256 z, const float* m) {
+    return _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(x, _mm256_set1_ps(m[0])), _mm256_mul_ps(y, _mm256_set1_ps(m[4]))),
+                         _mm256_mul_ps(z, _mm256_set1_ps(m[8])));
+}
+
+// edge_jobs_make_lanes with eight lanes where AVX2 runs: the same steps, jobs k and k + 4 in the two
+// halves of every register; jobs past `count` (1 to 8) repeat the last one and are not written.
+FIELD_AVX2 static void edge_jobs_make_lanes8(const FieldLattice* lattice, const LatticeEdgeJob* job, int count,
+                                             float iso, const Matrix* screen, const Matrix* normal_matrix) {
+    const LatticePoint* points = lattice->points;
+    const LatticePoint *a[8], *b[8];
+    for (int k = 0; k < 8; k++) {
+        const LatticeEdgeJob* j = &job[k < count ? k : count - 1];
+        a[k] = &points[j->a];
+        b[k] = &points[j->b];
+    }
+    __m256 ap[4], an[4], bp[4], bn[4];
+    points_lanes8(a, offsetof(LatticePoint, position), ap);
+    points_lanes8(a, offsetof(LatticePoint, normal), an);
+    points_lanes8(b, offsetof(LatticePoint, position), bp);
+    points_lanes8(b, offsetof(LatticePoint, normal), bn);
+    const __m256 apx = ap[0], apy = ap[1], apz = ap[2], anx = ap[3], any = an[1], anz = an[2], av = an[3];
+    const __m256 bpx = bp[0], bpy = bp[1], bpz = bp[2], bnx = bp[3], bny = bn[1], bnz = bn[2], bv = bn[3];
+
+    const __m256 t = _mm256_div_ps(_mm256_sub_ps(_mm256_set1_ps(iso), av), _mm256_sub_ps(bv, av));
+    const __m256 px = lanes8_lerp(apx, bpx, t), py = lanes8_lerp(apy, bpy, t), pz = lanes8_lerp(apz, bpz, t);
+    const __m256 nx = lanes8_lerp(anx, bnx, t), ny = lanes8_lerp(any, bny, t), nz = lanes8_lerp(anz, bnz, t);
+    const float* e = screen->m;
+    const __m256 w = _mm256_add_ps(lanes8_row3(px, py, pz, e + 3), _mm256_set1_ps(e[15]));
+    const __m256 x = _mm256_add_ps(lanes8_row3(px, py, pz, e + 0), _mm256_set1_ps(e[12]));
+    const __m256 y = _mm256_add_ps(lanes8_row3(px, py, pz, e + 1), _mm256_set1_ps(e[13]));
+    const __m256 z = _mm256_add_ps(lanes8_row3(px, py, pz, e + 2), _mm256_set1_ps(e[14]));
+    const __m256 one = _mm256_set1_ps(1.0f), zero = _mm256_setzero_ps();
+    const __m256 factor = _mm256_blendv_ps(_mm256_div_ps(one, w), one, _mm256_cmp_ps(w, zero, _CMP_EQ_OQ));
+    const __m256 sx = _mm256_mul_ps(x, factor), sy = _mm256_mul_ps(y, factor), sz = _mm256_mul_ps(z, factor);
+    const float* r = normal_matrix->m;
+    const __m256 rx = lanes8_row3(nx, ny, nz, r + 0), ry = lanes8_row3(nx, ny, nz, r + 1);
+    const __m256 rz = lanes8_row3(nx, ny, nz, r + 2);
+    const __m256 len_sq =
+        _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(rx, rx), _mm256_mul_ps(ry, ry)), _mm256_mul_ps(rz, rz));
+    const __m256 unit = _mm256_andnot_ps(_mm256_cmp_ps(len_sq, zero, _CMP_EQ_OQ),
+                                         _mm256_div_ps(one, _mm256_sqrt_ps(len_sq)));
+    const __m256 ux = _mm256_mul_ps(rx, unit), uy = _mm256_mul_ps(ry, unit), uz = _mm256_mul_ps(rz, unit);
+    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256 u = _mm256_mul_ps(_mm256_add_ps(ux, one), half), v = _mm256_mul_ps(_mm256_sub_ps(one, uy), half);
+    const Vec3 l = lattice->light;
+    __m256 d = _mm256_add_ps(
+        _mm256_add_ps(_mm256_mul_ps(ux, _mm256_set1_ps(l.x)), _mm256_mul_ps(uy, _mm256_set1_ps(l.y))),
+        _mm256_mul_ps(uz, _mm256_set1_ps(l.z)));
+    const __m256 floor_grey = _mm256_set1_ps(0.25f);
+    d = _mm256_blendv_ps(d, floor_grey, _mm256_cmp_ps(d, floor_grey, _CMP_LT_OQ));
+    d = _mm256_blendv_ps(d, one, _mm256_cmp_ps(d, one, _CMP_GT_OQ));
+    const __m256i level = _mm256_and_si256(_mm256_cvttps_epi32(_mm256_mul_ps(_mm256_set1_ps(255.0f), d)),
+                                           _mm256_castps_si256(_mm256_cmp_ps(d, d, _CMP_ORD_Q)));
+    const __m256i grey = _mm256_or_si256(_mm256_or_si256(level, _mm256_slli_epi32(level, 8)),
+                                         _mm256_or_si256(_mm256_slli_epi32(level, 16), _mm256_slli_epi32(level, 24)));
+    const __m256 reach = _mm256_set1_ps(kSetupJudgedReach), sign_bit = _mm256_set1_ps(-0.0f);
+    const __m256 judged = _mm256_and_ps(_mm256_cmp_ps(_mm256_andnot_ps(sign_bit, sx), reach, _CMP_LE_OQ),
+                                        _mm256_cmp_ps(_mm256_andnot_ps(sign_bit, sy), reach, _CMP_LE_OQ));
+    const __m256 thirty_two = _mm256_set1_ps(32.0f);
+    const __m256 cx = _mm256_and_ps(judged, _mm256_castsi256_ps(_mm256_cvttps_epi32(_mm256_mul_ps(sx, thirty_two))));
+    const __m256 cy = _mm256_and_ps(judged, _mm256_castsi256_ps(_mm256_cvttps_epi32(_mm256_mul_ps(sy, thirty_two))));
+    const int judged_bits = _mm256_movemask_ps(judged);
+
+    // Job k's vertex (three groups of four floats) and corner in the low halves of the k % 4th
+    // registers when k < 4, in the high halves otherwise.
+    __m256 q0[4], q1[4], q2[4], c[4];
+    lanes_turn8(px, py, pz, sx, q0);
+    lanes_turn8(sy, sz, w, u, q1);
+    lanes_turn8(v, u, v, _mm256_castsi256_ps(grey), q2);
+    lanes_turn8(cx, cy, _mm256_and_ps(judged, sx), _mm256_and_ps(judged, sy), c);
+    auto put = [&](int k, __m128 g0, __m128 g1, __m128 g2, __m128 g3) {
+        LatticeEdgeVertex* out = job[k].out;
+        float* at = &out->vertex.px;
+        _mm_storeu_ps(at, g0);
+        _mm_storeu_ps(at + 4, g1);
+        _mm_storeu_ps(at + 8, g2);
+        _mm_storeu_ps((float*)&out->corner, g3);
+        out->corner.judged = judged_bits >> k & 1;
+    };
+    for (int k = 0; k < 4 && k < count; k++)
+        put(k, _mm256_castps256_ps128(q0[k]), _mm256_castps256_ps128(q1[k]), _mm256_castps256_ps128(q2[k]),
+            _mm256_castps256_ps128(c[k]));
+    for (int k = 4; k < count; k++)
+        put(k, _mm256_extractf128_ps(q0[k - 4], 1), _mm256_extractf128_ps(q1[k - 4], 1),
+            _mm256_extractf128_ps(q2[k - 4], 1), _mm256_extractf128_ps(c[k - 4], 1));
+}
+#endif
 #endif
 
 void lattice_edges_make(const FieldLattice* lattice, const LatticeEdgeJob* jobs, int32_t count, float iso,
                         const Matrix* screen, const Matrix* normal_matrix) {
     int32_t i = 0;
+#if FIELD_LANES8
+    if (simd_level() >= SIMD_AVX2)
+        for (; i < count; i += 8)
+            edge_jobs_make_lanes8(lattice, jobs + i, count - i < 8 ? count - i : 8, iso, screen, normal_matrix);
+#endif
 #if FIELD_LANES
     if (simd_level() >= SIMD_SSE2)
         for (; i < count; i += 4)

@@ -88,7 +88,8 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                         const Texture* texture, RenderMode mode);
 void lattice_free(FieldLattice* lattice);
 // The polygoniser's vertex making, exposed for tests: each job's vertex for the screen and normal
-// matrices, lit by the unit `light` of the lattice; four at a time where SSE2 runs, the same bits.
+// matrices, lit by the unit `light` of the lattice; four at a time where SSE2 runs and eight where
+// AVX2 does, the same bits.
 void lattice_edges_make(const FieldLattice* lattice, const LatticeEdgeJob* jobs, int32_t count, float iso,
                         const Matrix* screen, const Matrix* normal_matrix);
 

@@ -311,10 +311,11 @@ TEST_F(Cell, ZeroWKeepsUndividedCoordinatesAndNormalsSetColourAndMapping) {
     EXPECT_NEAR(out[0].v, (1.0f - std::sqrt(0.5f)) * 0.5f, 1e-6f);
 }
 
-TEST_F(Lattice, EdgeVerticesFourAtATimeMatchOneAtATime) {
+TEST_F(Lattice, EdgeVerticesInLanesMatchOneAtATime) {
     // Random fields and edges with ordinary and awkward matrices: w of 0, corners far beyond set-up's
     // judged reach and at it, normals of zero length, infinite values (NaN vertices), every count of
-    // jobs from 1 to 13 so every partial group of lanes; bit-equal vertices and corners.
+    // jobs from 1 to 19 so every partial group of four and eight lanes; bit-equal vertices and
+    // corners at every level against one at a time.
     unsigned seed = 3;
     auto rnd = [&](float lo, float hi) {
         seed = seed * 1664525u + 1013904223u;
@@ -322,7 +323,10 @@ TEST_F(Lattice, EdgeVerticesFourAtATimeMatchOneAtATime) {
     };
     const int best = simd_best_level();
     int judged = 0, unjudged = 0, flat_w = 0, not_numbers = 0;
-    for (int trial = 0; trial < 60; trial++) {
+    // Sixty trials at each level with lanes (the scalar path alone where there are none).
+    const int levels = best > SIMD_SCALAR ? best : 1;
+    for (int trial = 0; trial < 60 * levels; trial++) {
+        const int level = best > SIMD_SCALAR ? SIMD_SSE2 + trial / 60 : SIMD_SCALAR;
         for (int32_t i = 0; i < lattice->point_count; i++) {
             LatticePoint* p = &lattice->points[i];
             p->value = rnd(-2.0f, 2.0f);
@@ -340,9 +344,9 @@ TEST_F(Lattice, EdgeVerticesFourAtATimeMatchOneAtATime) {
         }
         lattice->light = Vec3{rnd(-1, 1), rnd(-1, 1), rnd(-1, 1)};
         vec3_normalize(&lattice->light, &lattice->light);
-        const int count = 1 + trial % 13;
-        LatticeEdgeJob jobs[2][13];
-        LatticeEdgeVertex made[2][13];
+        const int count = 1 + trial % 19;
+        LatticeEdgeJob jobs[2][19];
+        LatticeEdgeVertex made[2][19];
         std::memset(made, 0xA5, sizeof made);
         for (int j = 0; j < count; j++) {
             const int32_t a = j == 0 && trial % 6 == 5 ? 0 : (int32_t)rnd(0, 600);
@@ -354,15 +358,15 @@ TEST_F(Lattice, EdgeVerticesFourAtATimeMatchOneAtATime) {
             for (int lane = 0; lane < 2; lane++) jobs[lane][j] = LatticeEdgeJob{ends[j % 2], ends[1 - j % 2], &made[lane][j]};
         }
         for (int lane = 0; lane < 2; lane++) {
-            simd_use_level(lane ? best : SIMD_SCALAR);
+            simd_use_level(lane ? level : SIMD_SCALAR);
             lattice_edges_make(lattice, jobs[lane], count, 0.5f, &screen, &normal);
         }
         simd_use_level(best);
         for (int j = 0; j < count; j++) {
             ASSERT_EQ(std::memcmp(&made[0][j].vertex, &made[1][j].vertex, sizeof(MeshVertex)), 0)
-                << "trial " << trial << " job " << j;
+                << simd_level_name(level) << " trial " << trial << " job " << j;
             ASSERT_EQ(std::memcmp(&made[0][j].corner, &made[1][j].corner, sizeof(SetupCorner)), 0)
-                << "trial " << trial << " job " << j;
+                << simd_level_name(level) << " trial " << trial << " job " << j;
             judged += made[0][j].corner.judged;
             unjudged += !made[0][j].corner.judged;
             flat_w += made[0][j].vertex.rhw == 0.0f;
