@@ -34,7 +34,7 @@ FieldLattice* lattice_create(int32_t n) {
     size_t cache_bytes = cache_entries * sizeof(LatticeEdgeVertex);
     size_t stamp_bytes = cache_entries * sizeof(uint32_t);
     size_t touched_bytes = 2 * (size_t)(n + 1) * (size_t)(n + 1) * sizeof(int32_t);
-    // The z line is read eight at a time, up to seven past its last point.
+    // The coordinates are read eight at a time, up to seven past the last index.
     size_t z_bytes = (size_t)(n + 1 + 7) * sizeof(float);
     // The corner tests are read sixteen at a time, up to 16 bytes past the last point's.
     size_t bytes = header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes + z_bytes + points + 16;
@@ -55,7 +55,7 @@ FieldLattice* lattice_create(int32_t n) {
     lattice->edge_stamps = (uint32_t*)(block + header + point_bytes + cell_bytes + cache_bytes);
     lattice->edge_stamp = 1;  // the stamps start zeroed: never made
     lattice->touched = (int32_t*)(block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes);
-    lattice->point_z = (float*)(block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes);
+    lattice->coords = (float*)(block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes);
     lattice->below = block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes + z_bytes;
     lattice->light = Vec3{0.0f, 0.0f, 1.0f};
     mat_identity(&lattice->object_matrix);
@@ -84,13 +84,14 @@ void lattice_build(FieldLattice* lattice, float edge_length) {
     float inv_n = 1.0f / (float)n;
     lattice->cell_size = edge_length / (float)n;
     float half = edge_length / 2.0f;
+    // One coordinate per index serves all three axes; lanes reading past the last index find copies of it.
+    float* coords = lattice->coords;
+    for (int32_t i = 0; i < n + 8; i++) coords[i] = (float)(i <= n ? i : n) * edge_length * inv_n - half;
     for (int32_t ix = 0; ix <= n; ix++)
         for (int32_t iy = 0; iy <= n; iy++)
             for (int32_t iz = 0; iz <= n; iz++) {
                 LatticePoint* p = lattice_point_at(lattice, ix, iy, iz);
-                p->position.x = (float)ix * edge_length * inv_n - half;
-                p->position.y = (float)iy * edge_length * inv_n - half;
-                p->position.z = (float)iz * edge_length * inv_n - half;
+                p->position = Vec3{coords[ix], coords[iy], coords[iz]};
                 p->normal = Vec3{0.0f, 0.0f, 0.0f};
                 p->value = 0.0f;
                 p->neighbours[0] = lattice_point_at(lattice, ix - 1, iy, iz);
@@ -100,8 +101,6 @@ void lattice_build(FieldLattice* lattice, float edge_length) {
                 p->neighbours[4] = lattice_point_at(lattice, ix, iy, iz - 1);
                 p->neighbours[5] = lattice_point_at(lattice, ix, iy, iz + 1);
             }
-    // Every row of points has the z of the first row; the lanes past its end read copies of the last.
-    for (int32_t iz = 0; iz < n + 8; iz++) lattice->point_z[iz] = lattice->points[iz <= n ? iz : n].position.z;
     LatticeCell* cell = lattice->cells;
     for (int32_t ix = 0; ix < n; ix++)
         for (int32_t iy = 0; iy < n; iy++)
@@ -143,7 +142,24 @@ struct BlobTerms {
     float s, radius, sign, r_sq, third;
     double far_sq;
     float far_float;  // the float at or above which a squared distance, widened, reaches far_sq
+    // A row's run of z: the centre and the margin in index units, the inverse cell size, and the
+    // box's z indices [z_lo, z_hi) that bound every run.
+    float centre_z, margin, inv;
+    int32_t z_lo, z_hi;
 };
+
+// The run [z0, z1) of the row ex, ey away from the centre in x and y (z0 >= z1: none), and its
+// squared distance in x and y.
+static inline void blob_span(const BlobTerms* b, float ex, float ey, int32_t* z0, int32_t* z1, float* xy) {
+    const float xy_sq = ex * ex + ey * ey;
+    *xy = xy_sq;
+    *z0 = *z1 = 0;
+    if ((double)xy_sq >= b->far_sq) return;
+    const float reach = std::sqrt((float)(b->far_sq - (double)xy_sq)) * b->inv + b->margin;
+    const float first = std::ceil(b->centre_z - reach), last = std::floor(b->centre_z + reach) + 1.0f;
+    *z0 = first > (float)b->z_lo ? (int32_t)first : b->z_lo;
+    *z1 = last < (float)b->z_hi ? (int32_t)last : b->z_hi;
+}
 
 // The blob's pull on one point d away from its centre, d_sq = dot(d, d).
 static inline void blob_point(const BlobTerms* b, LatticePoint* p, const Vec3& d, float d_sq) {
@@ -185,7 +201,7 @@ static_assert(offsetof(LatticePoint, value) == offsetof(LatticePoint, normal) + 
 // The runs four points at a time: each lane takes blob_point's steps in its order. A lane whose
 // point the blob leaves alone adds -0 to each of the point's four sums, which changes no bit of any
 // of them; a lane past its run's end is not written.
-static void blob_runs_lanes(const BlobTerms* b, const float* point_z, const BlobRun* runs, int count) {
+static void blob_runs_lanes(const BlobTerms* b, const float* coords, const BlobRun* runs, int count) {
     const __m128 far4 = _mm_set1_ps(b->far_float), radius = _mm_set1_ps(b->radius), third = _mm_set1_ps(b->third);
     const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps(), cz = _mm_set1_ps(b->centre.z);
     const __m128 s = _mm_set1_ps(b->s), sign = _mm_set1_ps(b->sign), unchanged = _mm_set1_ps(-0.0f);
@@ -194,7 +210,7 @@ static void blob_runs_lanes(const BlobTerms* b, const float* point_z, const Blob
         const __m128 dx4 = _mm_set1_ps(run->dx), dy4 = _mm_set1_ps(run->dy), xy = _mm_set1_ps(run->xy_sq);
         for (int32_t iz = run->z0; iz < run->z1; iz += 4) {
             const int lanes = run->z1 - iz < 4 ? run->z1 - iz : 4;
-            const __m128 dz = _mm_sub_ps(_mm_loadu_ps(point_z + iz), cz);
+            const __m128 dz = _mm_sub_ps(_mm_loadu_ps(coords + iz), cz);
             const __m128 d_sq = _mm_add_ps(xy, _mm_mul_ps(dz, dz));
             const __m128 r = _mm_sqrt_ps(d_sq);
             const __m128 in = _mm_andnot_ps(_mm_cmpge_ps(d_sq, far4), _mm_cmplt_ps(r, radius));
@@ -240,7 +256,7 @@ FIELD_AVX2 static inline void lanes_turn8(__m256 a0, __m256 a1, __m256 a2, __m25
 }
 
 // blob_runs_lanes with eight lanes: the same steps, lanes k and k + 4 in the two halves.
-FIELD_AVX2 static void blob_runs_lanes8(const BlobTerms* b, const float* point_z, const BlobRun* runs, int count) {
+FIELD_AVX2 static void blob_runs_lanes8(const BlobTerms* b, const float* coords, const BlobRun* runs, int count) {
     const __m256 far8 = _mm256_set1_ps(b->far_float), radius = _mm256_set1_ps(b->radius);
     const __m256 third = _mm256_set1_ps(b->third), one = _mm256_set1_ps(1.0f), zero = _mm256_setzero_ps();
     const __m256 cz = _mm256_set1_ps(b->centre.z), s = _mm256_set1_ps(b->s), unchanged = _mm256_set1_ps(-0.0f);
@@ -250,7 +266,7 @@ FIELD_AVX2 static void blob_runs_lanes8(const BlobTerms* b, const float* point_z
         const __m256 dx8 = _mm256_set1_ps(run->dx), dy8 = _mm256_set1_ps(run->dy), xy = _mm256_set1_ps(run->xy_sq);
         for (int32_t iz = run->z0; iz < run->z1; iz += 8) {
             const int lanes = run->z1 - iz < 8 ? run->z1 - iz : 8;
-            const __m256 dz = _mm256_sub_ps(_mm256_loadu_ps(point_z + iz), cz);
+            const __m256 dz = _mm256_sub_ps(_mm256_loadu_ps(coords + iz), cz);
             const __m256 d_sq = _mm256_add_ps(xy, _mm256_mul_ps(dz, dz));
             const __m256 r = _mm256_sqrt_ps(d_sq);
             const __m256 in =
@@ -293,16 +309,47 @@ FIELD_AVX2 static void blob_runs_lanes8(const BlobTerms* b, const float* point_z
 #endif
 #endif
 
+#if FIELD_LANES
+// blob_span for the four rows whose y coordinates start at `y`, one row per lane, each lane taking
+// its steps in their order (the difference widened to double as there). The bounds are clamped
+// before they are rounded, which gives the same runs and keeps the conversions in range.
+static void blob_spans_lanes(const BlobTerms* b, float ex, const float* y, int32_t z0[4], int32_t z1[4], float ey[4],
+                             float xy[4]) {
+    const __m128 e = _mm_sub_ps(_mm_loadu_ps(y), _mm_set1_ps(b->centre.y));
+    const __m128 xy_sq = _mm_add_ps(_mm_set1_ps(ex * ex), _mm_mul_ps(e, e));
+    const __m128 inside = _mm_cmplt_ps(xy_sq, _mm_set1_ps(b->far_float));
+    const __m128d far = _mm_set1_pd(b->far_sq);
+    const __m128 left = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(far, _mm_cvtps_pd(xy_sq))),
+                                      _mm_cvtpd_ps(_mm_sub_pd(far, _mm_cvtps_pd(_mm_movehl_ps(xy_sq, xy_sq)))));
+    const __m128 reach = _mm_add_ps(_mm_mul_ps(_mm_sqrt_ps(left), _mm_set1_ps(b->inv)), _mm_set1_ps(b->margin));
+    const __m128 lo = _mm_set1_ps((float)b->z_lo), hi = _mm_set1_ps((float)b->z_hi), one = _mm_set1_ps(1.0f);
+    const __m128 centre = _mm_set1_ps(b->centre_z);
+    // With the first z held to [z_lo, z_hi] and the last to [z_lo - 1, z_hi - 1], their ceiling and
+    // floor + 1 are the scalar bounds after its clamps. Lanes beyond the blob's reach get no run.
+    const __m128 first = _mm_min_ps(_mm_max_ps(_mm_sub_ps(centre, reach), lo), hi);
+    const __m128 last = _mm_max_ps(_mm_min_ps(_mm_add_ps(centre, reach), _mm_sub_ps(hi, one)), _mm_sub_ps(lo, one));
+    const __m128i first_i = _mm_cvttps_epi32(first), last_i = _mm_cvttps_epi32(last);
+    // Truncation rounds toward zero: one up where it fell below, one down where it rose above.
+    const __m128i up = _mm_castps_si128(_mm_cmplt_ps(_mm_cvtepi32_ps(first_i), first));
+    const __m128i down = _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(last_i), last));
+    const __m128i keep = _mm_castps_si128(inside);
+    _mm_storeu_si128((__m128i*)z0, _mm_and_si128(keep, _mm_sub_epi32(first_i, up)));
+    _mm_storeu_si128((__m128i*)z1, _mm_and_si128(keep, _mm_add_epi32(_mm_add_epi32(last_i, down), _mm_set1_epi32(1))));
+    _mm_storeu_ps(ey, e);
+    _mm_storeu_ps(xy, xy_sq);
+}
+#endif
+
 // The runs one point at a time, or in lanes where the level allows.
-static void blob_runs(const BlobTerms* b, const Vec3* centre, const float* point_z, const BlobRun* runs, int count,
+static void blob_runs(const BlobTerms* b, const Vec3* centre, const float* coords, const BlobRun* runs, int count,
                       int level) {
 #if FIELD_LANES8
-    if (level >= SIMD_AVX2) return blob_runs_lanes8(b, point_z, runs, count);
+    if (level >= SIMD_AVX2) return blob_runs_lanes8(b, coords, runs, count);
 #endif
 #if FIELD_LANES
-    if (level >= SIMD_SSE2) return blob_runs_lanes(b, point_z, runs, count);
+    if (level >= SIMD_SSE2) return blob_runs_lanes(b, coords, runs, count);
 #endif
-    (void)point_z, (void)level;
+    (void)coords, (void)level;
     for (const BlobRun* run = runs; run < runs + count; run++)
         for (int32_t iz = run->z0; iz < run->z1; iz++) {
             LatticePoint* p = &run->row[iz];
@@ -350,30 +397,43 @@ static void lattice_apply_blob(FieldLattice* lattice, const Vec3* centre, float 
     // around the centre that can come nearer is visited: a sixteenth of a cell and a thousandth of
     // the radius wider on each side than the root says (a point past it has a squared distance far
     // beyond far_sq, rounding and all), and every point in it still takes the test below.
-    const float centre_z = c[2] * inv + h;
-    const float margin = 0.0625f + radius * inv * 1e-3f;
-    for (int32_t ix = lo[0]; ix < hi[0]; ix++)
-        for (int32_t iy = lo[1]; iy < hi[1]; iy++) {
-            LatticePoint* row = &lattice->points[(ix * (n + 1) + iy) * (n + 1)];
-            const float ex = row[lo[2]].position.x - centre->x, ey = row[lo[2]].position.y - centre->y;
-            const float xy_sq = ex * ex + ey * ey;
-            if ((double)xy_sq >= far_sq) continue;
-            const float reach = std::sqrt((float)(far_sq - (double)xy_sq)) * inv + margin;
-            const float first = std::ceil(centre_z - reach), last = std::floor(centre_z + reach) + 1.0f;
-            const int32_t z0 = first > (float)lo[2] ? (int32_t)first : lo[2];
-            const int32_t z1 = last < (float)hi[2] ? (int32_t)last : hi[2];
-            if (z0 >= z1) continue;
-            int32_t* touched = &lattice->touched[2 * (ix * (n + 1) + iy)];
-            if (touched[0] >= touched[1]) touched[0] = z0, touched[1] = z1;
-            if (z0 < touched[0]) touched[0] = z0;
-            if (z1 > touched[1]) touched[1] = z1;
-            runs[run_count++] = BlobRun{row, z0, z1, ex, ey, xy_sq};
-            if (run_count == BLOB_RUNS) {
-                blob_runs(&blob, centre, lattice->point_z, runs, run_count, level);
-                run_count = 0;
+    blob.centre_z = c[2] * inv + h;
+    blob.margin = 0.0625f + radius * inv * 1e-3f;
+    blob.inv = inv;
+    blob.z_lo = lo[2];
+    blob.z_hi = hi[2];
+    const float* coords = lattice->coords;
+    for (int32_t ix = lo[0]; ix < hi[0]; ix++) {
+        const float ex = coords[ix] - centre->x;
+        for (int32_t iy = lo[1]; iy < hi[1]; iy += 4) {
+            const int rows = hi[1] - iy < 4 ? hi[1] - iy : 4;
+            int32_t z0[4], z1[4];
+            float ey[4], xy[4];
+#if FIELD_LANES
+            if (level >= SIMD_SSE2)
+                blob_spans_lanes(&blob, ex, coords + iy, z0, z1, ey, xy);
+            else
+#endif
+                for (int k = 0; k < rows; k++) {
+                    ey[k] = coords[iy + k] - centre->y;
+                    blob_span(&blob, ex, ey[k], &z0[k], &z1[k], &xy[k]);
+                }
+            for (int k = 0; k < rows; k++) {
+                if (z0[k] >= z1[k]) continue;
+                const int32_t at = ix * (n + 1) + iy + k;
+                int32_t* touched = &lattice->touched[2 * at];
+                if (touched[0] >= touched[1]) touched[0] = z0[k], touched[1] = z1[k];
+                if (z0[k] < touched[0]) touched[0] = z0[k];
+                if (z1[k] > touched[1]) touched[1] = z1[k];
+                runs[run_count++] = BlobRun{&lattice->points[at * (n + 1)], z0[k], z1[k], ex, ey[k], xy[k]};
+                if (run_count == BLOB_RUNS) {
+                    blob_runs(&blob, centre, coords, runs, run_count, level);
+                    run_count = 0;
+                }
             }
         }
-    blob_runs(&blob, centre, lattice->point_z, runs, run_count, level);
+    }
+    blob_runs(&blob, centre, coords, runs, run_count, level);
 }
 
 void lattice_add_blob(FieldLattice* lattice, const Vec3* centre, float strength, float radius) {

@@ -56,7 +56,7 @@ struct FieldLattice {
     // the blobs wrote since the caller last emptied it (lo >= hi: none); pairs, (N+1)^2 of them.
     // Writes through the points themselves are not recorded.
     int32_t* touched;
-    float* point_z;                 // the z of every point row's points, N+1 of them (and 7 copies of the last)
+    float* coords;                  // position along each axis of index 0..N (then 7 copies of N's); all points take theirs from here
 };
 
 // Corner k of a cell sits at the cell's lowest point plus these (dx, dy, dz) steps.
