@@ -63,64 +63,6 @@ void camera_view_dir_in_object(const Camera* camera, const Matrix* object, Vec3*
 }
 
 #if MESH_LANES
-// Three coordinates of four vectors, one vector per lane. Each helper makes the scalar vector
-// operation's sums in its order, so every lane holds the scalar result's bits.
-struct Lanes3 {
-    __m128 x, y, z;
-};
-
-static inline Lanes3 lanes3_load(const Vec3* a, const Vec3* b, const Vec3* c, const Vec3* d) {
-    return Lanes3{_mm_setr_ps(a->x, b->x, c->x, d->x), _mm_setr_ps(a->y, b->y, c->y, d->y),
-                  _mm_setr_ps(a->z, b->z, c->z, d->z)};
-}
-
-static inline void lanes3_store(const Lanes3& v, Vec3* a, Vec3* b, Vec3* c, Vec3* d) {
-    alignas(16) float x[4], y[4], z[4];
-    _mm_store_ps(x, v.x);
-    _mm_store_ps(y, v.y);
-    _mm_store_ps(z, v.z);
-    *a = Vec3{x[0], y[0], z[0]};
-    *b = Vec3{x[1], y[1], z[1]};
-    *c = Vec3{x[2], y[2], z[2]};
-    *d = Vec3{x[3], y[3], z[3]};
-}
-
-static inline Lanes3 lanes3_sub(const Lanes3& a, const Lanes3& b) {
-    return Lanes3{_mm_sub_ps(a.x, b.x), _mm_sub_ps(a.y, b.y), _mm_sub_ps(a.z, b.z)};
-}
-
-static inline Lanes3 lanes3_add(const Lanes3& a, const Lanes3& b) {
-    return Lanes3{_mm_add_ps(a.x, b.x), _mm_add_ps(a.y, b.y), _mm_add_ps(a.z, b.z)};
-}
-
-static inline Lanes3 lanes3_scale(const Lanes3& a, __m128 k) {
-    return Lanes3{_mm_mul_ps(a.x, k), _mm_mul_ps(a.y, k), _mm_mul_ps(a.z, k)};
-}
-
-static inline __m128 lanes3_dot(const Lanes3& a, const Lanes3& b) {
-    return _mm_add_ps(_mm_add_ps(_mm_mul_ps(a.x, b.x), _mm_mul_ps(a.y, b.y)), _mm_mul_ps(a.z, b.z));
-}
-
-static inline Lanes3 lanes3_cross(const Lanes3& a, const Lanes3& b) {
-    return Lanes3{_mm_sub_ps(_mm_mul_ps(a.y, b.z), _mm_mul_ps(a.z, b.y)),
-                  _mm_sub_ps(_mm_mul_ps(a.z, b.x), _mm_mul_ps(a.x, b.z)),
-                  _mm_sub_ps(_mm_mul_ps(a.x, b.y), _mm_mul_ps(a.y, b.x))};
-}
-
-// vec3_normalize: the zero vector stays zero.
-static inline Lanes3 lanes3_normalized(const Lanes3& v) {
-    const __m128 s = lanes3_dot(v, v);
-    const __m128 k = _mm_andnot_ps(_mm_cmpeq_ps(s, _mm_setzero_ps()), _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(s)));
-    return lanes3_scale(v, k);
-}
-
-// All-ones in the lanes whose three coordinates are finite.
-static inline __m128 lanes3_finite(const Lanes3& v) {
-    const __m128 sign = _mm_set1_ps(-0.0f), most = _mm_set1_ps(FLT_MAX);
-    return _mm_and_ps(_mm_and_ps(_mm_cmple_ps(_mm_andnot_ps(sign, v.x), most), _mm_cmple_ps(_mm_andnot_ps(sign, v.y), most)),
-                      _mm_cmple_ps(_mm_andnot_ps(sign, v.z), most));
-}
-
 // lanes_normalize_store(lanes_rotate(n, source)) for every record, four at a time.
 template <class Record>
 static void rotate_normalize_records(const Matrix* normal_matrix, Record* records, int32_t count,

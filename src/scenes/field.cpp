@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "gfx/simd.h"
+#include "render3d/mesh_lanes.h"
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -574,15 +575,12 @@ static void edge_jobs_make_lanes(const FieldLattice* lattice, const LatticeEdgeJ
     const __m128 factor = _mm_or_ps(_mm_and_ps(w_zero, one), _mm_andnot_ps(w_zero, _mm_div_ps(one, w)));
     const __m128 sx = _mm_mul_ps(x, factor), sy = _mm_mul_ps(y, factor), sz = _mm_mul_ps(z, factor);
     const float* r = normal_matrix->m;
-    const __m128 rx = row3(nx, ny, nz, r + 0), ry = row3(nx, ny, nz, r + 1), rz = row3(nx, ny, nz, r + 2);
-    const __m128 len_sq = _mm_add_ps(_mm_add_ps(_mm_mul_ps(rx, rx), _mm_mul_ps(ry, ry)), _mm_mul_ps(rz, rz));
-    const __m128 unit = _mm_andnot_ps(_mm_cmpeq_ps(len_sq, _mm_setzero_ps()), _mm_div_ps(one, _mm_sqrt_ps(len_sq)));
-    const __m128 ux = _mm_mul_ps(rx, unit), uy = _mm_mul_ps(ry, unit), uz = _mm_mul_ps(rz, unit);
+    const Lanes3 unit =
+        lanes3_normalized(Lanes3{row3(nx, ny, nz, r + 0), row3(nx, ny, nz, r + 1), row3(nx, ny, nz, r + 2)});
     const __m128 half = _mm_set1_ps(0.5f);
-    const __m128 u = _mm_mul_ps(_mm_add_ps(ux, one), half), v = _mm_mul_ps(_mm_sub_ps(one, uy), half);
+    const __m128 u = _mm_mul_ps(_mm_add_ps(unit.x, one), half), v = _mm_mul_ps(_mm_sub_ps(one, unit.y), half);
     const Vec3 l = lattice->light;
-    __m128 d = _mm_add_ps(_mm_add_ps(_mm_mul_ps(ux, _mm_set1_ps(l.x)), _mm_mul_ps(uy, _mm_set1_ps(l.y))),
-                          _mm_mul_ps(uz, _mm_set1_ps(l.z)));
+    __m128 d = lanes3_dot(unit, Lanes3{_mm_set1_ps(l.x), _mm_set1_ps(l.y), _mm_set1_ps(l.z)});
     const __m128 floor_grey = _mm_set1_ps(0.25f), low = _mm_cmplt_ps(d, floor_grey);
     d = _mm_or_ps(_mm_and_ps(low, floor_grey), _mm_andnot_ps(low, d));
     const __m128 high = _mm_cmpgt_ps(d, one);
