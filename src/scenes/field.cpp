@@ -537,17 +537,22 @@ static inline void points_lanes(const LatticePoint* const p[4], size_t offset, _
     out[0] = r0, out[1] = r1, out[2] = r2, out[3] = r3;
 }
 
+// Each lane's two points; lanes past `count` take the last job's.
+static inline void edge_jobs_points(const FieldLattice* lattice, const LatticeEdgeJob* job, int count, int lanes,
+                                    const LatticePoint** a, const LatticePoint** b) {
+    for (int k = 0; k < lanes; k++) {
+        const LatticeEdgeJob* j = &job[k < count ? k : count - 1];
+        a[k] = &lattice->points[j->a];
+        b[k] = &lattice->points[j->b];
+    }
+}
+
 // Four jobs' vertices at once, each lane taking edge_job_make's steps in its order; jobs past
 // `count` (1 to 4) repeat the last one and are not written.
 static void edge_jobs_make_lanes(const FieldLattice* lattice, const LatticeEdgeJob* job, int count, float iso,
                                  const Matrix* screen, const Matrix* normal_matrix) {
-    const LatticePoint* points = lattice->points;
     const LatticePoint *a[4], *b[4];
-    for (int k = 0; k < 4; k++) {
-        const LatticeEdgeJob* j = &job[k < count ? k : count - 1];
-        a[k] = &points[j->a];
-        b[k] = &points[j->b];
-    }
+    edge_jobs_points(lattice, job, count, 4, a, b);
     // A point's position and normal, then its normal and value, as rows of four lanes.
     __m128 ap[4], an[4], bp[4], bn[4];
     points_lanes(a, offsetof(LatticePoint, position), ap);
@@ -647,13 +652,8 @@ FIELD_AVX2 static inline __m256 lanes8_row3(__m256 x, __m256 y, __m256 z, const 
 // halves of every register; jobs past `count` (1 to 8) repeat the last one and are not written.
 FIELD_AVX2 static void edge_jobs_make_lanes8(const FieldLattice* lattice, const LatticeEdgeJob* job, int count,
                                              float iso, const Matrix* screen, const Matrix* normal_matrix) {
-    const LatticePoint* points = lattice->points;
     const LatticePoint *a[8], *b[8];
-    for (int k = 0; k < 8; k++) {
-        const LatticeEdgeJob* j = &job[k < count ? k : count - 1];
-        a[k] = &points[j->a];
-        b[k] = &points[j->b];
-    }
+    edge_jobs_points(lattice, job, count, 8, a, b);
     __m256 ap[4], an[4], bp[4], bn[4];
     points_lanes8(a, offsetof(LatticePoint, position), ap);
     points_lanes8(a, offsetof(LatticePoint, normal), an);
