@@ -217,10 +217,55 @@ static uint32_t unit_to_byte(float x) {
     return f >= 255.0f ? 255u : (uint32_t)f;
 }
 
+#if MESH_LANES
+// unit_to_byte's and the alpha's clamp in lanes, from the scaled value: below 1 both give 0 (floor or
+// truncation), from 1 up truncation is the floor, and NaN fails both tests and gives 0.
+static inline __m128i lanes_clamped_byte(__m128 v) {
+    const __m128i full = _mm_castps_si128(_mm_cmpge_ps(v, _mm_set1_ps(255.0f)));
+    const __m128i some = _mm_castps_si128(_mm_cmpge_ps(v, _mm_set1_ps(1.0f)));
+    const __m128i cut = _mm_and_si128(some, _mm_cvttps_epi32(v));
+    return _mm_or_si128(_mm_and_si128(full, _mm_set1_epi32(255)), _mm_andnot_si128(full, cut));
+}
+
+// light_tangent's loop four vertices at a time, each lane the scalar steps in order; returns where
+// the scalar loop takes over.
+static int32_t light_tangent_lanes(Mesh* mesh, const Vec3* light) {
+    const Lanes3 l = {_mm_set1_ps(light->x), _mm_set1_ps(light->y), _mm_set1_ps(light->z)};
+    const __m128 half = _mm_set1_ps(0.5f), scale = _mm_set1_ps(255.0f);
+    const VertexTangent* tg = mesh->tangents;
+    const VertexNormal* nr = mesh->normals;
+    int32_t i = 0;
+    for (; i + 4 <= mesh->vertex_count; i += 4) {
+        Lanes3 t = lanes3_load(&tg[i].world_tangent, &tg[i + 1].world_tangent, &tg[i + 2].world_tangent,
+                               &tg[i + 3].world_tangent);
+        Lanes3 n = lanes3_load(&nr[i].world_normal, &nr[i + 1].world_normal, &nr[i + 2].world_normal,
+                               &nr[i + 3].world_normal);
+        const __m128 hand = _mm_setr_ps(tg[i].handedness, tg[i + 1].handedness, tg[i + 2].handedness, tg[i + 3].handedness);
+        Lanes3 b = lanes3_scale(lanes3_cross(n, t), hand);
+        t = lanes3_normalized(t);
+        n = lanes3_normalized(n);
+        b = lanes3_normalized(b);
+        const Lanes3 d = lanes3_normalized(Lanes3{lanes3_dot(l, t), lanes3_dot(l, b), lanes3_dot(l, n)});
+        auto byte = [&](__m128 x) { return lanes_clamped_byte(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(x, half), half), scale)); };
+        const __m128i alpha = lanes_clamped_byte(_mm_mul_ps(lanes3_dot(l, n), scale));
+        const __m128i c = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(alpha, 24), _mm_slli_epi32(byte(d.x), 16)),
+                                       _mm_or_si128(_mm_slli_epi32(byte(d.y), 8), byte(d.z)));
+        alignas(16) uint32_t out[4];
+        _mm_store_si128((__m128i*)out, c);
+        for (int k = 0; k < 4; k++) mesh->vertices[i + k].colour = out[k];
+    }
+    return i;
+}
+#endif
+
 static void light_tangent(Mesh* mesh, Vec3* light) {
     vec3_normalize(light, light);
     if (!mesh->tangents) return;
-    for (int32_t i = 0; i < mesh->vertex_count; i++) {
+    int32_t first = 0;
+#if MESH_LANES
+    if (mesh_lanes_on()) first = light_tangent_lanes(mesh, light);
+#endif
+    for (int32_t i = first; i < mesh->vertex_count; i++) {
         Vec3 t = mesh->tangents[i].world_tangent;
         Vec3 n = mesh->normals[i].world_normal;
         Vec3 b;

@@ -119,26 +119,6 @@ int triangle_is_backfacing(const MeshVertex* a, const MeshVertex* b, const MeshV
     return !(cross < 0.0f);
 }
 
-// Clip modes 0 and 32: the mesh's own vertex records go to the rasterizer by reference.
-static void mesh_draw_direct(Mesh* mesh, RenderMode mode, int test_visible) {
-    int double_sided = (mesh->flags & MESH_DOUBLE_SIDED) != 0;
-    RasterTriangle raster;
-    for (int32_t i = 0; i < mesh->triangle_count; i++) {
-        const MeshTriangle* tri = &mesh->triangles[i];
-        if (test_visible && !tri->visible) continue;
-        const MeshVertex* a = &mesh->vertices[tri->vertex_a];
-        const MeshVertex* b = &mesh->vertices[tri->vertex_b];
-        const MeshVertex* c = &mesh->vertices[tri->vertex_c];
-        if (!double_sided && triangle_is_backfacing(a, b, c)) continue;
-        raster.vert0 = a;
-        raster.vert1 = b;
-        raster.vert2 = c;
-        raster.colour = tri->lit_colour;
-        raster.flags = double_sided ? (uint32_t)DOUBLE_SIDED : 0u;
-        triangles_draw(&raster, 1, mesh->texture, mode);
-    }
-}
-
 SetupCorner setup_corner_make(const MeshVertex* v) {
     SetupCorner f = {0, 0, 0.0f, 0.0f, 0};
     if (!(std::fabs(v->sx) <= kSetupJudgedReach && std::fabs(v->sy) <= kSetupJudgedReach)) return f;
@@ -276,6 +256,29 @@ static int32_t mesh_batched = 0;
 static void mesh_batch_flush(const Texture* texture, RenderMode mode) {
     if (mesh_batched) triangles_draw(mesh_batch, mesh_batched, texture, mode);
     mesh_batched = 0;
+}
+
+// Clip modes 0 and 32: the mesh's own vertex records go to the rasterizer by reference, a batch at
+// a time, so the filler is chosen once per batch rather than once per triangle.
+static void mesh_draw_direct(Mesh* mesh, RenderMode mode, int test_visible) {
+    int double_sided = (mesh->flags & MESH_DOUBLE_SIDED) != 0;
+    const uint32_t flags = double_sided ? (uint32_t)DOUBLE_SIDED : 0u;
+    for (int32_t i = 0; i < mesh->triangle_count; i++) {
+        const MeshTriangle* tri = &mesh->triangles[i];
+        if (test_visible && !tri->visible) continue;
+        const MeshVertex* a = &mesh->vertices[tri->vertex_a];
+        const MeshVertex* b = &mesh->vertices[tri->vertex_b];
+        const MeshVertex* c = &mesh->vertices[tri->vertex_c];
+        if (!double_sided && triangle_is_backfacing(a, b, c)) continue;
+        if (mesh_batched == MESH_DRAW_BATCH) mesh_batch_flush(mesh->texture, mode);
+        RasterTriangle* t = &mesh_batch[mesh_batched++];
+        t->vert0 = a;
+        t->vert1 = b;
+        t->vert2 = c;
+        t->colour = tri->lit_colour;
+        t->flags = flags;
+    }
+    mesh_batch_flush(mesh->texture, mode);
 }
 
 void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_mode) {

@@ -205,6 +205,9 @@ TEST(Transform, EverySimdLevelGivesTheSameBits) {
             x->flags |= trial % 3 ? 0 : MESH_DOUBLE_SIDED;
             Vec3 light = {rnd(-3, 3), rnd(-3, 3), rnd(-3, 3)};
             mesh_light(x, &light, MESH_LIGHT_FLAT);
+            // Tangent light on the turned normals and tangents, some of them zero or overflowing.
+            Vec3 towards = {rnd(-3, 3), rnd(-3, 3), rnd(-3, 3)};
+            mesh_light(x, &towards, MESH_LIGHT_TANGENT);
         }
         ASSERT_EQ(std::memcmp(mesh[0]->vertices, mesh[1]->vertices, kVertices * sizeof(MeshVertex)), 0) << trial;
         ASSERT_EQ(std::memcmp(mesh[0]->normals, mesh[1]->normals, kVertices * sizeof(VertexNormal)), 0) << trial;
