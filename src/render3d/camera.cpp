@@ -173,22 +173,53 @@ static uint32_t byte_scaled(uint32_t value, float d) {
 }
 
 #if MESH_LANES
+// byte_scaled on four bytes at once, one per lane, by the light term in every lane of d.
+static inline __m128i lanes_scaled(__m128i bytes, __m128 d) {
+    const __m128 f = _mm_mul_ps(_mm_cvtepi32_ps(bytes), d);
+    const __m128i full = _mm_castps_si128(_mm_cmpge_ps(f, _mm_set1_ps(255.0f)));
+    return _mm_or_si128(_mm_and_si128(full, _mm_set1_epi32(255)), _mm_andnot_si128(full, _mm_cvttps_epi32(f)));
+}
+
 // byte_scaled on the four bytes of c at once, byte k in lane k.
 static uint32_t lanes_bytes_scaled(uint32_t c, float d) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i bytes = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128((int)c), zero), zero);
-    const __m128 f = _mm_mul_ps(_mm_cvtepi32_ps(bytes), _mm_set1_ps(d));
-    const __m128i full = _mm_castps_si128(_mm_cmpge_ps(f, _mm_set1_ps(255.0f)));
-    const __m128i scaled = _mm_or_si128(_mm_and_si128(full, _mm_set1_epi32(255)),
-                                        _mm_andnot_si128(full, _mm_cvttps_epi32(f)));
-    return (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(scaled, zero), zero));
+    return (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(lanes_scaled(bytes, _mm_set1_ps(d)), zero), zero));
+}
+
+// light_flat four triangles at a time: their light terms in lanes, then their sixteen bytes scaled
+// as lanes_bytes_scaled does and packed together. Returns where the one-at-a-time loop takes over.
+static int32_t light_flat_lanes(Mesh* mesh, const Vec3* light, int double_sided) {
+    const Lanes3 l = {_mm_set1_ps(light->x), _mm_set1_ps(light->y), _mm_set1_ps(light->z)};
+    const __m128 least = _mm_set1_ps(0.15f), magnitude = double_sided ? _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF))
+                                                                     : _mm_castsi128_ps(_mm_set1_epi32(-1));
+    const __m128i zero = _mm_setzero_si128();
+    MeshTriangle* t = mesh->triangles;
+    int32_t i = 0;
+    for (; i + 4 <= mesh->triangle_count; i += 4) {
+        const Lanes3 n = lanes3_load(&t[i].world_normal, &t[i + 1].world_normal, &t[i + 2].world_normal, &t[i + 3].world_normal);
+        __m128 d = _mm_and_ps(lanes3_dot(n, l), magnitude);
+        const __m128 low = _mm_cmplt_ps(d, least);
+        d = _mm_or_ps(_mm_and_ps(low, least), _mm_andnot_ps(low, d));
+        const __m128i c = _mm_setr_epi32((int)t[i].base_colour, (int)t[i + 1].base_colour, (int)t[i + 2].base_colour,
+                                         (int)t[i + 3].base_colour);
+        const __m128i low_pair = _mm_unpacklo_epi8(c, zero), high_pair = _mm_unpackhi_epi8(c, zero);
+        const __m128i s0 = lanes_scaled(_mm_unpacklo_epi16(low_pair, zero), _mm_shuffle_ps(d, d, _MM_SHUFFLE(0, 0, 0, 0)));
+        const __m128i s1 = lanes_scaled(_mm_unpackhi_epi16(low_pair, zero), _mm_shuffle_ps(d, d, _MM_SHUFFLE(1, 1, 1, 1)));
+        const __m128i s2 = lanes_scaled(_mm_unpacklo_epi16(high_pair, zero), _mm_shuffle_ps(d, d, _MM_SHUFFLE(2, 2, 2, 2)));
+        const __m128i s3 = lanes_scaled(_mm_unpackhi_epi16(high_pair, zero), _mm_shuffle_ps(d, d, _MM_SHUFFLE(3, 3, 3, 3)));
+        alignas(16) uint32_t lit[4];
+        _mm_store_si128((__m128i*)lit, _mm_packus_epi16(_mm_packs_epi32(s0, s1), _mm_packs_epi32(s2, s3)));
+        for (int k = 0; k < 4; k++) t[i + k].lit_colour = lit[k];
+    }
+    return i;
 }
 #endif
 
 static void light_flat(Mesh* mesh, const Vec3* light, int double_sided) {
 #if MESH_LANES
     if (mesh_lanes_on()) {
-        for (int32_t i = 0; i < mesh->triangle_count; i++) {
+        for (int32_t i = light_flat_lanes(mesh, light, double_sided); i < mesh->triangle_count; i++) {
             MeshTriangle* t = &mesh->triangles[i];
             t->lit_colour = lanes_bytes_scaled(t->base_colour, light_term(&t->world_normal, light, double_sided));
         }
