@@ -9,6 +9,7 @@
 
 #include "gfx/display.h"
 #include "gfx/image.h"
+#include "gfx/simd.h"
 #include "procedural/noise.h"
 #include "runtime/clock.h"
 #include "scenes/ribbon_ops.h"
@@ -104,6 +105,34 @@ TEST(ReflectedLight, MirrorsNormalsAboutTheLight) {
     EXPECT_FLOAT_EQ(m->vertices[2].env_v, 0.0f);
     EXPECT_FLOAT_EQ(light.z, 4.0f);
     mesh_free(m);
+}
+
+TEST(ReflectedLight, EverySimdLevelGivesTheSameBits) {
+    // Random normals (a count that leaves a partial group of four, zero normals, normals whose
+    // reflection's squared length overflows) under random lights: byte-equal at every level.
+    unsigned s = 77;
+    auto rnd = [&](float lo, float hi) {
+        s = s * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
+    };
+    const int kVertices = 23;
+    Mesh* m[2] = {mesh_create(kVertices, 1), mesh_create(kVertices, 1)};
+    const int best = simd_best_level();
+    for (int trial = 0; trial < 50; trial++) {
+        const Vec3 light = {rnd(-2, 2), rnd(-2, 2), rnd(-2, 2)};
+        for (int k = 0; k < 2; k++) {
+            s = 300u + (unsigned)trial;
+            for (int i = 0; i < kVertices; i++) m[k]->normals[i].world_normal = Vec3{rnd(-1, 1), rnd(-1, 1), rnd(-1, 1)};
+            m[k]->normals[5].world_normal = Vec3{0, 0, 0};
+            m[k]->normals[10].world_normal = Vec3{3e19f, -2e19f, 1.0f};
+            simd_use_level(k == 0 ? SIMD_SCALAR : best);
+            light_reflect_uv(m[k], &light);
+        }
+        simd_use_level(best);
+        ASSERT_EQ(std::memcmp(m[0]->vertices, m[1]->vertices, kVertices * sizeof(MeshVertex)), 0) << trial;
+    }
+    mesh_free(m[0]);
+    mesh_free(m[1]);
 }
 
 TEST(Sparks, OffsetRisesHoldsAndSinks) {
