@@ -65,22 +65,18 @@ void deform_swirl(Mesh* mesh, const Deformer* record) {
 // light_reflect_uv's loop four vertices at a time, one per lane, each lane the scalar steps in
 // order; returns where the scalar loop takes over.
 static int32_t reflect_uv_lanes(Mesh* mesh, const Vec3* l) {
-    const __m128 lx = _mm_set1_ps(l->x), ly = _mm_set1_ps(l->y), lz = _mm_set1_ps(l->z);
+    const Lanes3 towards = {_mm_set1_ps(l->x), _mm_set1_ps(l->y), _mm_set1_ps(l->z)};
     const __m128 one = _mm_set1_ps(1.0f), half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f);
     const VertexNormal* n = mesh->normals;
     int32_t i = 0;
     for (; i + 4 <= mesh->vertex_count; i += 4) {
-        const __m128 nx = _mm_setr_ps(n[i].world_normal.x, n[i + 1].world_normal.x, n[i + 2].world_normal.x, n[i + 3].world_normal.x);
-        const __m128 ny = _mm_setr_ps(n[i].world_normal.y, n[i + 1].world_normal.y, n[i + 2].world_normal.y, n[i + 3].world_normal.y);
-        const __m128 nz = _mm_setr_ps(n[i].world_normal.z, n[i + 1].world_normal.z, n[i + 2].world_normal.z, n[i + 3].world_normal.z);
-        const __m128 k = _mm_mul_ps(two, _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, lx), _mm_mul_ps(ny, ly)), _mm_mul_ps(nz, lz)));
-        const __m128 rx = _mm_sub_ps(nx, _mm_mul_ps(k, lx)), ry = _mm_sub_ps(ny, _mm_mul_ps(k, ly));
-        const __m128 rz = _mm_sub_ps(nz, _mm_mul_ps(k, lz));
-        const __m128 s = _mm_add_ps(_mm_add_ps(_mm_mul_ps(rx, rx), _mm_mul_ps(ry, ry)), _mm_mul_ps(rz, rz));
-        const __m128 unit = _mm_andnot_ps(_mm_cmpeq_ps(s, _mm_setzero_ps()), _mm_div_ps(one, _mm_sqrt_ps(s)));
+        const Lanes3 normal = lanes3_load(&n[i].world_normal, &n[i + 1].world_normal, &n[i + 2].world_normal,
+                                          &n[i + 3].world_normal);
+        const __m128 k = _mm_mul_ps(two, lanes3_dot(normal, towards));
+        const Lanes3 r = lanes3_normalized(lanes3_sub(normal, lanes3_scale(towards, k)));
         alignas(16) float u[4], v[4];
-        _mm_store_ps(u, _mm_mul_ps(_mm_add_ps(_mm_mul_ps(rx, unit), one), half));
-        _mm_store_ps(v, _mm_mul_ps(_mm_sub_ps(one, _mm_mul_ps(ry, unit)), half));
+        _mm_store_ps(u, _mm_mul_ps(_mm_add_ps(r.x, one), half));
+        _mm_store_ps(v, _mm_mul_ps(_mm_sub_ps(one, r.y), half));
         for (int j = 0; j < 4; j++) {
             mesh->vertices[i + j].env_u = u[j];
             mesh->vertices[i + j].env_v = v[j];
