@@ -6,6 +6,7 @@
 #include "gfx/image.h"
 #include "lwo/lwo_mesh.h"
 #include "procedural/noise.h"
+#include "render3d/mesh_lanes.h"
 #include "runtime/clock.h"
 #include "scenes/scene_math.h"
 #include "scenes/scenes.h"
@@ -167,6 +168,64 @@ static Vec3 rope_cross_unit(const Vec3* a, const Vec3* b) {
     return out;
 }
 
+// One mass's frame: the rope's direction from the previous position q (kept when the two coincide),
+// then the side and up squares; q moves on to p.
+static void rope_frame_step(const Vec3* p, const Vec3* r, Vec3* q, Vec3* dir, RopeFrame* frame) {
+    Vec3 along;
+    vec3_sub(p, q, &along);
+    if (vec3_length(&along) > 0.0f) vec3_normalize(&along, dir);  // coinciding masses keep the last direction
+    frame->dir = *dir;
+    frame->side = rope_cross_unit(r, dir);
+    vec3_cross(dir, &frame->side, &frame->up);
+    vec3_normalize(&frame->up, &frame->up);
+    *q = *p;
+}
+
+#if MESH_LANES
+// rope_frame_step for the masses first..first + 4k, each lane the scalar steps in order: the
+// directions four at a time, then the carried direction for coinciding masses one at a time, then
+// the sides and ups four at a time. Returns the count done.
+static int rope_frames_lanes(const SpringMass* masses, int count, const Vec3* r, Vec3* q, Vec3* dir, RopeFrame* frames) {
+    const int n = count & ~3;
+    for (int i = 0; i < n; i += 4) {
+        const Vec3* p[4] = {&masses[i].position, &masses[i + 1].position, &masses[i + 2].position, &masses[i + 3].position};
+        const Vec3* before[4] = {i == 0 ? q : &masses[i - 1].position, p[0], p[1], p[2]};
+        const Lanes3 along = lanes3_sub(lanes3_load(p[0], p[1], p[2], p[3]), lanes3_load(before[0], before[1], before[2], before[3]));
+        const int moved = _mm_movemask_ps(_mm_cmpgt_ps(lanes3_dot(along, along), _mm_setzero_ps()));
+        Vec3 unit[4];
+        lanes3_store(lanes3_normalized(along), &unit[0], &unit[1], &unit[2], &unit[3]);
+        for (int k = 0; k < 4; k++) {
+            if (moved >> k & 1) *dir = unit[k];
+            frames[i + k].dir = *dir;
+        }
+    }
+    const Lanes3 axis = {_mm_set1_ps(r->x), _mm_set1_ps(r->y), _mm_set1_ps(r->z)};
+    for (int i = 0; i < n; i += 4) {
+        RopeFrame* f = &frames[i];
+        const Lanes3 d = lanes3_load(&f[0].dir, &f[1].dir, &f[2].dir, &f[3].dir);
+        const Lanes3 c = lanes3_cross(axis, d);
+        const int flat = _mm_movemask_ps(_mm_cmplt_ps(_mm_sqrt_ps(lanes3_dot(c, c)), _mm_set1_ps(1e-6f)));
+        const Lanes3 side = lanes3_normalized(c);
+        lanes3_store(side, &f[0].side, &f[1].side, &f[2].side, &f[3].side);
+        for (int k = 0; k < 4; k++)
+            if (flat >> k & 1) f[k].side = rope_perpendicular(&f[k].dir);
+        const Lanes3 sides = lanes3_load(&f[0].side, &f[1].side, &f[2].side, &f[3].side);
+        lanes3_store(lanes3_normalized(lanes3_cross(d, sides)), &f[0].up, &f[1].up, &f[2].up, &f[3].up);
+    }
+    if (n > 0) *q = masses[n - 1].position;
+    return n;
+}
+#endif
+
+void rope_frames(const SpringSystem* chain, const Vec3* r, Vec3* q, Vec3* dir, int first, int count, RopeFrame* frames) {
+    const SpringMass* masses = &chain->masses[first];
+    int i = 0;
+#if MESH_LANES
+    if (mesh_lanes_on()) i = rope_frames_lanes(masses, count, r, q, dir, frames);
+#endif
+    for (; i < count; i++) rope_frame_step(&masses[i].position, r, q, dir, &frames[i]);
+}
+
 void rope_draw(const SpringSystem* chain, const Camera* camera) {
     if (!chain || !rope_cube || chain->mass_count < 2) return;
     Vec3 light = {0.2f, 0.5f, 1.0f};
@@ -183,28 +242,27 @@ void rope_draw(const SpringSystem* chain, const Camera* camera) {
     // perpendicular then serves, where the bare cross product would flatten every cube to nothing.
     const Vec3 r = rope_cross_unit(&d0, &s0);
     Vec3 dir = d0;
-    for (int i = 0; i < chain->mass_count; i++) {
-        const Vec3 p = chain->masses[i].position;
-        Vec3 along;
-        vec3_sub(&p, &q, &along);
-        if (vec3_length(&along) > 0.0f) vec3_normalize(&along, &dir);  // coinciding masses keep the last direction
-        const Vec3 side = rope_cross_unit(&r, &dir);
-        Vec3 up;
-        vec3_cross(&dir, &side, &up);
-        vec3_normalize(&up, &up);
-        Matrix turn, place;
-        mat_identity(&turn);
-        turn.m[0] = dir.x, turn.m[1] = dir.y, turn.m[2] = dir.z;
-        turn.m[4] = side.x, turn.m[5] = side.y, turn.m[6] = side.z;
-        turn.m[8] = up.x, turn.m[9] = up.y, turn.m[10] = up.z;
-        mat_translate(&place, p.x, p.y, p.z);
-        mat_multiply(&turn, &place, &rope_cube->object_matrix);
-        q = p;
-        Matrix normal, model_view;
-        camera_object_matrices(camera, &rope_cube->object_matrix, nullptr, &normal, &model_view);
-        mesh_transform(rope_cube, &model_view, &normal, MESH_PART_FACES);
-        mesh_light(rope_cube, &light, MESH_LIGHT_FLAT);
-        mesh_draw(rope_cube, camera, RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT, MESH_CLIP_NEAR);
+    enum { CHUNK = 64 };
+    RopeFrame frames[CHUNK];
+    for (int first = 0; first < chain->mass_count; first += CHUNK) {
+        const int count = chain->mass_count - first < CHUNK ? chain->mass_count - first : CHUNK;
+        rope_frames(chain, &r, &q, &dir, first, count, frames);
+        for (int k = 0; k < count; k++) {
+            const Vec3 p = chain->masses[first + k].position;
+            const RopeFrame* f = &frames[k];
+            Matrix turn, place;
+            mat_identity(&turn);
+            turn.m[0] = f->dir.x, turn.m[1] = f->dir.y, turn.m[2] = f->dir.z;
+            turn.m[4] = f->side.x, turn.m[5] = f->side.y, turn.m[6] = f->side.z;
+            turn.m[8] = f->up.x, turn.m[9] = f->up.y, turn.m[10] = f->up.z;
+            mat_translate(&place, p.x, p.y, p.z);
+            mat_multiply(&turn, &place, &rope_cube->object_matrix);
+            Matrix normal, model_view;
+            camera_object_matrices(camera, &rope_cube->object_matrix, nullptr, &normal, &model_view);
+            mesh_transform(rope_cube, &model_view, &normal, MESH_PART_FACES);
+            mesh_light(rope_cube, &light, MESH_LIGHT_FLAT);
+            mesh_draw(rope_cube, camera, RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT, MESH_CLIP_NEAR);
+        }
     }
 }
 

@@ -23,6 +23,13 @@ extern SpringSystem* ropes[ROPE_COUNT];     // null while the scene is not built
 void ropes_update(float local_seconds, float blend, float pull, int pin);
 // Draws one rope as cubes, each turned along the rope.
 void rope_draw(const SpringSystem* chain, const Camera* camera);
+// The axes of one mass's cube: along the rope, and two squares to it from the rope's fixed cross r.
+struct RopeFrame {
+    Vec3 dir, side, up;
+};
+// The frames of masses first..first + count - 1 of the chain. q is the position before the first
+// of them and dir the last direction (kept where two masses coincide); both move on past the last.
+void rope_frames(const SpringSystem* chain, const Vec3* r, Vec3* q, Vec3* dir, int first, int count, RopeFrame* frames);
 
 // The schedules of one frame at beat B and time t: the eye, and the pull (blend, pull fraction, pin).
 Vec3 springs_eye(float beat, float seconds);

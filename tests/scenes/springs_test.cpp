@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "gfx/display.h"
 #include "gfx/image.h"
+#include "gfx/simd.h"
 #include "procedural/noise.h"
 #include "render3d/clip.h"
 #include "runtime/clock.h"
@@ -223,6 +225,45 @@ TEST_F(SpringsData, DrawsOverItsBeatsAndRebuildsAfterFree) {
         expect_near(ropes[i]->masses[n / 2].position, rest, 0.02f);
         EXPECT_NE(ropes[i]->masses[ropes[i]->mass_count - 1].pinned, 0);
     }
+}
+
+TEST(RopeFrames, EverySimdLevelGivesTheSameBits) {
+    // Random chains (counts that leave partial groups of four, started mid-chain), with runs of
+    // coinciding masses that keep the last direction, the first of a group among them, and steps
+    // along the fixed cross where the side falls back to a perpendicular: byte-equal at every level.
+    unsigned s = 41;
+    auto rnd = [&](float lo, float hi) {
+        s = s * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
+    };
+    const Vec3 a = {0, 0, 0}, b = {1, 0, 0};
+    SpringSystem* chain = spring_rope_new(&a, &b, 23);
+    ASSERT_NE(chain, nullptr);
+    const int best = simd_best_level();
+    for (int trial = 0; trial < 60; trial++) {
+        const Vec3 r = trial % 3 ? Vec3{rnd(-1, 1), rnd(-1, 1), rnd(-1, 1)} : Vec3{0, 0, 1};
+        for (int i = 0; i < chain->mass_count; i++) {
+            Vec3* p = &chain->masses[i].position;
+            *p = Vec3{rnd(-9, 9), rnd(-9, 9), rnd(-9, 9)};
+            if (i > 0 && (i % 5 == 0 || i % 7 == 1)) *p = chain->masses[i - 1].position;
+            if (trial % 3 == 0 && i > 0 && i % 3 == 0) *p = chain->masses[i - 1].position, p->z += 0.5f;
+        }
+        const int first = trial % 4, count = chain->mass_count - first - trial % 5;
+        RopeFrame frames[2][23];
+        Vec3 q[2], dir[2];
+        const Vec3 before = Vec3{rnd(-9, 9), rnd(-9, 9), rnd(-9, 9)};
+        for (int k = 0; k < 2; k++) {
+            q[k] = trial % 2 ? chain->masses[first].position : before;  // odd: the first step has no length
+            dir[k] = Vec3{0.6f, 0.8f, 0.0f};
+            simd_use_level(k == 0 ? SIMD_SCALAR : best);
+            rope_frames(chain, &r, &q[k], &dir[k], first, count, frames[k]);
+        }
+        simd_use_level(best);
+        ASSERT_EQ(std::memcmp(frames[0], frames[1], (size_t)count * sizeof(RopeFrame)), 0) << trial;
+        ASSERT_EQ(std::memcmp(&q[0], &q[1], sizeof(Vec3)), 0) << trial;
+        ASSERT_EQ(std::memcmp(&dir[0], &dir[1], sizeof(Vec3)), 0) << trial;
+    }
+    spring_system_free(chain);
 }
 
 TEST(SpringsInit, FailsCleanlyWithoutTheCube) {
