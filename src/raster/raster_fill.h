@@ -718,7 +718,6 @@ constexpr bool fill_small_boxes_four() {
 
 template <uint32_t M, class L, bool WALK>
 RASTER_INLINE void fill_rows_paired(const FillSetup& s);
-struct LanesSse2;
 
 // Boxes of up to two groups take packed edge tests; wider ones the run walk, whose set-up their
 // rows repay.
@@ -737,10 +736,11 @@ RASTER_INLINE void fill_triangle(RasterTriangle* t, const Texture* texture) {
     if constexpr (L::N == 8 && fill_small_boxes_four<M>()) {
         if (s.max_x - s.min_x < 8) {
             if constexpr (fill_pairs_pay<M>()) {
-                if (fill_box_tested<LanesSse2>(s, 2)) fill_rows_paired<M, LanesSse2, false>(s);
-                else fill_rows_paired<M, LanesSse2, true>(s);
+                typedef typename L::Four F;
+                if (fill_box_tested<F>(s, 2)) fill_rows_paired<M, F, false>(s);
+                else fill_rows_paired<M, F, true>(s);
             } else {
-                fill_box<M, LanesSse2>(s);
+                fill_box<M, typename L::Four>(s);
             }
             return;
         }

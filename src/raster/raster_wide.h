@@ -17,6 +17,7 @@
 struct LanesSse2 {
     typedef __m128i V;
     enum { N = 4 };
+    typedef LanesSse2 Four;  // the lanes of runs and tiles of up to four pixels
     static V zero() { return _mm_setzero_si128(); }
     static V set1(int32_t x) { return _mm_set1_epi32(x); }
     static V set1_16(int16_t x) { return _mm_set1_epi16(x); }
@@ -115,6 +116,8 @@ struct LanesSse2 {
 #define RASTER_HAVE_AVX2 1
 #define RASTER_AVX2 __attribute__((target("avx2")))
 
+struct LanesAvx2Four;
+
 struct LanesAvx2 {
     // Wrapped: a 256-bit vector is then never passed bare through the generic steps, which are
     // compiled without AVX until they are inlined into an AVX2 filler.
@@ -180,6 +183,17 @@ struct LanesAvx2 {
     }
     RASTER_AVX2 static V gather(const uint32_t* base, V idx) {
         return V{_mm256_i32gather_epi32((const int*)base, idx.v, 4)};
+    }
+    typedef LanesAvx2Four Four;
+};
+
+// Four lanes inside an AVX2 filler (short runs, small boxes, 2 x 2 tiles): the SSE2 operations, but
+// the processor's gather of four instead of four scalar reads. Every lane's index is in its picture,
+// masked or not, as the reads it replaces already required.
+struct LanesAvx2Four : LanesSse2 {
+    typedef LanesAvx2Four Four;
+    RASTER_AVX2 static V gather(const uint32_t* base, V idx) {
+        return _mm_i32gather_epi32((const int*)base, idx, 4);
     }
 };
 #else
@@ -492,8 +506,8 @@ RASTER_INLINE void fill_run_lanes(const RasterFill& f, const LaneSteps<L>& s, ui
             __m128i h[ATTR_COUNT];
             for (int k = 0; k < ATTR_COUNT; k++)
                 if (used & (1u << k)) h[k] = _mm_add_epi32(_mm_set1_epi32((int32_t)first[k]), L::low(s.ramp[k]));
-            fill_group<M, LanesSse2>(f, PlaceRun{n}, fb, zb, h,
-                                     _mm_cmpgt_epi32(_mm_set1_epi32(n), LanesSse2::iota()));
+            fill_group<M, typename L::Four>(f, PlaceRun{n}, fb, zb, h,
+                                            _mm_cmpgt_epi32(_mm_set1_epi32(n), LanesSse2::iota()));
             return;
         }
     }
@@ -522,11 +536,10 @@ struct TileSteps {
 // Two rows drawn together in 2 x 2 tiles: the covered runs [lo0, hi0] of the upper row and [lo1, hi1]
 // of the lower (offsets from fb and zb, both runs non-empty); row_attr holds the attributes at offset 0
 // of the upper row.
-template <uint32_t M>
+template <uint32_t M, class L>
 RASTER_INLINE void fill_pair_tiles(const RasterFill& f, const TileSteps& s, const uint32_t* step_x,
                                    uint32_t* fb, int32_t* zb, const uint32_t* row_attr, int screen_x,
                                    int lo0, int hi0, int lo1, int hi1) {
-    typedef LanesSse2 L;
     constexpr uint32_t used = RasterMode<M>::attrs;
     const int lo = lo0 < lo1 ? lo0 : lo1, hi = hi0 > hi1 ? hi0 : hi1;
     __m128i v[ATTR_COUNT];
@@ -625,7 +638,8 @@ RASTER_INLINE void fill_rows_paired(const FillSetup& s) {
             uint32_t row_attr[ATTR_COUNT];
             for (int k = 0; k < ATTR_COUNT; k++)
                 if (used & (1u << k)) row_attr[k] = s.start[k] + s.step_y[k] * dy;
-            fill_pair_tiles<M>(s.f, tiles, s.step_x, fb_row, zb_row, row_attr, s.min_x, lo0, hi0, lo1, hi1);
+            fill_pair_tiles<M, typename L::Four>(s.f, tiles, s.step_x, fb_row, zb_row, row_attr, s.min_x, lo0, hi0,
+                                                 lo1, hi1);
         } else {
             if (any0) fill_pair_run<M, L>(s, steps, fb_row, zb_row, dy, lo0, hi0);
             if (any1)
