@@ -113,7 +113,7 @@ void polygon_draw_list(const MeshVertex* vertices, int32_t vertex_count, uint32_
 // A convex polygon as the fan (0, i, i+1); fewer than 3 vertices draw nothing.
 void polygon_draw_fan(const MeshVertex* vertices, int32_t vertex_count, uint32_t flags,
                       uint32_t colour, const Texture* texture, RenderMode mode);
-// Prepared triangles in array order; everything but vert0..vert2, colour and flags is overwritten.
+// Prepared triangles in array order; everything but vert0..vert2, colour and flags may be overwritten.
 void triangles_draw(RasterTriangle* triangles, int32_t count, const Texture* texture,
                     RenderMode mode);
 // The process-wide map slots read by the environment, bump-offset and dot3 modes (not owned).

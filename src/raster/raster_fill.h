@@ -402,29 +402,31 @@ __attribute__((noinline)) static void run_walk_start(const FillSetup& s, RunWalk
 
 // The box's rows between the top and bottom corners: a row above the top corner or below the
 // bottom one holds no pixel centre of the triangle. Empty when none of the box's rows is.
-static inline void fill_corner_rows(const RasterTriangle* t, FillSetup* s) {
-    const int64_t y0 = raster_fixed(t->vert0->sy), y1 = raster_fixed(t->vert1->sy);
-    const int64_t y2 = raster_fixed(t->vert2->sy);
+static inline void fill_corner_rows(const SetupShape& shape, FillSetup* s) {
+    const int64_t y0 = shape.y[0], y1 = shape.y[1], y2 = shape.y[2];
     int64_t top = y0 < y1 ? y0 : y1, bottom = y0 < y1 ? y1 : y0;
     if (y2 < top) top = y2;
     if (y2 > bottom) bottom = y2;
     const int64_t first = -((-top) >> 5), last = bottom >> 5;
-    s->y_first = first > t->min_y ? (first > t->max_y ? t->max_y + 1 : (int)first) : t->min_y;
-    s->y_last = last < t->max_y ? (last < t->min_y ? t->min_y - 1 : (int)last) : t->max_y;
+    s->y_first = first > s->min_y ? (first > s->max_y ? s->max_y + 1 : (int)first) : s->min_y;
+    s->y_last = last < s->max_y ? (last < s->min_y ? s->min_y - 1 : (int)last) : s->max_y;
 }
 
-// Set-up and the planes of the mode's attributes; false when the triangle is not drawn.
+// Set-up and the planes of the mode's attributes; false when the triangle is not drawn. Set-up's
+// results go straight into the planes and the walk; the triangle record is left as it was (but for
+// the area, which the mip level reads).
 template <uint32_t M>
 static inline bool fill_setup(RasterTriangle* t, const Texture* texture, FillSetup* s) {
     using T = RasterMode<M>;
-    if (triangle_setup(t)) return false;
-    if (!draw_band_touches(draw_band, t->min_y, t->max_y)) return false;
     const MeshVertex* v0 = t->vert0;
     const MeshVertex* v1 = t->vert1;
     const MeshVertex* v2 = t->vert2;
+    SetupShape shape;
+    if (!setup_shape(v0, v1, v2, t->flags, &shape)) return false;
+    if (!draw_band_touches(draw_band, shape.box.min_y, shape.box.max_y)) return false;
     Gradient g[ATTR_COUNT] = {};
     GradientBasis gb;
-    gradient_basis(t, &gb);
+    gradient_basis_of(&shape, &gb);
     RasterFill& f = s->f;
     f.colour = t->colour;
     if constexpr (T::depth || T::shadow_pass)
@@ -488,6 +490,7 @@ static inline bool fill_setup(RasterTriangle* t, const Texture* texture, FillSet
                                  v0->env_v * h, v1->env_v * h, v2->env_v * h);
     }
     if constexpr (T::mipmap) {
+        t->wide_area = shape.area;
         f.level = mip_level_select(t, texture);
         if (f.level > 0) {
             // Levels above 0 are squares of the shorter side halved `level` times.
@@ -507,16 +510,16 @@ static inline bool fill_setup(RasterTriangle* t, const Texture* texture, FillSet
             s->step_y[k] = (uint32_t)g[k].step_y;
         }
     }
+    s->min_x = shape.box.min_x;
+    s->min_y = shape.box.min_y;
+    s->max_x = shape.box.max_x;
+    s->max_y = shape.box.max_y;
     for (int k = 0; k < 3; k++) {
-        s->esx[k] = t->wide_edge[k][0];
-        s->esy[k] = t->wide_edge[k][1];
-        s->e[k] = t->wide_edge[k][2] + s->esx[k] * t->min_x + s->esy[k] * t->min_y;
+        s->esx[k] = shape.e[k].step_x;
+        s->esy[k] = shape.e[k].step_y;
+        s->e[k] = shape.e[k].constant + s->esx[k] * s->min_x + s->esy[k] * s->min_y;
     }
-    s->min_x = t->min_x;
-    s->min_y = t->min_y;
-    s->max_x = t->max_x;
-    s->max_y = t->max_y;
-    fill_corner_rows(t, s);
+    fill_corner_rows(shape, s);
     return s->y_first <= s->y_last;
 }
 

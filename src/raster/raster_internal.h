@@ -44,13 +44,89 @@ int mip_level_select(const RasterTriangle* triangle, const Texture* texture);
 // Double to int32 as the set-up needs it: truncation toward zero, kept modulo 2^32 when the value
 // does not fit (the 32-bit sums it feeds wrap the same way); NaN and values beyond 2^63 give 0.
 static inline int32_t raster_trunc_wrap(double value) {
-    if (!(value > -9.2e18 && value < 9.2e18)) return 0;
-    return (int32_t)(uint32_t)(uint64_t)(int64_t)value;
+    // A select, not a branch: set-up forms several per plane and nearly all are in range.
+    const double v = value > -9.2e18 && value < 9.2e18 ? value : 0.0;
+    return (int32_t)(uint32_t)(uint64_t)(int64_t)v;
 }
 
 // A screen coordinate in 1/32 pixel, truncated toward zero, as set-up forms it (for coordinates
 // the set-up accepted).
 static inline int64_t raster_fixed(float coordinate) { return (int64_t)((double)coordinate * 32.0); }
+
+// The same, for any coordinate: *ok is cleared (and 0 returned) when it cannot be represented.
+static inline int64_t setup_fixed(float coordinate, int* ok) {
+    const double v = (double)coordinate * 32.0;
+    if (!(v > -1073741824.0 && v < 1073741824.0)) {
+        *ok = 0;
+        return 0;
+    }
+    return (int64_t)v;
+}
+
+// An edge in 64 bits; the stored record keeps the low 32 bits of each field.
+struct WideEdge {
+    int64_t step_x, step_y, constant;
+    int32_t code;
+};
+
+static inline void setup_edge_fixed(WideEdge* e, int64_t xa, int64_t ya, int64_t xb, int64_t yb) {
+    e->step_x = (ya - yb) * 64;
+    e->step_y = (xb - xa) * 64;
+    e->constant = -((xa + xb) * (ya - yb) + (ya + yb) * (xb - xa));
+    e->code = (e->step_x >= 0 ? 8 : 0) + (e->step_y >= 0 ? 1 : 0);
+    // Fill rule: right-hand edges and a horizontal top edge leave their own pixels out.
+    if (e->step_x < 0 || (e->step_x == 0 && e->step_y > 0)) e->constant -= 1;
+}
+
+// What set-up decides of a triangle before anything is stored: its exact edges (turned to face the
+// viewer), area and box, and its corners' rows in 1/32 pixel.
+struct SetupShape {
+    WideEdge e[3];
+    int64_t area;
+    int64_t y[3];
+    RasterBox box;
+};
+
+// False when set-up refuses the triangle: a corner out of range, too small an area, a back face
+// of a one-sided triangle, or a box without a pixel. triangle_setup stores what this finds; the
+// fillers take it from here without the round trip through the triangle record (inlined, so that
+// the shape stays in registers).
+__attribute__((always_inline)) static inline bool setup_shape(const MeshVertex* v0, const MeshVertex* v1,
+                                                              const MeshVertex* v2, uint32_t flags, SetupShape* s) {
+    int ok = 1;
+    const int64_t x0 = setup_fixed(v0->sx, &ok), x1 = setup_fixed(v1->sx, &ok), x2 = setup_fixed(v2->sx, &ok);
+    s->y[0] = setup_fixed(v0->sy, &ok);
+    s->y[1] = setup_fixed(v1->sy, &ok);
+    s->y[2] = setup_fixed(v2->sy, &ok);
+    if (!ok) return false;
+    WideEdge* e = s->e;
+    setup_edge_fixed(&e[0], x0, s->y[0], x1, s->y[1]);
+    setup_edge_fixed(&e[1], x1, s->y[1], x2, s->y[2]);
+    setup_edge_fixed(&e[2], x2, s->y[2], x0, s->y[0]);
+    int64_t area = e[0].constant + e[1].constant + e[2].constant;
+    if (area > -16 && area <= 0) return false;
+    if (area < 0) {
+        if (!(flags & DOUBLE_SIDED)) return false;
+        for (int i = 0; i < 3; i++) {
+            e[i].step_x = -e[i].step_x;
+            e[i].step_y = -e[i].step_y;
+            e[i].constant = -e[i].constant;
+        }
+        area = -area;
+    }
+    const int xp = (e[0].code & 1) | (e[1].code & 1) << 1 | (e[2].code & 1) << 2;
+    const int yp = (e[0].code >> 3 & 1) | (e[1].code >> 3 & 1) << 1 | (e[2].code >> 3 & 1) << 2;
+    if (xp == 0 || xp == 7 || yp == 0 || yp == 7) return false;
+    const MeshVertex* v[3] = {v0, v1, v2};
+    if (!raster_screen_box(v[raster_box_corners[xp][0]]->sx, v[raster_box_corners[xp][1]]->sx,
+                           v[raster_box_corners[yp][1]]->sy, v[raster_box_corners[yp][0]]->sy, &s->box))
+        return false;
+    s->area = area;
+    return true;
+}
+
+// 2048 / area as the triangle record keeps it.
+static inline float setup_inv_area(int64_t area) { return (float)(2048.0 / (double)(float)area); }
 
 // What gradient_setup needs of the triangle, formed once for all the planes a filler sets up.
 struct GradientBasis {
@@ -60,12 +136,25 @@ struct GradientBasis {
 };
 void gradient_basis(const RasterTriangle* triangle, GradientBasis* basis);
 
+// The same basis from set-up's shape, before anything is stored in the triangle.
+static inline void gradient_basis_of(const SetupShape* s, GradientBasis* b) {
+    // Each edge field goes through single precision, as the plane sums weight it.
+    for (int i = 0; i < 3; i++) {
+        b->step_x[i] = (double)(float)s->e[i].step_x;
+        b->step_y[i] = (double)(float)s->e[i].step_y;
+        b->constant[i] = (double)(float)s->e[i].constant;
+    }
+    b->inv_area = (double)setup_inv_area(s->area);
+    b->min_x = s->box.min_x;
+    b->min_y = s->box.min_y;
+}
+
 // A plane's steps and start from its three sums, as gradient_setup forms them.
 __attribute__((always_inline)) static inline void gradient_finish(const GradientBasis* b, Gradient* g, double step_x,
                                                                   double step_y, double k) {
     const int32_t sx = raster_trunc_wrap(step_x);
     const int32_t sy = raster_trunc_wrap(step_y);
-    const int64_t k64 = (k > -9.2e18 && k < 9.2e18) ? (int64_t)k : 0;
+    const int64_t k64 = (int64_t)(k > -9.2e18 && k < 9.2e18 ? k : 0.0);
     const uint64_t start = (uint64_t)(int64_t)sx * (uint64_t)(int64_t)b->min_x +
                            (uint64_t)(int64_t)sy * (uint64_t)(int64_t)b->min_y + (uint64_t)k64 + 1024u;
     g->step_x = sx;

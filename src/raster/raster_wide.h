@@ -565,13 +565,14 @@ RASTER_INLINE void fill_pair_tiles(const RasterFill& f, const TileSteps& s, cons
 }
 
 // Whether two rows with runs [lo0, hi0] and [lo1, hi1] take fewer groups as 2 x 2 tiles over both
-// than as two runs (with four lanes, or with eight for runs longer than four on the AVX2 path).
+// than as two runs (with four lanes, or with eight for runs longer than four on the AVX2 path). The
+// paired walk's boxes are under two groups wide, so a run takes one group, or two past L::N pixels.
 template <class L>
 RASTER_INLINE bool fill_tiles_pay(int lo0, int hi0, int lo1, int hi1) {
-    const int w0 = hi0 - lo0 + 1, w1 = hi1 - lo1 + 1;
-    const int tiles = ((hi0 > hi1 ? hi0 : hi1) - (lo0 < lo1 ? lo0 : lo1) + 2) / 2;
-    if constexpr (L::N == 8) return tiles < (w0 <= 4 ? 1 : (w0 + 7) / 8) + (w1 <= 4 ? 1 : (w1 + 7) / 8);
-    return tiles <= (w0 + 3) / 4 + (w1 + 3) / 4;
+    const int tiles = ((hi0 > hi1 ? hi0 : hi1) - (lo0 < lo1 ? lo0 : lo1) + 2) >> 1;
+    const int groups = 2 + (hi0 - lo0 >= L::N) + (hi1 - lo1 >= L::N);
+    if constexpr (L::N == 8) return tiles < groups;
+    return tiles <= groups;
 }
 
 // One row's run [lo, hi] of the paired walk, row dy of the box from fb_row and zb_row.

@@ -8,31 +8,6 @@
 
 #include "raster/raster_internal.h"
 
-// 1/32-pixel coordinate, truncated toward zero; 0 with *ok cleared when it cannot be represented.
-static int64_t setup_fixed(float coordinate, int* ok) {
-    double v = (double)coordinate * 32.0;
-    if (!(v > -1073741824.0 && v < 1073741824.0)) {
-        *ok = 0;
-        return 0;
-    }
-    return raster_fixed(coordinate);
-}
-
-// The edge in 64 bits; the stored record keeps the low 32 bits of each field.
-struct WideEdge {
-    int64_t step_x, step_y, constant;
-    int32_t code;
-};
-
-static void setup_edge_fixed(WideEdge* e, int64_t xa, int64_t ya, int64_t xb, int64_t yb) {
-    e->step_x = (ya - yb) * 64;
-    e->step_y = (xb - xa) * 64;
-    e->constant = -((xa + xb) * (ya - yb) + (ya + yb) * (xb - xa));
-    e->code = (e->step_x >= 0 ? 8 : 0) + (e->step_y >= 0 ? 1 : 0);
-    // Fill rule: right-hand edges and a horizontal top edge leave their own pixels out.
-    if (e->step_x < 0 || (e->step_x == 0 && e->step_y > 0)) e->constant -= 1;
-}
-
 static int setup_wide_edge(WideEdge* e, const MeshVertex* a, const MeshVertex* b) {
     int ok = 1;
     int64_t xa = setup_fixed(a->sx, &ok), ya = setup_fixed(a->sy, &ok);
@@ -64,37 +39,9 @@ void edge_flip(EdgeFunction* edge) {
 const int raster_box_corners[8][2] = {{0, 0}, {0, 1}, {1, 2}, {0, 2}, {2, 0}, {2, 1}, {1, 0}, {0, 0}};
 
 int triangle_setup(RasterTriangle* t) {
-    const MeshVertex* v[3] = {t->vert0, t->vert1, t->vert2};
-    WideEdge e[3];
-    int ok = 1;
-    int64_t x[3], y[3];
-    for (int i = 0; i < 3; i++) {
-        x[i] = setup_fixed(v[i]->sx, &ok);
-        y[i] = setup_fixed(v[i]->sy, &ok);
-    }
-    if (!ok) return 1;
-    setup_edge_fixed(&e[0], x[0], y[0], x[1], y[1]);
-    setup_edge_fixed(&e[1], x[1], y[1], x[2], y[2]);
-    setup_edge_fixed(&e[2], x[2], y[2], x[0], y[0]);
-    int64_t area = e[0].constant + e[1].constant + e[2].constant;
-    if (area > -16 && area <= 0) return 1;
-    if (area < 0) {
-        if (!(t->flags & DOUBLE_SIDED)) return 1;
-        for (int i = 0; i < 3; i++) {
-            e[i].step_x = -e[i].step_x;
-            e[i].step_y = -e[i].step_y;
-            e[i].constant = -e[i].constant;
-        }
-        area = -area;
-    }
-    int xp = (e[0].code & 1) | (e[1].code & 1) << 1 | (e[2].code & 1) << 2;
-    int yp = (e[0].code >> 3 & 1) | (e[1].code >> 3 & 1) << 1 | (e[2].code >> 3 & 1) << 2;
-    if (xp == 0 || xp == 7 || yp == 0 || yp == 7) return 1;
-    RasterBox box;
-    if (!raster_screen_box(v[raster_box_corners[xp][0]]->sx, v[raster_box_corners[xp][1]]->sx,
-                           v[raster_box_corners[yp][1]]->sy, v[raster_box_corners[yp][0]]->sy, &box))
-        return 1;
-    const int32_t min_x = box.min_x, min_y = box.min_y, max_x = box.max_x, max_y = box.max_y;
+    SetupShape shape;
+    if (!setup_shape(t->vert0, t->vert1, t->vert2, t->flags, &shape)) return 1;
+    const WideEdge* e = shape.e;
     setup_store_edge(&t->edge0, &e[0]);
     setup_store_edge(&t->edge1, &e[1]);
     setup_store_edge(&t->edge2, &e[2]);
@@ -103,13 +50,14 @@ int triangle_setup(RasterTriangle* t) {
         t->wide_edge[i][1] = e[i].step_y;
         t->wide_edge[i][2] = e[i].constant;
     }
+    const int64_t area = shape.area;
     t->wide_area = area;
     t->area = area > INT32_MAX ? INT32_MAX : (int32_t)area;
-    t->min_x = min_x;
-    t->min_y = min_y;
-    t->max_x = max_x;
-    t->max_y = max_y;
-    t->inv_area = (float)(2048.0 / (double)(float)area);
+    t->min_x = shape.box.min_x;
+    t->min_y = shape.box.min_y;
+    t->max_x = shape.box.max_x;
+    t->max_y = shape.box.max_y;
+    t->inv_area = setup_inv_area(area);
     return 0;
 }
 
