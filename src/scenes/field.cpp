@@ -33,12 +33,11 @@ FieldLattice* lattice_create(int32_t n) {
     size_t cell_bytes = (cells * sizeof(LatticeCell) + 15) & ~(size_t)15;
     size_t cache_entries = 9 * (size_t)(n + 1) * (size_t)(n + 1);
     size_t cache_bytes = cache_entries * sizeof(LatticeEdgeVertex);
-    size_t stamp_bytes = cache_entries * sizeof(uint32_t);
     size_t touched_bytes = 2 * (size_t)(n + 1) * (size_t)(n + 1) * sizeof(int32_t);
     // The coordinates are read eight at a time, up to seven past the last index.
     size_t z_bytes = (size_t)(n + 1 + 7) * sizeof(float);
     // The corner tests are read sixteen at a time, up to 16 bytes past the last point's.
-    size_t bytes = header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes + z_bytes + points + 16;
+    size_t bytes = header + point_bytes + cell_bytes + cache_bytes + touched_bytes + z_bytes + points + 16;
     unsigned char* block = (unsigned char*)calloc(1, bytes);
     if (!block) return nullptr;
     // The polygoniser reaches parts of the block only as the surface grows, well into the show, and
@@ -53,11 +52,9 @@ FieldLattice* lattice_create(int32_t n) {
     lattice->cell_count = (int32_t)cells;
     lattice->cells = (LatticeCell*)(block + header + point_bytes);
     lattice->edge_cache = (LatticeEdgeVertex*)(block + header + point_bytes + cell_bytes);
-    lattice->edge_stamps = (uint32_t*)(block + header + point_bytes + cell_bytes + cache_bytes);
-    lattice->edge_stamp = 1;  // the stamps start zeroed: never made
-    lattice->touched = (int32_t*)(block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes);
-    lattice->coords = (float*)(block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes);
-    lattice->below = block + header + point_bytes + cell_bytes + cache_bytes + stamp_bytes + touched_bytes + z_bytes;
+    lattice->touched = (int32_t*)(block + header + point_bytes + cell_bytes + cache_bytes);
+    lattice->coords = (float*)(block + header + point_bytes + cell_bytes + cache_bytes + touched_bytes);
+    lattice->below = block + header + point_bytes + cell_bytes + cache_bytes + touched_bytes + z_bytes;
     lattice->light = Vec3{0.0f, 0.0f, 1.0f};
     mat_identity(&lattice->object_matrix);
     return lattice;
@@ -760,11 +757,20 @@ static const EdgeSlot edge_slots[12] = {
 // vertices are made together and their triangles listed.
 enum { POLYGONISE_BATCH = 64, POLYGONISE_CELLS = 64, POLYGONISE_EDGES = 12 * POLYGONISE_CELLS };
 
-// A cut cell waiting for its edges' vertices: its cube index and the cache slots of its cut edges.
+// A cut cell waiting for its edges' vertices: its cube index and its place (iy * side + iz) in the
+// slab, from which the slab's slot steps give its edges' cache slots.
 struct CutCell {
-    int32_t index;
-    int32_t slot[12];
+    int32_t index, at;
 };
+
+// The edges a cell meets before any other cell of the walk (x slabs, then y rows, then z) that uses
+// the same cache slot. A cut edge cuts every cell around it, so an edge outside this set has always
+// been made by an earlier cell in the same call: edges 0 to 3 by the previous slab's cell (its 4 to
+// 7), edge 8 by the cell before it in z or y, edge 9 by the one before it in y, edge 11 in z.
+static inline uint32_t cell_first_edges(int32_t ix, int32_t iy, int32_t iz) {
+    return 0x4F0u | (ix == 0 ? 0x00Fu : 0u) | (iy == 0 ? 0x200u : 0u) | (iz == 0 ? 0x800u : 0u) |
+           (iy == 0 && iz == 0 ? 0x100u : 0u);
+}
 
 void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                         const Texture* texture, RenderMode mode) {
@@ -772,9 +778,6 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
     camera_object_matrices(camera, &lattice->object_matrix, &screen, &normal_matrix);
     vec3_normalize(&lattice->light, &lattice->light);
     const int32_t n = lattice->resolution, side = n + 1, plane = side * side;
-    // Each cut edge is computed once per direction and call, by the first cell that meets it.
-    const uint32_t base = lattice->edge_stamp;
-    lattice->edge_stamp += (uint32_t)side + 1;
     // The corner tests read from one byte per point instead of through the cells' corner links.
     uint8_t* below = lattice->below;
     for (int32_t i = 0; i < lattice->point_count; i++) below[i] = iso > lattice->points[i].value;
@@ -784,6 +787,13 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
     for (int k = 0; k < 8; k++)
         corner_step[k] = (field_corner_offsets[k][0] * side + field_corner_offsets[k][1]) * side + field_corner_offsets[k][2];
     LatticeEdgeVertex* cache = lattice->edge_cache;
+    // A slab's edge e of the cell at (iy, iz): its slot is slot_step[e] + iy * side + iz, the first
+    // of its points edge_from[e] + the cell's lowest point.
+    int32_t slot_step[12], edge_from[12], edge_to[12];
+    for (int e = 0; e < 12; e++) {
+        edge_from[e] = corner_step[field_edge_corners[e][0]];
+        edge_to[e] = corner_step[field_edge_corners[e][1]];
+    }
     // A slab's triangles go to the rasterizer together, by reference into the edge cache, which
     // keeps them until the next slab reuses its planes. Those that set-up would refuse (back faces,
     // empty slivers, boxes without a pixel) are left out here, before they cost a hand-off.
@@ -805,9 +815,9 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
             // The cube's triangles in reversed winding, as cell_emit lists them.
             const int8_t* tri = field_triangle_table[cell->index];
             for (int i = 0; i < 15 && tri[i] >= 0; i += 3) {
-                const LatticeEdgeVertex* a = &cache[cell->slot[tri[i]]];
-                const LatticeEdgeVertex* b = &cache[cell->slot[tri[i + 2]]];
-                const LatticeEdgeVertex* c3 = &cache[cell->slot[tri[i + 1]]];
+                const LatticeEdgeVertex* a = &cache[slot_step[tri[i]] + cell->at];
+                const LatticeEdgeVertex* b = &cache[slot_step[tri[i + 2]] + cell->at];
+                const LatticeEdgeVertex* c3 = &cache[slot_step[tri[i + 1]] + cell->at];
                 if (setup_corners_refused(&a->corner, &b->corner, &c3->corner, 0)) continue;
                 if (batched == POLYGONISE_BATCH) flush();
                 RasterTriangle* t = &batch[batched++];
@@ -820,29 +830,16 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
         }
         cut_count = job_count = 0;
     };
-    // A slab's edge e of the cell at (iy, iz): its slot is slot_step[e] + iy * side + iz, the first
-    // of its points edge_from[e] + the cell's lowest point, its stamp edge_stamp[e].
-    int32_t slot_step[12], edge_from[12], edge_to[12];
-    uint32_t edge_stamp[12];
-    for (int e = 0; e < 12; e++) {
-        edge_from[e] = corner_step[field_edge_corners[e][0]];
-        edge_to[e] = corner_step[field_edge_corners[e][1]];
-    }
-    // One cut cell: its edges' slots, and a job for each edge no cell has made in this call.
-    auto cell = [&](int32_t iy, int32_t iz, int32_t row, int index) {
-        uint32_t mask = field_edge_table[index];
-        if (mask == 0) return;
-        CutCell* c = &cut_cells[cut_count++];
-        c->index = index;
+    // One cut cell, and a job for each of its edges that no cell has made in this call.
+    // Each cut edge is computed once per direction and call, by the first cell that meets it.
+    auto cell = [&](int32_t ix, int32_t iy, int32_t iz, int32_t row, int index) {
+        const uint32_t cut = field_edge_table[index];
+        if (cut == 0) return;
         const int32_t at = iy * side + iz, first = row + iz;
-        for (; mask; mask &= mask - 1) {
+        cut_cells[cut_count++] = CutCell{index, at};
+        for (uint32_t mask = cut & cell_first_edges(ix, iy, iz); mask; mask &= mask - 1) {
             const int e = __builtin_ctz(mask);
-            const int32_t slot = slot_step[e] + at;
-            c->slot[e] = slot;
-            // An edge made already is found from its stamp alone, without touching the entry.
-            if (lattice->edge_stamps[slot] == edge_stamp[e]) continue;
-            lattice->edge_stamps[slot] = edge_stamp[e];
-            jobs[job_count++] = LatticeEdgeJob{first + edge_from[e], first + edge_to[e], &cache[slot]};
+            jobs[job_count++] = LatticeEdgeJob{first + edge_from[e], first + edge_to[e], &cache[slot_step[e] + at]};
         }
         if (cut_count == POLYGONISE_CELLS) drain();
     };
@@ -855,7 +852,6 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
             const int32_t x = ix + k->dx;
             const int32_t layer = k->kind == 8 ? 8 : ((x & 1) * 4 + k->kind);
             slot_step[e] = layer * plane + k->dy * side + k->dz;
-            edge_stamp[e] = base + (uint32_t)x;
         }
         for (int32_t iy = 0; iy < n; iy++) {
             // The four point rows along z that a row of cells spans: corners 0 and 1 lie on (x, y),
@@ -888,7 +884,7 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                         cut &= cut - 1;
                         const int index = r00[iz] | r00[iz + 1] << 1 | r01[iz + 1] << 2 | r01[iz] << 3 | r10[iz] << 4 |
                                           r10[iz + 1] << 5 | r11[iz + 1] << 6 | r11[iz] << 7;
-                        cell(iy, iz, row, index);
+                        cell(ix, iy, iz, row, index);
                     }
                 }
                 continue;
@@ -899,7 +895,7 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
                 const int far_bits = r00[iz + 1] << 1 | r01[iz + 1] << 2 | r10[iz + 1] << 5 | r11[iz + 1] << 6;
                 const int index = near_bits | far_bits;
                 near_bits = (far_bits & 0x22) >> 1 | (far_bits & 0x44) << 1;
-                cell(iy, iz, row, index);
+                cell(ix, iy, iz, row, index);
             }
         }
         drain();

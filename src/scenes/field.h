@@ -49,9 +49,7 @@ struct FieldLattice {
     Vec3 light;                     // polygoniser light direction; (0, 0, 1) at creation
     Matrix object_matrix;           // model matrix handed to camera_object_matrices
     LatticeEdgeVertex* edge_cache;  // the polygoniser's: 9 planes of (max_resolution+1)^2 entries
-    uint32_t* edge_stamps;          // the call that made each edge_cache entry, kept apart and small
     uint8_t* below;                 // the polygoniser's: 1 per point whose value is below the level
-    uint32_t edge_stamp;            // the next call's first stamp
     // Per point row (ix, iy), the run of z [lo, hi) that lattice_build, lattice_scale_values and
     // the blobs wrote since the caller last emptied it (lo >= hi: none); pairs, (N+1)^2 of them.
     // Writes through the points themselves are not recorded.
