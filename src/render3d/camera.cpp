@@ -547,3 +547,58 @@ void mesh_compute_tangents(Mesh* mesh) {
     }
     for (int32_t i = 0; i < mesh->vertex_count; i++) tangent_finish(mesh, i);
 }
+
+// A view-space half-space g . (x, y, z) + h > 0 carried back through the view matrix to world space
+// and scaled to a unit normal; false when it has no direction.
+static bool cull_plane_world(const Matrix* view, const double g[3], double h, double out[4]) {
+    const float* v = view->m;
+    double a[3], d = h;
+    for (int i = 0; i < 3; i++) a[i] = v[4 * i] * g[0] + v[4 * i + 1] * g[1] + v[4 * i + 2] * g[2];
+    d += v[12] * g[0] + v[13] * g[1] + v[14] * g[2];
+    const double length = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+    if (!(length > 0.0) || !std::isfinite(length) || !std::isfinite(d)) return false;
+    for (int i = 0; i < 3; i++) out[i] = a[i] / length;
+    out[3] = d / length;
+    return true;
+}
+
+void camera_cull_make(const Camera* camera, CameraCull* cull) {
+    const float* s = camera->screen.m;
+    const double near_z = clip_near_plane();
+    cull->count = 0;
+    const double beyond_near[3] = {0.0, 0.0, 1.0};
+    if (cull_plane_world(&camera->view, beyond_near, -near_z, cull->plane[0])) cull->count = 1;
+    // Rounding in the transform, projection and clip moves a point by a few units in the last place
+    // of the view's coordinates; the slack covers a thousand times that.
+    const float* v = camera->view.m;
+    cull->slack = 1e-3 + 1e-4 * (std::fabs(v[12]) + std::fabs(v[13]) + std::fabs(v[14]));
+    // The screen edges bound x / w and y / w only where w is positive: every point inside the near
+    // plane must have w > 0, which holds when w falls with view z alone and is positive on the plane.
+    // A point 3 pixels past an edge leaves set-up's box off the screen whatever the rounding.
+    if (cull->count == 0 || !(s[3] == 0.0f && s[7] == 0.0f && s[11] < 0.0f && near_z * s[11] + s[15] > 0.0))
+        return;
+    struct Edge {
+        int column;
+        double at, sign;  // refused where sign * (column - at * w) > 0
+    };
+    const Edge edges[4] = {{0, -3.0, -1.0}, {0, (double)SCREEN_WIDTH + 3.0, 1.0}, {1, -3.0, -1.0}, {1, (double)SCREEN_HEIGHT + 3.0, 1.0}};
+    for (const Edge& e : edges) {
+        const int c = e.column;
+        const double g[3] = {e.sign * (s[c] - e.at * s[3]), e.sign * (s[4 + c] - e.at * s[7]),
+                             e.sign * (s[8 + c] - e.at * s[11])};
+        if (cull_plane_world(&camera->view, g, e.sign * (s[12 + c] - e.at * s[15]), cull->plane[cull->count]))
+            cull->count++;
+    }
+}
+
+int camera_cull_ball(const CameraCull* cull, const Vec3* centre, float radius) {
+    const double x = centre->x, y = centre->y, z = centre->z;
+    const double reach = (double)radius * (1.0 + 1e-4) + 1e-4 * (std::fabs(x) + std::fabs(y) + std::fabs(z)) + cull->slack;
+    // Far-off or non-finite centres are left to the drawing; NaN fails every test below.
+    if (!(reach < 1e6)) return 0;
+    for (int k = 0; k < cull->count; k++) {
+        const double* p = cull->plane[k];
+        if (p[0] * x + p[1] * y + p[2] * z + p[3] > reach) return 1;
+    }
+    return 0;
+}

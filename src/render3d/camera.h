@@ -37,3 +37,18 @@ void camera_object_matrices(const Camera* camera, const Matrix* object, Matrix* 
                             Matrix* out_normal, Matrix* out_model_view = nullptr);
 // The view-space +Z axis in object space, unit length (zero when object * view is singular).
 void camera_view_dir_in_object(const Camera* camera, const Matrix* object, Vec3* out);
+
+// Whole meshes refused before their per-mesh work: the half-spaces of world space (before the view
+// matrix) whose points mesh_draw's near-plane path can never put on the screen. A point is refused
+// by plane k when dot(plane[k], (x, y, z, 1)) > 0, with unit normals.
+struct CameraCull {
+    double plane[5][4];  // beyond the clip state's near plane, then 3 pixels past each screen edge
+    int32_t count;       // 1 (the near plane alone) when the screen matrix's w is not -z-like
+    double slack;        // what rounding may move a point, grown with the view's reach
+};
+// Made from the camera's view and screen matrices and the near plane of the clip state at the call.
+void camera_cull_make(const Camera* camera, CameraCull* cull);
+// 1 when every point within radius of centre (world space) lies wholly in one refused half-space,
+// so that mesh_draw with MESH_CLIP_NEAR draws nothing of a mesh whose points all do; 0 when in doubt
+// (a non-finite centre or radius included).
+int camera_cull_ball(const CameraCull* cull, const Vec3* centre, float radius);

@@ -16,6 +16,8 @@ void clip_set_depth(float near_distance, float far_distance) {
     clip_near_z = -near_distance;
 }
 
+float clip_near_plane(void) { return clip_near_z; }
+
 void clip_set_rect(float x, float y, float w, float h) {
     clip_left = x;
     clip_top = y;

@@ -16,6 +16,7 @@ extern MeshVertex clip_buffer_a[CLIP_BUFFER_SIZE];
 extern MeshVertex clip_buffer_b[CLIP_BUFFER_SIZE];
 
 void clip_set_depth(float near_distance, float far_distance);  // plane z = -near; far is unused
+float clip_near_plane(void);                                     // the near plane's z (-near)
 void clip_set_rect(float x, float y, float w, float h);        // left x, top y, right x+w, bottom y+h
 
 // Near: inside when sz <= plane z (view space looks towards -z).

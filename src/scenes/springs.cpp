@@ -226,7 +226,31 @@ void rope_frames(const SpringSystem* chain, const Vec3* r, Vec3* q, Vec3* dir, i
     for (; i < count; i++) rope_frame_step(&masses[i].position, r, q, dir, &frames[i]);
 }
 
-void rope_draw(const SpringSystem* chain, const Camera* camera) {
+// The cube's largest reach along each of its own axes.
+static Vec3 rope_cube_extent(const Mesh* cube) {
+    Vec3 e = {0.0f, 0.0f, 0.0f};
+    for (int32_t i = 0; i < cube->vertex_count; i++) {
+        const MeshVertex* v = &cube->vertices[i];
+        e.x = std::fmax(e.x, std::fabs(v->px));
+        e.y = std::fmax(e.y, std::fabs(v->py));
+        e.z = std::fmax(e.z, std::fabs(v->pz));
+    }
+    return e;
+}
+
+// How far a point within the extent e can land from the mass once turned by the frame: the frame's
+// rows need not be exactly square to each other, so their products stay in the bound.
+static float rope_cube_radius(const RopeFrame* f, const Vec3* e) {
+    auto dot = [](const Vec3& a, const Vec3& b) { return (double)a.x * b.x + (double)a.y * b.y + (double)a.z * b.z; };
+    const double x = e->x, y = e->y, z = e->z;
+    const double squares = x * x * dot(f->dir, f->dir) + y * y * dot(f->side, f->side) + z * z * dot(f->up, f->up);
+    const double crosses = x * y * std::fabs(dot(f->dir, f->side)) + x * z * std::fabs(dot(f->dir, f->up)) +
+                           y * z * std::fabs(dot(f->side, f->up));
+    return (float)(std::sqrt(squares + 2.0 * crosses) * (1.0 + 1e-6));
+}
+
+// rope_draw with cull null draws every cube.
+static void rope_draw_cubes(const SpringSystem* chain, const Camera* camera, const CameraCull* cull) {
     if (!chain || !rope_cube || chain->mass_count < 2) return;
     Vec3 light = {0.2f, 0.5f, 1.0f};
     vec3_normalize(&light, &light);
@@ -242,6 +266,7 @@ void rope_draw(const SpringSystem* chain, const Camera* camera) {
     // perpendicular then serves, where the bare cross product would flatten every cube to nothing.
     const Vec3 r = rope_cross_unit(&d0, &s0);
     Vec3 dir = d0;
+    const Vec3 extent = rope_cube_extent(rope_cube);
     enum { CHUNK = 64 };
     RopeFrame frames[CHUNK];
     for (int first = 0; first < chain->mass_count; first += CHUNK) {
@@ -250,6 +275,7 @@ void rope_draw(const SpringSystem* chain, const Camera* camera) {
         for (int k = 0; k < count; k++) {
             const Vec3 p = chain->masses[first + k].position;
             const RopeFrame* f = &frames[k];
+            if (cull && camera_cull_ball(cull, &p, rope_cube_radius(f, &extent))) continue;
             Matrix turn, place;
             mat_identity(&turn);
             turn.m[0] = f->dir.x, turn.m[1] = f->dir.y, turn.m[2] = f->dir.z;
@@ -265,6 +291,16 @@ void rope_draw(const SpringSystem* chain, const Camera* camera) {
         }
     }
 }
+
+void rope_draw(const SpringSystem* chain, const Camera* camera) {
+    // Cubes wholly behind the near plane or off the screen draw nothing: their matrices, transform,
+    // light and drawing are left out.
+    CameraCull cull;
+    camera_cull_make(camera, &cull);
+    rope_draw_cubes(chain, camera, &cull);
+}
+
+void rope_draw_every_cube(const SpringSystem* chain, const Camera* camera) { rope_draw_cubes(chain, camera, nullptr); }
 
 void scene_springs_render(float t) {
     if (!rope_cube) return;

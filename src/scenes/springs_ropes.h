@@ -21,8 +21,11 @@ extern SpringSystem* ropes[ROPE_COUNT];     // null while the scene is not built
 // middle masses towards (1 - m) times the rope midpoints by the fraction k when pin is set, blows
 // the wind and steps every rope once by the frame's duration (1/60 s when that is not positive).
 void ropes_update(float local_seconds, float blend, float pull, int pin);
-// Draws one rope as cubes, each turned along the rope.
+// Draws one rope as cubes, each turned along the rope. Cubes that cannot reach the screen (wholly
+// behind the near plane or past an edge) are skipped before any of their work.
 void rope_draw(const SpringSystem* chain, const Camera* camera);
+// The same with every cube taken through the whole pipeline: the plain twin of rope_draw.
+void rope_draw_every_cube(const SpringSystem* chain, const Camera* camera);
 // The axes of one mass's cube: along the rope, and two squares to it from the rope's fixed cross r.
 struct RopeFrame {
     Vec3 dir, side, up;

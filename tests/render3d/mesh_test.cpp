@@ -497,6 +497,88 @@ TEST_F(MeshDraw, EarlyCullingDrawsWhatTheFullClipChainsDraw) {
     mesh_free(m);
 }
 
+// The world point that the camera's view puts at (x, y, z): its rows are a turn and a shift.
+static Vec3 world_of_view(const Camera* cam, float x, float y, float z) {
+    const float* v = cam->view.m;
+    const float bx = x - v[12], by = y - v[13], bz = z - v[14];
+    return Vec3{bx * v[0] + by * v[1] + bz * v[2], bx * v[4] + by * v[5] + bz * v[6], bx * v[8] + by * v[9] + bz * v[10]};
+}
+
+TEST_F(MeshDraw, CulledBallsDrawNothingOnTheNearPath) {
+    // Cubes turned at random and placed just either side of each refusing plane (behind the near
+    // plane, past each screen edge), under cameras looking every way: a cube whose ball is refused
+    // must leave every pixel and depth value as it was; balls well out are all refused.
+    Mesh* cube = test_cube();
+    cube->texture = texture;
+    const float radius = std::sqrt(3.0f);  // the side-2 cube's corners
+    unsigned s = 2024;
+    auto rnd = [&](float lo, float hi) {
+        s = s * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
+    };
+    int refused = 0, far_out = 0, far_refused = 0;
+    for (int k = 0; k < 600; k++) {
+        Camera cam = make_camera(Vec3{rnd(-30, 30), rnd(-30, 30), rnd(-30, 30)}, Vec3{rnd(-3, 3), rnd(-3, 3), rnd(-3, 3)},
+                                 rnd(0.2f, 3), rnd(25, 100));
+        clip_set_depth(cam.near, 96);
+        CameraCull cull;
+        camera_cull_make(&cam, &cull);
+        ASSERT_EQ(cull.count, 5);
+        // A view-space point on the chosen boundary, then pushed out or in across it.
+        const int side = k % 5;
+        const float depth = rnd(cam.near + 0.5f, 40), slope = std::tan(cam.fov * 0.5f * 0.01745329f);
+        const float edge_x = slope * (640.0f / 480.0f) * depth, edge_y = slope * depth;
+        float vx = rnd(-edge_x, edge_x), vy = rnd(-edge_y, edge_y), vz = -depth;
+        const float push = radius + rnd(-1.5f, 1.5f) * (k % 3 == 0 ? 0.05f : 1.0f);
+        if (side == 0) vz = -cam.near + push * ((k & 8) ? 1.0f : 3.0f);
+        if (side == 1) vx = -edge_x - push * 1.5f;
+        if (side == 2) vx = edge_x + push * 1.5f;
+        if (side == 3) vy = edge_y + push * 1.5f;
+        if (side == 4) vy = -edge_y - push * 1.5f;
+        const Vec3 centre = world_of_view(&cam, vx, vy, vz);
+        mat_rotate_euler(&cube->object_matrix, rnd(-3, 3), rnd(-3, 3), rnd(-3, 3));
+        cube->object_matrix.m[12] = centre.x, cube->object_matrix.m[13] = centre.y, cube->object_matrix.m[14] = centre.z;
+        cube->flags = (k & 1) ? MESH_DOUBLE_SIDED : 0;
+        const int out = camera_cull_ball(&cull, &centre, radius);
+        guarded_clear(&screen, CLEAR);
+        draw(cube, &cam, (k & 2) ? 0x0015 : 0x0011, PATH_NEAR);
+        int drawn = 0;
+        for (int i = 0; i < 640 * 480; i++) drawn += guarded_pixels(&screen)[i] != CLEAR || screen.depth[4096 + i] != 0x7FFFFFFF;
+        if (out) {
+            EXPECT_EQ(drawn, 0) << "camera " << k << ", side " << side;
+        }
+        refused += out;
+        if (push > radius + 1.0f) {
+            far_out++;
+            far_refused += out;
+        }
+    }
+    EXPECT_GT(refused, 150);
+    EXPECT_GT(far_out, 40);
+    EXPECT_EQ(far_refused, far_out);
+    // Neither a non-finite centre or radius nor the view's middle is refused.
+    Camera cam = make_camera(Vec3{0, 0, 10}, Vec3{0, 0, 0}, 1, 60);
+    clip_set_depth(1, 96);
+    CameraCull cull;
+    camera_cull_make(&cam, &cull);
+    const Vec3 nan_centre = {NAN, 0, 0}, middle = world_of_view(&cam, 0, 0, -10), behind = world_of_view(&cam, 0, 0, -0.5f);
+    EXPECT_EQ(camera_cull_ball(&cull, &nan_centre, 1.0f), 0);
+    EXPECT_EQ(camera_cull_ball(&cull, &middle, 1.0f), 0);
+    EXPECT_EQ(camera_cull_ball(&cull, &middle, NAN), 0);
+    // Beyond the near plane only when the clip state's plane says so.
+    EXPECT_EQ(camera_cull_ball(&cull, &behind, 0.25f), 1);
+    clip_set_depth(0.25f, 96);
+    camera_cull_make(&cam, &cull);
+    EXPECT_EQ(camera_cull_ball(&cull, &behind, 0.1f), 0);
+    // A screen matrix whose w is not the depth keeps the near plane alone.
+    Camera flat = cam;
+    mat_identity(&flat.screen);
+    camera_cull_make(&flat, &cull);
+    EXPECT_EQ(cull.count, 1);
+    clip_set_depth(1, 96);
+    mesh_free(cube);
+}
+
 TEST(SetupJudgement, RefusesExactlyWhatSetUpRefuses) {
     // Random triangles of every kind set-up refuses: back faces, empty slivers, boxes off the screen
     // or without a second column or row, in both windings and with both flags; corners snapped to

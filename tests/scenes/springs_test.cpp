@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "gfx/display.h"
 #include "gfx/image.h"
@@ -225,6 +226,50 @@ TEST_F(SpringsData, DrawsOverItsBeatsAndRebuildsAfterFree) {
         expect_near(ropes[i]->masses[n / 2].position, rest, 0.02f);
         EXPECT_NE(ropes[i]->masses[ropes[i]->mass_count - 1].pinned, 0);
     }
+}
+
+TEST_F(SpringsData, SkippedCubesWouldHaveDrawnNothing) {
+    // The scene's own eyes over its beats, with the eye among the ropes and the cube strings past
+    // the screen's edges: the ropes drawn with cubes skipped ahead must give the same pixels and
+    // depths as every cube taken through the whole pipeline.
+    rope_cube->texture = texture_get(TEXTURE_CUBE_SHADOW);
+    demo_clock.clock_delta = 1.0 / 60.0;
+    const int stride = framebuffer.pitch / 4;
+    std::vector<uint32_t> skipped_px, every_px;
+    std::vector<int32_t> skipped_z, every_z;
+    auto grab = [&](std::vector<uint32_t>* px, std::vector<int32_t>* z) {
+        px->clear();
+        for (int y = 0; y < 480; y++) px->insert(px->end(), framebuffer.pixels + y * stride, framebuffer.pixels + y * stride + 640);
+        z->assign(depth_buffer->values, depth_buffer->values + 640 * 480);
+    };
+    int out_of_view = 0;
+    for (float beat = 256.2f; beat < 320.0f; beat += 2.35f) {
+        const float t = beat * 60.0f / 105.0f;
+        demo_clock.clock_beat = beat;
+        float m, k;
+        int pin;
+        springs_pull(beat, &m, &k, &pin);
+        ropes_update(t - 146.2857208f, m, k, pin);
+        Camera camera = {};
+        camera.eye = springs_eye(beat, t);
+        camera_set_screen(&camera, 1, 256);
+        frame_begin();
+        frame_clear(0xFF000000u);
+        for (int i = 0; i < ROPE_COUNT; i++) rope_draw(ropes[i], &camera);
+        grab(&skipped_px, &skipped_z);
+        frame_begin();
+        frame_clear(0xFF000000u);
+        for (int i = 0; i < ROPE_COUNT; i++) rope_draw_every_cube(ropes[i], &camera);
+        grab(&every_px, &every_z);
+        ASSERT_EQ(skipped_px, every_px) << beat;
+        ASSERT_EQ(skipped_z, every_z) << beat;
+        ASSERT_GT(covered(0xFF000000u), 1000) << beat;
+        CameraCull cull;
+        camera_cull_make(&camera, &cull);
+        for (int i = 0; i < ROPE_COUNT; i++)
+            for (int j = 0; j < ropes[i]->mass_count; j++) out_of_view += camera_cull_ball(&cull, &ropes[i]->masses[j].position, 0.9f);
+    }
+    EXPECT_GT(out_of_view, 2000);  // the beats really skip cubes
 }
 
 TEST(RopeFrames, EverySimdLevelGivesTheSameBits) {
