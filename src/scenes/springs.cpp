@@ -238,17 +238,6 @@ static Vec3 rope_cube_extent(const Mesh* cube) {
     return e;
 }
 
-// How far a point within the extent e can land from the mass once turned by the frame: the frame's
-// rows need not be exactly square to each other, so their products stay in the bound.
-static float rope_cube_radius(const RopeFrame* f, const Vec3* e) {
-    auto dot = [](const Vec3& a, const Vec3& b) { return (double)a.x * b.x + (double)a.y * b.y + (double)a.z * b.z; };
-    const double x = e->x, y = e->y, z = e->z;
-    const double squares = x * x * dot(f->dir, f->dir) + y * y * dot(f->side, f->side) + z * z * dot(f->up, f->up);
-    const double crosses = x * y * std::fabs(dot(f->dir, f->side)) + x * z * std::fabs(dot(f->dir, f->up)) +
-                           y * z * std::fabs(dot(f->side, f->up));
-    return (float)(std::sqrt(squares + 2.0 * crosses) * (1.0 + 1e-6));
-}
-
 // rope_draw with cull null draws every cube.
 static void rope_draw_cubes(const SpringSystem* chain, const Camera* camera, const CameraCull* cull) {
     if (!chain || !rope_cube || chain->mass_count < 2) return;
@@ -266,7 +255,11 @@ static void rope_draw_cubes(const SpringSystem* chain, const Camera* camera, con
     // perpendicular then serves, where the bare cross product would flatten every cube to nothing.
     const Vec3 r = rope_cross_unit(&d0, &s0);
     Vec3 dir = d0;
+    // Each row of a frame is a unit vector, zero or not a number (rope_frames normalises every one),
+    // so no point of a cube lands farther from its mass than the sum of its extents; a frame that is
+    // not a number makes every corner not a number, which draws nothing either way.
     const Vec3 extent = rope_cube_extent(rope_cube);
+    const float reach = (extent.x + extent.y + extent.z) * 1.0001f;
     enum { CHUNK = 64 };
     RopeFrame frames[CHUNK];
     for (int first = 0; first < chain->mass_count; first += CHUNK) {
@@ -275,7 +268,7 @@ static void rope_draw_cubes(const SpringSystem* chain, const Camera* camera, con
         for (int k = 0; k < count; k++) {
             const Vec3 p = chain->masses[first + k].position;
             const RopeFrame* f = &frames[k];
-            if (cull && camera_cull_ball(cull, &p, rope_cube_radius(f, &extent))) continue;
+            if (cull && camera_cull_ball(cull, &p, reach)) continue;
             Matrix turn, place;
             mat_identity(&turn);
             turn.m[0] = f->dir.x, turn.m[1] = f->dir.y, turn.m[2] = f->dir.z;
