@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "gfx/simd.h"
-#include "render3d/mesh_lanes.h"
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -524,15 +523,7 @@ static void edge_job_make(const FieldLattice* lattice, const LatticeEdgeJob* job
 }
 
 #if FIELD_LANES
-// The four floats at `offset` in each of four points, as four rows of lanes.
-static inline void points_lanes(const LatticePoint* const p[4], size_t offset, __m128 out[4]) {
-    __m128 r0 = _mm_loadu_ps((const float*)((const char*)p[0] + offset));
-    __m128 r1 = _mm_loadu_ps((const float*)((const char*)p[1] + offset));
-    __m128 r2 = _mm_loadu_ps((const float*)((const char*)p[2] + offset));
-    __m128 r3 = _mm_loadu_ps((const float*)((const char*)p[3] + offset));
-    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-    out[0] = r0, out[1] = r1, out[2] = r2, out[3] = r3;
-}
+#define FIELD_INLINE __attribute__((always_inline)) inline
 
 // Each lane's two points; lanes past `count` take the last job's.
 static inline void edge_jobs_points(const FieldLattice* lattice, const LatticeEdgeJob* job, int count, int lanes,
@@ -544,168 +535,176 @@ static inline void edge_jobs_points(const FieldLattice* lattice, const LatticeEd
     }
 }
 
-// Four jobs' vertices at once, each lane taking edge_job_make's steps in its order; jobs past
-// `count` (1 to 4) repeat the last one and are not written.
-static void edge_jobs_make_lanes(const FieldLattice* lattice, const LatticeEdgeJob* job, int count, float iso,
-                                 const Matrix* screen, const Matrix* normal_matrix) {
-    const LatticePoint *a[4], *b[4];
-    edge_jobs_points(lattice, job, count, 4, a, b);
-    // A point's position and normal, then its normal and value, as rows of four lanes.
-    __m128 ap[4], an[4], bp[4], bn[4];
-    points_lanes(a, offsetof(LatticePoint, position), ap);
-    points_lanes(a, offsetof(LatticePoint, normal), an);
-    points_lanes(b, offsetof(LatticePoint, position), bp);
-    points_lanes(b, offsetof(LatticePoint, normal), bn);
-    const __m128 apx = ap[0], apy = ap[1], apz = ap[2], anx = ap[3], any = an[1], anz = an[2], av = an[3];
-    const __m128 bpx = bp[0], bpy = bp[1], bpz = bp[2], bnx = bp[3], bny = bn[1], bnz = bn[2], bv = bn[3];
-
-    auto lerp = [](__m128 x, __m128 y, __m128 t) { return _mm_add_ps(x, _mm_mul_ps(_mm_sub_ps(y, x), t)); };
-    // ((x m[i] + y m[i+4]) + z m[i+8]), the matrix operations' order.
-    auto row3 = [](__m128 x, __m128 y, __m128 z, const float* m) {
-        return _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(m[0])), _mm_mul_ps(y, _mm_set1_ps(m[4]))),
-                          _mm_mul_ps(z, _mm_set1_ps(m[8])));
-    };
-    const __m128 t = _mm_div_ps(_mm_sub_ps(_mm_set1_ps(iso), av), _mm_sub_ps(bv, av));
-    const __m128 px = lerp(apx, bpx, t), py = lerp(apy, bpy, t), pz = lerp(apz, bpz, t);
-    const __m128 nx = lerp(anx, bnx, t), ny = lerp(any, bny, t), nz = lerp(anz, bnz, t);
-    const float* e = screen->m;
-    const __m128 w = _mm_add_ps(row3(px, py, pz, e + 3), _mm_set1_ps(e[15]));
-    const __m128 x = _mm_add_ps(row3(px, py, pz, e + 0), _mm_set1_ps(e[12]));
-    const __m128 y = _mm_add_ps(row3(px, py, pz, e + 1), _mm_set1_ps(e[13]));
-    const __m128 z = _mm_add_ps(row3(px, py, pz, e + 2), _mm_set1_ps(e[14]));
-    const __m128 one = _mm_set1_ps(1.0f), w_zero = _mm_cmpeq_ps(w, _mm_setzero_ps());
-    const __m128 factor = _mm_or_ps(_mm_and_ps(w_zero, one), _mm_andnot_ps(w_zero, _mm_div_ps(one, w)));
-    const __m128 sx = _mm_mul_ps(x, factor), sy = _mm_mul_ps(y, factor), sz = _mm_mul_ps(z, factor);
-    const float* r = normal_matrix->m;
-    const Lanes3 unit =
-        lanes3_normalized(Lanes3{row3(nx, ny, nz, r + 0), row3(nx, ny, nz, r + 1), row3(nx, ny, nz, r + 2)});
-    const __m128 half = _mm_set1_ps(0.5f);
-    const __m128 u = _mm_mul_ps(_mm_add_ps(unit.x, one), half), v = _mm_mul_ps(_mm_sub_ps(one, unit.y), half);
-    const Vec3 l = lattice->light;
-    __m128 d = lanes3_dot(unit, Lanes3{_mm_set1_ps(l.x), _mm_set1_ps(l.y), _mm_set1_ps(l.z)});
-    const __m128 floor_grey = _mm_set1_ps(0.25f), low = _mm_cmplt_ps(d, floor_grey);
-    d = _mm_or_ps(_mm_and_ps(low, floor_grey), _mm_andnot_ps(low, d));
-    const __m128 high = _mm_cmpgt_ps(d, one);
-    d = _mm_or_ps(_mm_and_ps(high, one), _mm_andnot_ps(high, d));
-    // A lane whose grey is not a number converts to 0, as the scalar conversion does here.
-    const __m128i level = _mm_and_si128(_mm_cvttps_epi32(_mm_mul_ps(_mm_set1_ps(255.0f), d)),
-                                        _mm_castps_si128(_mm_cmpord_ps(d, d)));
-    const __m128i grey = _mm_or_si128(_mm_or_si128(level, _mm_slli_epi32(level, 8)),
-                                      _mm_or_si128(_mm_slli_epi32(level, 16), _mm_slli_epi32(level, 24)));
-    // Set-up's corner: x 32 is exact in float within the judged reach, so truncating it gives what
-    // the double product gives. Unjudged corners are all zero.
-    const __m128 reach = _mm_set1_ps(kSetupJudgedReach), sign_bit = _mm_set1_ps(-0.0f);
-    const __m128 judged = _mm_and_ps(_mm_cmple_ps(_mm_andnot_ps(sign_bit, sx), reach),
-                                     _mm_cmple_ps(_mm_andnot_ps(sign_bit, sy), reach));
-    const __m128 thirty_two = _mm_set1_ps(32.0f);
-    __m128 cx = _mm_and_ps(judged, _mm_castsi128_ps(_mm_cvttps_epi32(_mm_mul_ps(sx, thirty_two))));
-    __m128 cy = _mm_and_ps(judged, _mm_castsi128_ps(_mm_cvttps_epi32(_mm_mul_ps(sy, thirty_two))));
-    __m128 csx = _mm_and_ps(judged, sx), csy = _mm_and_ps(judged, sy);
-    const int judged_bits = _mm_movemask_ps(judged);
-
-    __m128 q0 = px, q1 = py, q2 = pz, q3 = sx;
-    _MM_TRANSPOSE4_PS(q0, q1, q2, q3);
-    __m128 q4 = sy, q5 = sz, q6 = w, q7 = u;
-    _MM_TRANSPOSE4_PS(q4, q5, q6, q7);
-    __m128 q8 = v, q9 = u, q10 = v, q11 = _mm_castsi128_ps(grey);
-    _MM_TRANSPOSE4_PS(q8, q9, q10, q11);
-    _MM_TRANSPOSE4_PS(cx, cy, csx, csy);
-    const __m128 vertex[4][3] = {{q0, q4, q8}, {q1, q5, q9}, {q2, q6, q10}, {q3, q7, q11}};
-    const __m128 corner[4] = {cx, cy, csx, csy};
-    static_assert(offsetof(SetupCorner, sy) == 3 * sizeof(float) && offsetof(SetupCorner, judged) == 16,
-                  "a corner is x, y, sx, sy, judged");
-    for (int k = 0; k < count; k++) {
-        LatticeEdgeVertex* out = job[k].out;
-        float* at = &out->vertex.px;
-        _mm_storeu_ps(at, vertex[k][0]);
-        _mm_storeu_ps(at + 4, vertex[k][1]);
-        _mm_storeu_ps(at + 8, vertex[k][2]);
-        _mm_storeu_ps((float*)&out->corner, corner[k]);
-        out->corner.judged = judged_bits >> k & 1;
+// The lane operations the edge vertices need, four lanes with SSE2. select(m, a, b) takes a where
+// the mask is set; every mask comes from a comparison (all ones or all zeros per lane).
+struct EdgeLanes4 {
+    typedef __m128 V;
+    enum { N = 4 };
+    static V set1(float x) { return _mm_set1_ps(x); }
+    static V zero() { return _mm_setzero_ps(); }
+    static V add(V a, V b) { return _mm_add_ps(a, b); }
+    static V sub(V a, V b) { return _mm_sub_ps(a, b); }
+    static V mul(V a, V b) { return _mm_mul_ps(a, b); }
+    static V div(V a, V b) { return _mm_div_ps(a, b); }
+    static V sqrt(V a) { return _mm_sqrt_ps(a); }
+    static V and_(V a, V b) { return _mm_and_ps(a, b); }
+    static V andnot(V a, V b) { return _mm_andnot_ps(a, b); }
+    static V select(V m, V a, V b) { return _mm_or_ps(_mm_and_ps(m, a), _mm_andnot_ps(m, b)); }
+    static V eq(V a, V b) { return _mm_cmpeq_ps(a, b); }
+    static V lt(V a, V b) { return _mm_cmplt_ps(a, b); }
+    static V gt(V a, V b) { return _mm_cmpgt_ps(a, b); }
+    static V le(V a, V b) { return _mm_cmple_ps(a, b); }
+    static V ordered(V a) { return _mm_cmpord_ps(a, a); }
+    static int bits(V a) { return _mm_movemask_ps(a); }
+    // Truncated toward zero, as the integers' bits.
+    static V truncate(V a) { return _mm_castsi128_ps(_mm_cvttps_epi32(a)); }
+    // The low byte of each lane copied into all four of its bytes.
+    static V spread_byte(V a) {
+        const __m128i level = _mm_castps_si128(a);
+        return _mm_castsi128_ps(_mm_or_si128(_mm_or_si128(level, _mm_slli_epi32(level, 8)),
+                                             _mm_or_si128(_mm_slli_epi32(level, 16), _mm_slli_epi32(level, 24))));
     }
-}
+    // The four floats at `offset` in each point, as four rows of lanes.
+    static void points(const LatticePoint* const p[N], size_t offset, V out[4]) {
+        V r0 = _mm_loadu_ps((const float*)((const char*)p[0] + offset));
+        V r1 = _mm_loadu_ps((const float*)((const char*)p[1] + offset));
+        V r2 = _mm_loadu_ps((const float*)((const char*)p[2] + offset));
+        V r3 = _mm_loadu_ps((const float*)((const char*)p[3] + offset));
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        out[0] = r0, out[1] = r1, out[2] = r2, out[3] = r3;
+    }
+    // Rows a0..a3 turned so that out[k] holds lane k's four values.
+    static void turn(V a0, V a1, V a2, V a3, V out[4]) {
+        _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+        out[0] = a0, out[1] = a1, out[2] = a2, out[3] = a3;
+    }
+    // Lane (4 H + k)'s group from a turned register k.
+    template <int H>
+    static __m128 group(V v) {
+        return v;
+    }
+};
 
 #if FIELD_LANES8
-// The four floats at `offset` in each of eight points, as four rows of lanes.
-FIELD_AVX2 static inline void points_lanes8(const LatticePoint* const p[8], size_t offset, __m256 out[4]) {
-    __m256 r[4];
-    for (int k = 0; k < 4; k++)
-        r[k] = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps((const float*)((const char*)p[k] + offset))),
-                                    _mm_loadu_ps((const float*)((const char*)p[k + 4] + offset)), 1);
-    lanes_turn8(r[0], r[1], r[2], r[3], out);
-}
+// The same operations with eight lanes, lanes k and k + 4 in the two halves of a register. Wrapped,
+// so that a 256-bit vector never passes bare through the shared steps, which are compiled without
+// AVX until they are inlined into the AVX2 caller.
+struct EdgeLanes8 {
+    struct V {
+        __m256 v;
+    };
+    enum { N = 8 };
+    FIELD_AVX2 static V set1(float x) { return V{_mm256_set1_ps(x)}; }
+    FIELD_AVX2 static V zero() { return V{_mm256_setzero_ps()}; }
+    FIELD_AVX2 static V add(V a, V b) { return V{_mm256_add_ps(a.v, b.v)}; }
+    FIELD_AVX2 static V sub(V a, V b) { return V{_mm256_sub_ps(a.v, b.v)}; }
+    FIELD_AVX2 static V mul(V a, V b) { return V{_mm256_mul_ps(a.v, b.v)}; }
+    FIELD_AVX2 static V div(V a, V b) { return V{_mm256_div_ps(a.v, b.v)}; }
+    FIELD_AVX2 static V sqrt(V a) { return V{_mm256_sqrt_ps(a.v)}; }
+    FIELD_AVX2 static V and_(V a, V b) { return V{_mm256_and_ps(a.v, b.v)}; }
+    FIELD_AVX2 static V andnot(V a, V b) { return V{_mm256_andnot_ps(a.v, b.v)}; }
+    FIELD_AVX2 static V select(V m, V a, V b) { return V{_mm256_blendv_ps(b.v, a.v, m.v)}; }
+    FIELD_AVX2 static V eq(V a, V b) { return V{_mm256_cmp_ps(a.v, b.v, _CMP_EQ_OQ)}; }
+    FIELD_AVX2 static V lt(V a, V b) { return V{_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)}; }
+    FIELD_AVX2 static V gt(V a, V b) { return V{_mm256_cmp_ps(a.v, b.v, _CMP_GT_OQ)}; }
+    FIELD_AVX2 static V le(V a, V b) { return V{_mm256_cmp_ps(a.v, b.v, _CMP_LE_OQ)}; }
+    FIELD_AVX2 static V ordered(V a) { return V{_mm256_cmp_ps(a.v, a.v, _CMP_ORD_Q)}; }
+    FIELD_AVX2 static int bits(V a) { return _mm256_movemask_ps(a.v); }
+    FIELD_AVX2 static V truncate(V a) { return V{_mm256_castsi256_ps(_mm256_cvttps_epi32(a.v))}; }
+    FIELD_AVX2 static V spread_byte(V a) {
+        const __m256i level = _mm256_castps_si256(a.v);
+        return V{_mm256_castsi256_ps(
+            _mm256_or_si256(_mm256_or_si256(level, _mm256_slli_epi32(level, 8)),
+                            _mm256_or_si256(_mm256_slli_epi32(level, 16), _mm256_slli_epi32(level, 24))))};
+    }
+    // Points k and k + 4 loaded as the two halves of a row, then turned within the halves.
+    FIELD_AVX2 static void points(const LatticePoint* const p[N], size_t offset, V out[4]) {
+        V r[4];
+        for (int k = 0; k < 4; k++)
+            r[k] = V{_mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps((const float*)((const char*)p[k] + offset))),
+                                          _mm_loadu_ps((const float*)((const char*)p[k + 4] + offset)), 1)};
+        turn(r[0], r[1], r[2], r[3], out);
+    }
+    FIELD_AVX2 static void turn(V a0, V a1, V a2, V a3, V out[4]) {
+        __m256 t[4];
+        lanes_turn8(a0.v, a1.v, a2.v, a3.v, t);
+        for (int k = 0; k < 4; k++) out[k] = V{t[k]};
+    }
+    template <int H>
+    FIELD_AVX2 static __m128 group(V v) {
+        return H == 0 ? _mm256_castps256_ps128(v.v) : _mm256_extractf128_ps(v.v, 1);
+    }
+};
+#endif
 
-FIELD_AVX2 static inline __m256 lanes8_lerp(__m256 x, __m256 y, __m256 t) {
-    return _mm256_add_ps(x, _mm256_mul_ps(_mm256_sub_ps(y, x), t));
-}
+// The jobs' vertices L::N at a time, each lane taking edge_job_make's steps in its order; jobs past
+// `count` (1 to L::N) repeat the last one and are not written. Inlined into each width's caller.
+template <class L>
+FIELD_INLINE void edge_jobs_lanes(const FieldLattice* lattice, const LatticeEdgeJob* job, int count, float iso,
+                                  const Matrix* screen, const Matrix* normal_matrix) {
+    typedef typename L::V V;
+    const LatticePoint *a[L::N], *b[L::N];
+    edge_jobs_points(lattice, job, count, L::N, a, b);
+    // A point's position and normal, then its normal and value, as rows of lanes.
+    V ap[4], an[4], bp[4], bn[4];
+    L::points(a, offsetof(LatticePoint, position), ap);
+    L::points(a, offsetof(LatticePoint, normal), an);
+    L::points(b, offsetof(LatticePoint, position), bp);
+    L::points(b, offsetof(LatticePoint, normal), bn);
+    const V apx = ap[0], apy = ap[1], apz = ap[2], anx = ap[3], any = an[1], anz = an[2], av = an[3];
+    const V bpx = bp[0], bpy = bp[1], bpz = bp[2], bnx = bp[3], bny = bn[1], bnz = bn[2], bv = bn[3];
 
-// ((x m[i] + y m[i+4]) + z m[i+8]), the matrix operations' order.
-FIELD_AVX2 static inline __m256 lanes8_row3(__m256 x, __m256 y, __m256 z, const float* m) {
-    return _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(x, _mm256_set1_ps(m[0])), _mm256_mul_ps(y, _mm256_set1_ps(m[4]))),
-                         _mm256_mul_ps(z, _mm256_set1_ps(m[8])));
-}
-
-// edge_jobs_make_lanes with eight lanes where AVX2 runs: the same steps, jobs k and k + 4 in the two
-// halves of every register; jobs past `count` (1 to 8) repeat the last one and are not written.
-FIELD_AVX2 static void edge_jobs_make_lanes8(const FieldLattice* lattice, const LatticeEdgeJob* job, int count,
-                                             float iso, const Matrix* screen, const Matrix* normal_matrix) {
-    const LatticePoint *a[8], *b[8];
-    edge_jobs_points(lattice, job, count, 8, a, b);
-    __m256 ap[4], an[4], bp[4], bn[4];
-    points_lanes8(a, offsetof(LatticePoint, position), ap);
-    points_lanes8(a, offsetof(LatticePoint, normal), an);
-    points_lanes8(b, offsetof(LatticePoint, position), bp);
-    points_lanes8(b, offsetof(LatticePoint, normal), bn);
-    const __m256 apx = ap[0], apy = ap[1], apz = ap[2], anx = ap[3], any = an[1], anz = an[2], av = an[3];
-    const __m256 bpx = bp[0], bpy = bp[1], bpz = bp[2], bnx = bp[3], bny = bn[1], bnz = bn[2], bv = bn[3];
-
-    const __m256 t = _mm256_div_ps(_mm256_sub_ps(_mm256_set1_ps(iso), av), _mm256_sub_ps(bv, av));
-    const __m256 px = lanes8_lerp(apx, bpx, t), py = lanes8_lerp(apy, bpy, t), pz = lanes8_lerp(apz, bpz, t);
-    const __m256 nx = lanes8_lerp(anx, bnx, t), ny = lanes8_lerp(any, bny, t), nz = lanes8_lerp(anz, bnz, t);
+    // By reference and inlined: a 256-bit vector is never an argument of a function compiled without AVX.
+    auto lerp = [](const V& x, const V& y, const V& t) __attribute__((always_inline)) {
+        return L::add(x, L::mul(L::sub(y, x), t));
+    };
+    // ((x m[i] + y m[i+4]) + z m[i+8]), the matrix operations' order.
+    auto row3 = [](const V& x, const V& y, const V& z, const float* m) __attribute__((always_inline)) {
+        return L::add(L::add(L::mul(x, L::set1(m[0])), L::mul(y, L::set1(m[4]))), L::mul(z, L::set1(m[8])));
+    };
+    const V t = L::div(L::sub(L::set1(iso), av), L::sub(bv, av));
+    const V px = lerp(apx, bpx, t), py = lerp(apy, bpy, t), pz = lerp(apz, bpz, t);
+    const V nx = lerp(anx, bnx, t), ny = lerp(any, bny, t), nz = lerp(anz, bnz, t);
     const float* e = screen->m;
-    const __m256 w = _mm256_add_ps(lanes8_row3(px, py, pz, e + 3), _mm256_set1_ps(e[15]));
-    const __m256 x = _mm256_add_ps(lanes8_row3(px, py, pz, e + 0), _mm256_set1_ps(e[12]));
-    const __m256 y = _mm256_add_ps(lanes8_row3(px, py, pz, e + 1), _mm256_set1_ps(e[13]));
-    const __m256 z = _mm256_add_ps(lanes8_row3(px, py, pz, e + 2), _mm256_set1_ps(e[14]));
-    const __m256 one = _mm256_set1_ps(1.0f), zero = _mm256_setzero_ps();
-    const __m256 factor = _mm256_blendv_ps(_mm256_div_ps(one, w), one, _mm256_cmp_ps(w, zero, _CMP_EQ_OQ));
-    const __m256 sx = _mm256_mul_ps(x, factor), sy = _mm256_mul_ps(y, factor), sz = _mm256_mul_ps(z, factor);
+    const V w = L::add(row3(px, py, pz, e + 3), L::set1(e[15]));
+    const V x = L::add(row3(px, py, pz, e + 0), L::set1(e[12]));
+    const V y = L::add(row3(px, py, pz, e + 1), L::set1(e[13]));
+    const V z = L::add(row3(px, py, pz, e + 2), L::set1(e[14]));
+    const V one = L::set1(1.0f), zero = L::zero();
+    const V factor = L::select(L::eq(w, zero), one, L::div(one, w));
+    const V sx = L::mul(x, factor), sy = L::mul(y, factor), sz = L::mul(z, factor);
+    // The normal turned and made unit as vec3_normalize does (the zero vector stays zero).
     const float* r = normal_matrix->m;
-    const __m256 rx = lanes8_row3(nx, ny, nz, r + 0), ry = lanes8_row3(nx, ny, nz, r + 1);
-    const __m256 rz = lanes8_row3(nx, ny, nz, r + 2);
-    const __m256 len_sq =
-        _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(rx, rx), _mm256_mul_ps(ry, ry)), _mm256_mul_ps(rz, rz));
-    const __m256 unit = _mm256_andnot_ps(_mm256_cmp_ps(len_sq, zero, _CMP_EQ_OQ),
-                                         _mm256_div_ps(one, _mm256_sqrt_ps(len_sq)));
-    const __m256 ux = _mm256_mul_ps(rx, unit), uy = _mm256_mul_ps(ry, unit), uz = _mm256_mul_ps(rz, unit);
-    const __m256 half = _mm256_set1_ps(0.5f);
-    const __m256 u = _mm256_mul_ps(_mm256_add_ps(ux, one), half), v = _mm256_mul_ps(_mm256_sub_ps(one, uy), half);
+    const V rx = row3(nx, ny, nz, r + 0), ry = row3(nx, ny, nz, r + 1), rz = row3(nx, ny, nz, r + 2);
+    const V len_sq = L::add(L::add(L::mul(rx, rx), L::mul(ry, ry)), L::mul(rz, rz));
+    const V unit = L::andnot(L::eq(len_sq, zero), L::div(one, L::sqrt(len_sq)));
+    const V ux = L::mul(rx, unit), uy = L::mul(ry, unit), uz = L::mul(rz, unit);
+    const V half = L::set1(0.5f);
+    const V u = L::mul(L::add(ux, one), half), v = L::mul(L::sub(one, uy), half);
     const Vec3 l = lattice->light;
-    __m256 d = _mm256_add_ps(
-        _mm256_add_ps(_mm256_mul_ps(ux, _mm256_set1_ps(l.x)), _mm256_mul_ps(uy, _mm256_set1_ps(l.y))),
-        _mm256_mul_ps(uz, _mm256_set1_ps(l.z)));
-    const __m256 floor_grey = _mm256_set1_ps(0.25f);
-    d = _mm256_blendv_ps(d, floor_grey, _mm256_cmp_ps(d, floor_grey, _CMP_LT_OQ));
-    d = _mm256_blendv_ps(d, one, _mm256_cmp_ps(d, one, _CMP_GT_OQ));
-    const __m256i level = _mm256_and_si256(_mm256_cvttps_epi32(_mm256_mul_ps(_mm256_set1_ps(255.0f), d)),
-                                           _mm256_castps_si256(_mm256_cmp_ps(d, d, _CMP_ORD_Q)));
-    const __m256i grey = _mm256_or_si256(_mm256_or_si256(level, _mm256_slli_epi32(level, 8)),
-                                         _mm256_or_si256(_mm256_slli_epi32(level, 16), _mm256_slli_epi32(level, 24)));
-    const __m256 reach = _mm256_set1_ps(kSetupJudgedReach), sign_bit = _mm256_set1_ps(-0.0f);
-    const __m256 judged = _mm256_and_ps(_mm256_cmp_ps(_mm256_andnot_ps(sign_bit, sx), reach, _CMP_LE_OQ),
-                                        _mm256_cmp_ps(_mm256_andnot_ps(sign_bit, sy), reach, _CMP_LE_OQ));
-    const __m256 thirty_two = _mm256_set1_ps(32.0f);
-    const __m256 cx = _mm256_and_ps(judged, _mm256_castsi256_ps(_mm256_cvttps_epi32(_mm256_mul_ps(sx, thirty_two))));
-    const __m256 cy = _mm256_and_ps(judged, _mm256_castsi256_ps(_mm256_cvttps_epi32(_mm256_mul_ps(sy, thirty_two))));
-    const int judged_bits = _mm256_movemask_ps(judged);
+    V d = L::add(L::add(L::mul(ux, L::set1(l.x)), L::mul(uy, L::set1(l.y))), L::mul(uz, L::set1(l.z)));
+    const V floor_grey = L::set1(0.25f);
+    d = L::select(L::lt(d, floor_grey), floor_grey, d);
+    d = L::select(L::gt(d, one), one, d);
+    // A lane whose grey is not a number converts to 0, as the scalar conversion does here.
+    const V grey = L::spread_byte(L::and_(L::truncate(L::mul(L::set1(255.0f), d)), L::ordered(d)));
+    // Set-up's corner: x 32 is exact in float within the judged reach, so truncating it gives what
+    // the double product gives. Unjudged corners are all zero.
+    const V reach = L::set1(kSetupJudgedReach), sign_bit = L::set1(-0.0f);
+    const V judged = L::and_(L::le(L::andnot(sign_bit, sx), reach), L::le(L::andnot(sign_bit, sy), reach));
+    const V thirty_two = L::set1(32.0f);
+    const V cx = L::and_(judged, L::truncate(L::mul(sx, thirty_two)));
+    const V cy = L::and_(judged, L::truncate(L::mul(sy, thirty_two)));
+    const int judged_bits = L::bits(judged);
 
-    // Job k's vertex (three groups of four floats) and corner in the low halves of the k % 4th
-    // registers when k < 4, in the high halves otherwise.
-    __m256 q0[4], q1[4], q2[4], c[4];
-    lanes_turn8(px, py, pz, sx, q0);
-    lanes_turn8(sy, sz, w, u, q1);
-    lanes_turn8(v, u, v, _mm256_castsi256_ps(grey), q2);
-    lanes_turn8(cx, cy, _mm256_and_ps(judged, sx), _mm256_and_ps(judged, sy), c);
+    // Each job's vertex (three groups of four floats) and corner, turned into groups.
+    V q0[4], q1[4], q2[4], c[4];
+    L::turn(px, py, pz, sx, q0);
+    L::turn(sy, sz, w, u, q1);
+    L::turn(v, u, v, grey, q2);
+    L::turn(cx, cy, L::and_(judged, sx), L::and_(judged, sy), c);
+    static_assert(offsetof(SetupCorner, sy) == 3 * sizeof(float) && offsetof(SetupCorner, judged) == 16,
+                  "a corner is x, y, sx, sy, judged");
     auto put = [&](int k, __m128 g0, __m128 g1, __m128 g2, __m128 g3) {
         LatticeEdgeVertex* out = job[k].out;
         float* at = &out->vertex.px;
@@ -716,11 +715,23 @@ FIELD_AVX2 static void edge_jobs_make_lanes8(const FieldLattice* lattice, const 
         out->corner.judged = judged_bits >> k & 1;
     };
     for (int k = 0; k < 4 && k < count; k++)
-        put(k, _mm256_castps256_ps128(q0[k]), _mm256_castps256_ps128(q1[k]), _mm256_castps256_ps128(q2[k]),
-            _mm256_castps256_ps128(c[k]));
-    for (int k = 4; k < count; k++)
-        put(k, _mm256_extractf128_ps(q0[k - 4], 1), _mm256_extractf128_ps(q1[k - 4], 1),
-            _mm256_extractf128_ps(q2[k - 4], 1), _mm256_extractf128_ps(c[k - 4], 1));
+        put(k, L::template group<0>(q0[k]), L::template group<0>(q1[k]), L::template group<0>(q2[k]),
+            L::template group<0>(c[k]));
+    if constexpr (L::N == 8)
+        for (int k = 4; k < count; k++)
+            put(k, L::template group<1>(q0[k - 4]), L::template group<1>(q1[k - 4]), L::template group<1>(q2[k - 4]),
+                L::template group<1>(c[k - 4]));
+}
+
+static void edge_jobs_make_lanes(const FieldLattice* lattice, const LatticeEdgeJob* job, int count, float iso,
+                                 const Matrix* screen, const Matrix* normal_matrix) {
+    edge_jobs_lanes<EdgeLanes4>(lattice, job, count, iso, screen, normal_matrix);
+}
+
+#if FIELD_LANES8
+FIELD_AVX2 static void edge_jobs_make_lanes8(const FieldLattice* lattice, const LatticeEdgeJob* job, int count,
+                                             float iso, const Matrix* screen, const Matrix* normal_matrix) {
+    edge_jobs_lanes<EdgeLanes8>(lattice, job, count, iso, screen, normal_matrix);
 }
 #endif
 #endif
