@@ -103,6 +103,7 @@ struct LanesSse2 {
         q[SCREEN_WIDTH] = (uint32_t)_mm_cvtsi128_si32(below);
     }
     // There is no SSE2 gather: four scalar reads at the packed addresses.
+    enum { PAIR_GATHER = 0 };
     static V gather(const uint32_t* base, V idx) {
         alignas(16) uint32_t i[4];
         _mm_store_si128((__m128i*)i, idx);
@@ -184,6 +185,19 @@ struct LanesAvx2 {
     RASTER_AVX2 static V gather(const uint32_t* base, V idx) {
         return V{_mm256_i32gather_epi32((const int*)base, idx.v, 4)};
     }
+    // The words at idx into *first and the words after them into *second: two gathers of four
+    // 64-bit lanes, lanes 0, 1, 4, 5 in one and 2, 3, 6, 7 in the other, so that taking the even
+    // and odd words of each half puts every lane back in its place.
+    enum { PAIR_GATHER = 1 };
+    RASTER_AVX2 static void gather_pair(const uint32_t* base, V idx, V* first, V* second) {
+        const __m256i q = _mm256_permute4x64_epi64(idx.v, 0xD8);
+        const __m256 a = _mm256_castsi256_ps(
+            _mm256_i32gather_epi64((const long long*)base, _mm256_castsi256_si128(q), 4));
+        const __m256 b = _mm256_castsi256_ps(
+            _mm256_i32gather_epi64((const long long*)base, _mm256_extracti128_si256(q, 1), 4));
+        *first = V{_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0x88))};
+        *second = V{_mm256_castps_si256(_mm256_shuffle_ps(a, b, 0xDD))};
+    }
     typedef LanesAvx2Four Four;
 };
 
@@ -194,6 +208,15 @@ struct LanesAvx2Four : LanesSse2 {
     typedef LanesAvx2Four Four;
     RASTER_AVX2 static V gather(const uint32_t* base, V idx) {
         return _mm_i32gather_epi32((const int*)base, idx, 4);
+    }
+    // As LanesAvx2::gather_pair: one gather of four 64-bit lanes, split into even and odd words.
+    enum { PAIR_GATHER = 1 };
+    RASTER_AVX2 static void gather_pair(const uint32_t* base, V idx, V* first, V* second) {
+        const __m256i g = _mm256_i32gather_epi64((const long long*)base, idx, 4);
+        const __m128 lo = _mm_castsi128_ps(_mm256_castsi256_si128(g));
+        const __m128 hi = _mm_castsi128_ps(_mm256_extracti128_si256(g, 1));
+        *first = _mm_castps_si128(_mm_shuffle_ps(lo, hi, 0x88));
+        *second = _mm_castps_si128(_mm_shuffle_ps(lo, hi, 0xDD));
     }
 };
 #else
@@ -280,10 +303,23 @@ RASTER_INLINE typename L::V lane_bilinear(const RasterFill& f, typename L::V u, 
     V w10 = L::template srli32<14>(L::madd16(gy, fx));
     V w11 = L::template srli32<14>(L::madd16(fx, fy));
     V w01 = L::sub32(L::sub32(L::sub32(L::set1(255), w00), w10), w11);
-    V t00 = L::gather(f.tex, lane_index<L>(x0, y0, f.tex_shift));
-    V t10 = L::gather(f.tex, lane_index<L>(x1, y0, f.tex_shift));
-    V t11 = L::gather(f.tex, lane_index<L>(x1, y1, f.tex_shift));
-    V t01 = L::gather(f.tex, lane_index<L>(x0, y1, f.tex_shift));
+    V t00, t10, t11, t01;
+    bool pairs = false;
+    if constexpr (L::PAIR_GATHER) {
+        // Where no lane's column is the texture's last, each texel's right neighbour is the next
+        // word of its row: one 64-bit read per lane and row fetches both.
+        if (L::signs(L::cmpeq32(x0, wm)) == 0) {
+            L::gather_pair(f.tex, lane_index<L>(x0, y0, f.tex_shift), &t00, &t10);
+            L::gather_pair(f.tex, lane_index<L>(x0, y1, f.tex_shift), &t01, &t11);
+            pairs = true;
+        }
+    }
+    if (!pairs) {
+        t00 = L::gather(f.tex, lane_index<L>(x0, y0, f.tex_shift));
+        t10 = L::gather(f.tex, lane_index<L>(x1, y0, f.tex_shift));
+        t11 = L::gather(f.tex, lane_index<L>(x1, y1, f.tex_shift));
+        t01 = L::gather(f.tex, lane_index<L>(x0, y1, f.tex_shift));
+    }
     V a_lo, a_hi, b_lo, b_hi, c_lo, c_hi, d_lo, d_hi;
     lane_spread<L>(w00, &a_lo, &a_hi);
     lane_spread<L>(w10, &b_lo, &b_hi);

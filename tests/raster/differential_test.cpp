@@ -316,6 +316,30 @@ TEST_P(Differential, RowBoundsMatchReferenceOnAwkwardTriangles) {
     EXPECT_GT(drawn_pixels, 3000) << "mode " << std::hex << mode;
 }
 
+// Filtered texels across the texture's last column and row, where a texel's right neighbour wraps
+// to column 0 and its lower one to row 0: small triangles whose texture coordinates straddle the
+// corner, so that groups hold lanes on both sides of the seam (the packed paths read adjacent texel
+// pairs together only where no lane of the group wraps) and lanes on the very last texel.
+TEST_P(Differential, FilteredTexelsAcrossTheWrapMatchReference) {
+    const uint32_t mode = GetParam();
+    if (!(mode & RENDER_BILINEAR)) GTEST_SKIP() << "not filtered";
+    TestRandom r{0x5EA3F00Dull ^ mode};
+    const long drawn_pixels =
+        diff_batches(&r, mode, 4, 120, "seam", [](TestRandom* r, int, MeshVertex* v, RasterTriangle* t) {
+            const float x0 = test_random_float(r, 0.0f, 620.0f), y0 = test_random_float(r, 0.0f, 460.0f);
+            const float size = test_random_float(r, 3.0f, 20.0f), reach = test_random_float(r, 0.01f, 0.2f);
+            for (int k = 0; k < 3; k++) {
+                v[k] = diff_vertex(r, x0 + size * test_random_float(r, 0, 1), y0 + size * test_random_float(r, 0, 1));
+                v[k].u = 1.0f + test_random_float(r, -reach, reach);
+                v[k].v = 1.0f + test_random_float(r, -reach, reach);
+            }
+            t->colour = test_random_u32(r);
+            t->flags = DOUBLE_SIDED;
+        });
+    if (HasFatalFailure()) return;
+    EXPECT_GT(drawn_pixels, 2000) << "mode " << std::hex << mode;
+}
+
 INSTANTIATE_TEST_SUITE_P(AllModes, Differential, ::testing::ValuesIn(test_drawn_modes()),
                          [](const ::testing::TestParamInfo<uint32_t>& info) {
                              char name[16];
