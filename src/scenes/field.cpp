@@ -791,7 +791,25 @@ void lattice_polygonise(FieldLattice* lattice, float iso, const Camera* camera,
     const int32_t n = lattice->resolution, side = n + 1, plane = side * side;
     // The corner tests read from one byte per point instead of through the cells' corner links.
     uint8_t* below = lattice->below;
-    for (int32_t i = 0; i < lattice->point_count; i++) below[i] = iso > lattice->points[i].value;
+    const LatticePoint* points = lattice->points;
+    const int32_t point_count = lattice->point_count;
+    int32_t tested = 0;
+#if FIELD_LANES
+    if (simd_level() >= SIMD_SSE2) {
+        // Sixteen at a time: each comparison is the scalar one (not a number is not below), packed to bytes.
+        const __m128 level = _mm_set1_ps(iso);
+        for (; tested + 16 <= point_count; tested += 16) {
+            const LatticePoint* p = points + tested;
+            auto four = [&](int k) {
+                return _mm_castps_si128(
+                    _mm_cmplt_ps(_mm_setr_ps(p[k].value, p[k + 1].value, p[k + 2].value, p[k + 3].value), level));
+            };
+            const __m128i all = _mm_packs_epi16(_mm_packs_epi32(four(0), four(4)), _mm_packs_epi32(four(8), four(12)));
+            _mm_storeu_si128((__m128i*)(below + tested), _mm_and_si128(all, _mm_set1_epi8(1)));
+        }
+    }
+#endif
+    for (; tested < point_count; tested++) below[tested] = iso > points[tested].value;
     // A cell's corners as steps from its lowest point, so the corner links of the cells (a
     // megabyte at full size) are never read.
     int32_t corner_step[8];

@@ -432,6 +432,8 @@ TEST_F(Lattice, SharedEdgesDrawWhatEveryCellComputingItsOwnDraws) {
             Vec3 c{rnd(-24, 24), rnd(-24, 24), rnd(-24, 24)};
             lattice_add_blob(lattice, &c, rnd(1, 3), rnd(8, 30));
         }
+        // Points exactly at the level are not below it, whichever way the corners are tested.
+        for (int32_t i = 0; trial % 2 == 1 && i < lattice->point_count; i += 7) lattice->points[i].value = 1.0f;
         Camera camera{};
         camera_orbit(&camera, rnd(0.2f, 3.0f), rnd(-3, 3), rnd(70, 140), nullptr);
         camera.near = 1.0f, camera.far = 256.0f, camera.fov = 45.0f;
