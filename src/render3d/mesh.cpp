@@ -1,12 +1,14 @@
 // Mesh records, their projection, back-face test and the three drawing paths.
 #include "render3d/mesh.h"
 
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
 #include "gfx/display.h"
+#include "gfx/draw_queue.h"
 #include "render3d/clip.h"
 #include "render3d/mesh_lanes.h"
 
@@ -258,11 +260,117 @@ static void mesh_batch_flush(const Texture* texture, RenderMode mode) {
     mesh_batched = 0;
 }
 
+// 1 when every stored depth in columns x0..x1 of rows y0..y1 (a box on the buffer) is at most limit.
+static int depth_box_within(const DepthBuffer* depth, int x0, int x1, int y0, int y1, int32_t limit) {
+    const int n = x1 - x0 + 1;
+#if MESH_LANES
+    if (n >= 4 && mesh_lanes_on()) {
+        const __m128i bound = _mm_set1_epi32(limit);
+        for (int y = y0; y <= y1; y++) {
+            const int32_t* row = depth->values + (size_t)y * depth->width + x0;
+            // The last group overlaps the one before it rather than leaving a tail.
+            __m128i beyond = _mm_cmpgt_epi32(_mm_loadu_si128((const __m128i*)(row + n - 4)), bound);
+            for (int i = 0; i + 4 < n; i += 4)
+                beyond = _mm_or_si128(beyond, _mm_cmpgt_epi32(_mm_loadu_si128((const __m128i*)(row + i)), bound));
+            if (_mm_movemask_epi8(beyond)) return 0;
+        }
+        return 1;
+    }
+#endif
+    for (int y = y0; y <= y1; y++) {
+        const int32_t* row = depth->values + (size_t)y * depth->width + x0;
+        for (int i = 0; i < n; i++)
+            if (row[i] > limit) return 0;
+    }
+    return 1;
+}
+
+// floor(x) for |x| < 2^20, without a library call.
+static inline int floor_small(double x) { return (int)(x + 1048576.0) - 1048576; }
+
+static inline float least_of(float p, float q, float r) {
+    const float m = p < q ? p : q;
+    return m < r ? m : r;
+}
+static inline float most_of(float p, float q, float r) {
+    const float m = p > q ? p : q;
+    return m > r ? m : r;
+}
+
+int triangle_hidden_behind(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c, const DepthBuffer* depth) {
+    // The depths exactly as the fillers' depth plane takes them.
+    const float d0 = a->sz * 16383.0f, d1 = b->sz * 16383.0f, d2 = c->sz * 16383.0f;
+    const float nearest = least_of(d0, d1, d2);
+    // Most triangles in view, or only partly hidden, are found at the pixel of their first corner: a
+    // stored depth there beyond the nearest corner's leaves it to the plane.
+    if (a->sx >= 0.0f && a->sx < (float)depth->width && a->sy >= 0.0f && a->sy < (float)depth->height &&
+        (float)depth->values[(size_t)(int)a->sy * depth->width + (int)a->sx] > nearest - 1.0f)
+        return 0;
+    const float least_x = least_of(a->sx, b->sx, c->sx), most_x = most_of(a->sx, b->sx, c->sx);
+    const float least_y = least_of(a->sy, b->sy, c->sy), most_y = most_of(a->sy, b->sy, c->sy);
+    // Corners set-up does not judge, and anything not a number or infinite, are left to it.
+    const float sum = a->sx + b->sx + c->sx + a->sy + b->sy + c->sy + d0 + d1 + d2;
+    if (!(std::fabs(sum) < 1e30f && least_x >= -kSetupJudgedReach && most_x <= kSetupJudgedReach &&
+          least_y >= -kSetupJudgedReach && most_y <= kSetupJudgedReach && nearest > -1e5f &&
+          most_of(d0, d1, d2) < 1e5f))
+        return 0;
+    // Set-up truncates the corners to 1/32 pixel, so a covered pixel lies in these columns and rows.
+    int x0 = floor_small(least_x), x1 = floor_small(most_x) + 1;
+    int y0 = floor_small(least_y), y1 = floor_small(most_y) + 1;
+    x0 = x0 < 0 ? 0 : x0;
+    y0 = y0 < 0 ? 0 : y0;
+    x1 = x1 > depth->width - 1 ? depth->width - 1 : x1;
+    y1 = y1 > depth->height - 1 ? depth->height - 1 : y1;
+    if (x0 > x1 || y0 > y1) return 1;  // off the buffer: no pixel to draw
+    // The box's corners next, before the bound below is formed.
+    const int32_t* values = depth->values;
+    const size_t w = (size_t)depth->width;
+    const int32_t corner_limit = floor_small(nearest) - 1;
+    if (values[y0 * w + x0] > corner_limit || values[y0 * w + x1] > corner_limit ||
+        values[y1 * w + x0] > corner_limit || values[y1 * w + x1] > corner_limit)
+        return 0;
+    const MeshVertex* const v[3] = {a, b, c};
+    // The plane at a covered pixel, in 1/2048 depth units, is a weighted mean of the corner depths
+    // but for: the corner weights rounded to single precision (a few units in the last place of the
+    // depths), the edge fields rounded to single precision before they are weighted (at most 2^-24
+    // of each field, times weights up to depth / (twice the area)), the steps' and start's
+    // truncations (under one unit per pixel of the position), and the final shift's floor.
+    const double ax = a->sx, ay = a->sy, bx = b->sx, by = b->sy, cx = c->sx, cy = c->sy;
+    const double perimeter = std::fabs(bx - ax) + std::fabs(by - ay) + std::fabs(cx - bx) + std::fabs(cy - by) +
+                             std::fabs(ax - cx) + std::fabs(ay - cy) + 1.0;
+    // Set-up's corners sit within 1/32 pixel of these: its doubled area differs by less than this.
+    const double area = std::fabs((bx - ax) * (cy - ay) - (cx - ax) * (by - ay)) - perimeter / 8.0;
+    if (!(area > 0.5)) return 0;
+    const double largest = most_of(std::fabs(d0), std::fabs(d1), std::fabs(d2));
+    double reach = SCREEN_WIDTH + SCREEN_HEIGHT;
+    for (const MeshVertex* p : v) {
+        const double r = std::fabs(p->sx) + std::fabs(p->sy) + 1.0;
+        reach = r > reach ? r : reach;
+    }
+    const double weight = largest / area * (1.0 + 1e-6);  // a corner's weight on one unit of an edge
+    const double ulp = 1.0 / 16777216.0;
+    // The walk's sums, formed modulo 2^32 from start and steps, are then the exact ones: the fields
+    // stay far from the 64-bit conversions' range and the plane far from the 32-bit wrap.
+    if (!(weight * 2048.0 * perimeter * 2.0 * reach < 1e18)) return 0;
+    const double slack = 2048.0 * largest * 8.0 * ulp + 2.0 * weight * ulp * (2048.0 * perimeter * 2.0 * reach + 4.0) +
+                         (SCREEN_WIDTH + SCREEN_HEIGHT + 1.0);
+    if (!(slack < 1e8)) return 0;
+    // Every covered pixel's depth is above this, so at most it in the buffer fails the depth test.
+    return depth_box_within(depth, x0, x1, y0, y1, floor_small((double)nearest - 1.0 - slack / 2048.0));
+}
+
 // Clip modes 0 and 32: the mesh's own vertex records go to the rasterizer by reference, a batch at
 // a time, so the filler is chosen once per batch rather than once per triangle.
 static void mesh_draw_direct(Mesh* mesh, RenderMode mode, int test_visible) {
     int double_sided = (mesh->flags & MESH_DOUBLE_SIDED) != 0;
     const uint32_t flags = double_sided ? (uint32_t)DOUBLE_SIDED : 0u;
+    // Depth-tested modes that leave the depth buffer alone (the glows round the bump sphere) may skip
+    // triangles already hidden there; deferred drawing has not filled the buffer yet.
+    const DepthBuffer* hidden_by =
+        (mode & RENDER_DEPTH) && (mode & (RENDER_ADD | RENDER_ALPHA)) && !(mode & RENDER_SHADOW) &&
+                !draw_queue_active && depth_buffer
+            ? depth_buffer
+            : nullptr;
     for (int32_t i = 0; i < mesh->triangle_count; i++) {
         const MeshTriangle* tri = &mesh->triangles[i];
         if (test_visible && !tri->visible) continue;
@@ -270,6 +378,7 @@ static void mesh_draw_direct(Mesh* mesh, RenderMode mode, int test_visible) {
         const MeshVertex* b = &mesh->vertices[tri->vertex_b];
         const MeshVertex* c = &mesh->vertices[tri->vertex_c];
         if (!double_sided && triangle_is_backfacing(a, b, c)) continue;
+        if (hidden_by && triangle_hidden_behind(a, b, c, hidden_by)) continue;
         if (mesh_batched == MESH_DRAW_BATCH) mesh_batch_flush(mesh->texture, mode);
         RasterTriangle* t = &mesh_batch[mesh_batched++];
         t->vert0 = a;

@@ -120,7 +120,14 @@ inline int setup_corners_refused(const SetupCorner* a, const SetupCorner* b, con
     }
     return setup_corners_refused_exact(a, b, c, flags);
 }
+// 1 when the triangle (a, b, c), drawn with a depth-tested mode that does not write depth, is certain
+// to draw nothing because every pixel it could cover holds a depth in `depth` no farther than any its
+// depth plane can give there; 0 otherwise (also for corners set-up does not judge, or planes too steep
+// to bound). The bound allows for every rounding of the depth plane's set-up and walk.
+int triangle_hidden_behind(const MeshVertex* a, const MeshVertex* b, const MeshVertex* c, const DepthBuffer* depth);
 // Draws a transformed and lit mesh with the camera's screen matrix; mode passes to the rasterizer.
+// Clip modes 0 and 32 leave out triangles of depth-tested, non-writing modes (additive, alpha) that
+// triangle_hidden_behind finds hidden in the main depth buffer, when drawing is not deferred.
 void mesh_draw(Mesh* mesh, const Camera* camera, RenderMode mode, int32_t clip_mode);
 // Near-plane and screen-rectangle clipping of every visible triangle.
 void mesh_draw_clipped(Mesh* mesh, const Camera* camera, RenderMode mode);

@@ -660,3 +660,123 @@ TEST(DepthReset, BuffersDrawnIntoAreWipedByTheNextFrameAndUntouchedOnesStayClean
     EXPECT_TRUE(clean(depth_buffer) && clean(depth_buffer2));
     display_close();
 }
+
+// A random glow triangle against a depth buffer just nearer than its nearest corner over the box
+// round it: slivers, steep planes, corners off the screen and depths from near to far. Whenever the
+// early test calls the triangle hidden, the additive filler must leave every pixel as it was.
+TEST_F(MeshDraw, HiddenGlowTrianglesDrawNothingThroughTheFiller) {
+    unsigned s = 4711;
+    auto rnd = [&](float lo, float hi) {
+        s = s * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
+    };
+    const RenderMode glow = RENDER_ADD | RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT;
+    int32_t* depth = depth_buffer->values;
+    uint32_t* pixels = framebuffer.pixels;
+    for (int i = 0; i < 640 * 480; i++) pixels[i] = 0xFF102030u;
+    int hidden = 0, shown = 0, steep_hidden = 0;
+    for (int i = 0; i < 6000; i++) {
+        const int shape = i % 4;
+        const float size = shape == 0 ? 4.0f : shape == 1 ? 60.0f : shape == 2 ? 300.0f : 40.0f;
+        const float cx = rnd(-40, 680), cy = rnd(-40, 520);
+        MeshVertex v[3] = {};
+        for (int k = 0; k < 3; k++) {
+            v[k].sx = cx + rnd(-size, size), v[k].sy = cy + rnd(-size, size);
+            v[k].u = rnd(0, 1), v[k].v = rnd(0, 1);
+        }
+        if (shape == 3) v[2].sx = v[0].sx + rnd(-0.3f, 0.3f), v[2].sy = v[0].sy + rnd(-300, 300);  // a sliver
+        const float base = rnd(0.02f, 0.999f);
+        const float tilt = shape == 3 ? rnd(0, 0.5f) : rnd(0, 0.01f);
+        for (int k = 0; k < 3; k++) v[k].sz = base + tilt * rnd(0, 1);
+        const float nearest = std::fmin(std::fmin(v[0].sz, v[1].sz), v[2].sz) * 16383.0f;
+        // From a depth at the corner's own down to far nearer than any rounding could reach.
+        const int32_t stored = (int32_t)std::floor(nearest) - ((int32_t)std::exp(rnd(0, 8)) - 3);
+        const int x0 = std::max(0, (int)std::floor(std::fmin(std::fmin(v[0].sx, v[1].sx), v[2].sx)) - 2);
+        const int x1 = std::min(639, (int)std::floor(std::fmax(std::fmax(v[0].sx, v[1].sx), v[2].sx)) + 2);
+        const int y0 = std::max(0, (int)std::floor(std::fmin(std::fmin(v[0].sy, v[1].sy), v[2].sy)) - 2);
+        const int y1 = std::min(479, (int)std::floor(std::fmax(std::fmax(v[0].sy, v[1].sy), v[2].sy)) + 2);
+        for (int y = y0; y <= y1; y++)
+            for (int x = x0; x <= x1; x++) depth[y * 640 + x] = stored;
+        if (triangle_hidden_behind(&v[0], &v[1], &v[2], depth_buffer)) {
+            hidden++;
+            steep_hidden += shape == 3;
+            polygon_draw_list(v, 3, DOUBLE_SIDED, 0xFFFFFFFFu, texture, glow);
+            for (int y = y0; y <= y1; y++)
+                for (int x = x0; x <= x1; x++)
+                    ASSERT_EQ(pixels[y * 640 + x], 0xFF102030u)
+                        << "triangle " << i << " drew at " << x << ", " << y << " over depth " << stored;
+        } else {
+            shown++;
+        }
+        for (int y = y0; y <= y1; y++)
+            for (int x = x0; x <= x1; x++) depth[y * 640 + x] = 0x7FFFFFFF, pixels[y * 640 + x] = 0xFF102030u;
+    }
+    EXPECT_GT(hidden, 1500);
+    EXPECT_GT(shown, 500);
+    EXPECT_GT(steep_hidden, 100);
+    EXPECT_TRUE(guarded_intact(&screen));
+}
+
+// The projected path leaves out hidden glow triangles and draws the rest as the rasterizer would
+// draw every one of them; a mode that writes depth draws them all.
+TEST_F(MeshDraw, ProjectedGlowsOverADepthBufferMatchTheirPlainDrawing) {
+    unsigned s = 99;
+    auto rnd = [&](float lo, float hi) {
+        s = s * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
+    };
+    Mesh* m = mesh_create(300, 100);
+    ASSERT_NE(m, nullptr);
+    m->flags = MESH_DOUBLE_SIDED | MESH_PROJECTIVE;
+    m->texture = texture;
+    for (int i = 0; i < 300; i++) {
+        MeshVertex* v = &m->vertices[i];
+        v->sx = rnd(-50, 690), v->sy = rnd(-50, 530), v->sz = rnd(0.3f, 0.9f), v->u = rnd(0, 1), v->v = rnd(0, 1);
+    }
+    for (int i = 0; i < 100; i++) {
+        MeshTriangle* t = &m->triangles[i];
+        t->vertex_a = 3 * i, t->vertex_b = 3 * i + 1, t->vertex_c = 3 * i + 2;
+        m->vertices[3 * i + 1].sx = m->vertices[3 * i].sx + rnd(-80, 80);
+        m->vertices[3 * i + 1].sy = m->vertices[3 * i].sy + rnd(-80, 80);
+        m->vertices[3 * i + 2].sx = m->vertices[3 * i].sx + rnd(-80, 80);
+        m->vertices[3 * i + 2].sy = m->vertices[3 * i].sy + rnd(-80, 80);
+        t->lit_colour = 0xFF000000u | (uint32_t)(i * 2654435761u >> 8);
+        t->visible = 1;
+    }
+    // A disc of near depths, as a sphere drawn before its glows leaves.
+    std::vector<int32_t> stored(640 * 480);
+    for (int y = 0; y < 480; y++)
+        for (int x = 0; x < 640; x++) {
+            const int dx = x - 320, dy = y - 240;
+            stored[y * 640 + x] = dx * dx + dy * dy < 180 * 180 ? 4000 + (dx * dx + dy * dy) / 20 : 0x7FFFFFFF;
+        }
+    Camera camera = {};
+    const RenderMode modes[2] = {RENDER_ADD | RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT,
+                                 RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT};
+    for (RenderMode mode : modes) {
+        std::vector<uint32_t> plain;
+        for (int pass = 0; pass < 2; pass++) {
+            guarded_clear(&screen, CLEAR);
+            std::memcpy(depth_buffer->values, stored.data(), stored.size() * sizeof(int32_t));
+            if (pass == 0) {
+                for (int i = 0; i < 100; i++) {
+                    const MeshTriangle* t = &m->triangles[i];
+                    polygon_draw_list(&m->vertices[t->vertex_a], 3, DOUBLE_SIDED, t->lit_colour, texture, mode);
+                }
+                plain.assign(framebuffer.pixels, framebuffer.pixels + 640 * 480);
+                continue;
+            }
+            mesh_draw(m, &camera, mode, MESH_CLIP_PROJECTED);
+            ASSERT_EQ(std::memcmp(plain.data(), framebuffer.pixels, plain.size() * sizeof(uint32_t)), 0) << "mode " << mode;
+        }
+    }
+    int hidden = 0;
+    for (int i = 0; i < 100; i++) {
+        const MeshTriangle* t = &m->triangles[i];
+        hidden += triangle_hidden_behind(&m->vertices[t->vertex_a], &m->vertices[t->vertex_b],
+                                         &m->vertices[t->vertex_c], depth_buffer);
+    }
+    EXPECT_GT(hidden, 5);
+    EXPECT_TRUE(guarded_intact(&screen));
+    mesh_free(m);
+}
