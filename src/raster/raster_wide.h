@@ -289,6 +289,21 @@ RASTER_INLINE typename L::V lane_pack(const typename L::V* v) {
     }
 }
 
+// Whether the lanes may fetch each texel with its right neighbour in one read: the lane type has a
+// 64-bit gather and no lane's column is the texture's last (whose neighbour wraps to column 0).
+template <class L>
+RASTER_INLINE bool lane_pairs_fit(typename L::V x0, typename L::V wm) {
+    if constexpr (L::PAIR_GATHER)
+        return L::signs(L::cmpeq32(x0, wm)) == 0;
+    else
+        return false;
+}
+template <class L>
+RASTER_INLINE void lane_gather_pair(const uint32_t* base, typename L::V idx, typename L::V* first,
+                                    typename L::V* second) {
+    if constexpr (L::PAIR_GATHER) L::gather_pair(base, idx, first, second);
+}
+
 template <class L>
 RASTER_INLINE typename L::V lane_bilinear(const RasterFill& f, typename L::V u, typename L::V v) {
     typedef typename L::V V;
@@ -304,17 +319,11 @@ RASTER_INLINE typename L::V lane_bilinear(const RasterFill& f, typename L::V u, 
     V w11 = L::template srli32<14>(L::madd16(fx, fy));
     V w01 = L::sub32(L::sub32(L::sub32(L::set1(255), w00), w10), w11);
     V t00, t10, t11, t01;
-    bool pairs = false;
-    if constexpr (L::PAIR_GATHER) {
-        // Where no lane's column is the texture's last, each texel's right neighbour is the next
-        // word of its row: one 64-bit read per lane and row fetches both.
-        if (L::signs(L::cmpeq32(x0, wm)) == 0) {
-            L::gather_pair(f.tex, lane_index<L>(x0, y0, f.tex_shift), &t00, &t10);
-            L::gather_pair(f.tex, lane_index<L>(x0, y1, f.tex_shift), &t01, &t11);
-            pairs = true;
-        }
-    }
-    if (!pairs) {
+    if (lane_pairs_fit<L>(x0, wm)) {
+        // Each texel's right neighbour is the next word of its row: one 64-bit read per lane and row.
+        lane_gather_pair<L>(f.tex, lane_index<L>(x0, y0, f.tex_shift), &t00, &t10);
+        lane_gather_pair<L>(f.tex, lane_index<L>(x0, y1, f.tex_shift), &t01, &t11);
+    } else {
         t00 = L::gather(f.tex, lane_index<L>(x0, y0, f.tex_shift));
         t10 = L::gather(f.tex, lane_index<L>(x1, y0, f.tex_shift));
         t11 = L::gather(f.tex, lane_index<L>(x1, y1, f.tex_shift));
