@@ -18,7 +18,6 @@ const int music_section_count = sizeof(music_sections) / sizeof(music_sections[0
 
 namespace {
 
-constexpr int STEP = MUSIC_BEAT_FRAMES / 4;  // a sixteenth note
 constexpr int SCRATCH = SYNTH_RATE * 20;     // longer than any single note
 constexpr double BEAT_SECONDS = 60.0 / MUSIC_BPM;
 constexpr int DUCK_FRAMES = SYNTH_RATE * 3 / 10;
