@@ -81,6 +81,15 @@ void draw(Mesh* m, const Camera* c, RenderMode mode, int path) {
 Vec3 cube_corners[8] = {{-1, -1, -1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, -1},
                         {-1, -1, 1},  {1, -1, 1},  {-1, 1, 1},  {1, 1, 1}};
 
+// A repeatable stream of floats in [lo, hi), from a linear congruential generator.
+struct Uniform {
+    unsigned s;
+    float operator()(float lo, float hi) {
+        s = s * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
+    }
+};
+
 }  // namespace
 
 TEST(MeshRecord, CreateRefusesEmptyCountsAndStartsZeroed) {
@@ -300,11 +309,7 @@ TEST_F(MeshDraw, ClippedPathStaysInsideTheClipRectangle) {
     Mesh* cube = test_cube();
     cube->texture = texture;
     clip_set_rect(100, 80, 300, 200);
-    unsigned s = 4242;
-    auto rnd = [&](float lo, float hi) {
-        s = s * 1664525u + 1013904223u;
-        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
-    };
+    Uniform rnd{4242u};
     for (int k = 0; k < 150; k++) {
         Camera cam = make_camera(Vec3{rnd(-5, 5), rnd(-5, 5), rnd(-5, 5)},
                                  Vec3{rnd(-1, 1), rnd(-1, 1), rnd(-1, 1)}, rnd(0.1f, 1.5f), rnd(30, 120));
@@ -330,11 +335,7 @@ TEST_F(MeshDraw, RandomCamerasNeverWriteOutsideTheScreen) {
     // Cameras all around and inside the cube, with short and long near distances and wide angles.
     Mesh* cube = test_cube();
     cube->texture = texture;
-    unsigned s = 777;
-    auto rnd = [&](float lo, float hi) {
-        s = s * 1664525u + 1013904223u;
-        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
-    };
+    Uniform rnd{777u};
     int inside = 0;
     for (int k = 0; k < 400; k++) {
         float r = (k % 4 == 0) ? 0.9f : 6.0f;
@@ -427,11 +428,7 @@ TEST_F(MeshDraw, EarlyCullingDrawsWhatTheFullClipChainsDraw) {
     const int kTriangles = 400;
     Mesh* m = mesh_create(3 * kTriangles, kTriangles);
     m->texture = texture;
-    unsigned s = 99;
-    auto rnd = [&](float lo, float hi) {
-        s = s * 1664525u + 1013904223u;
-        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
-    };
+    Uniform rnd{99u};
     Camera real = make_camera(Vec3{0, 0, 10}, Vec3{0, 0, 0}, 1, 60);
     Camera flat = real;
     mat_identity(&flat.screen);
@@ -511,11 +508,7 @@ TEST_F(MeshDraw, CulledBallsDrawNothingOnTheNearPath) {
     Mesh* cube = test_cube();
     cube->texture = texture;
     const float radius = std::sqrt(3.0f);  // the side-2 cube's corners
-    unsigned s = 2024;
-    auto rnd = [&](float lo, float hi) {
-        s = s * 1664525u + 1013904223u;
-        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
-    };
+    Uniform rnd{2024u};
     int refused = 0, far_out = 0, far_refused = 0;
     for (int k = 0; k < 600; k++) {
         Camera cam = make_camera(Vec3{rnd(-30, 30), rnd(-30, 30), rnd(-30, 30)}, Vec3{rnd(-3, 3), rnd(-3, 3), rnd(-3, 3)},
@@ -584,11 +577,7 @@ TEST(SetupJudgement, RefusesExactlyWhatSetUpRefuses) {
     // or without a second column or row, in both windings and with both flags; corners snapped to
     // whole pixels and 1/32 pixels for ties, and some beyond the judged reach. Where every corner is
     // judged the early decision must be set-up's own; elsewhere it must leave the triangle to set-up.
-    unsigned s = 2024;
-    auto rnd = [&](float lo, float hi) {
-        s = s * 1664525u + 1013904223u;
-        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
-    };
+    Uniform rnd{2024u};
     int refused = 0, drawn = 0, boxes = 0, unjudged = 0;
     for (int i = 0; i < 200000; i++) {
         const int shape = i % 7;
@@ -665,11 +654,7 @@ TEST(DepthReset, BuffersDrawnIntoAreWipedByTheNextFrameAndUntouchedOnesStayClean
 // round it: slivers, steep planes, corners off the screen and depths from near to far. Whenever the
 // early test calls the triangle hidden, the additive filler must leave every pixel as it was.
 TEST_F(MeshDraw, HiddenGlowTrianglesDrawNothingThroughTheFiller) {
-    unsigned s = 4711;
-    auto rnd = [&](float lo, float hi) {
-        s = s * 1664525u + 1013904223u;
-        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
-    };
+    Uniform rnd{4711u};
     const RenderMode glow = RENDER_ADD | RENDER_DEPTH | RENDER_TEXTURE | RENDER_FLAT;
     int32_t* depth = depth_buffer->values;
     uint32_t* pixels = framebuffer.pixels;
@@ -720,11 +705,7 @@ TEST_F(MeshDraw, HiddenGlowTrianglesDrawNothingThroughTheFiller) {
 // The projected path leaves out hidden glow triangles and draws the rest as the rasterizer would
 // draw every one of them; a mode that writes depth draws them all.
 TEST_F(MeshDraw, ProjectedGlowsOverADepthBufferMatchTheirPlainDrawing) {
-    unsigned s = 99;
-    auto rnd = [&](float lo, float hi) {
-        s = s * 1664525u + 1013904223u;
-        return lo + (hi - lo) * (float)(s >> 8) / 16777216.0f;
-    };
+    Uniform rnd{99u};
     Mesh* m = mesh_create(300, 100);
     ASSERT_NE(m, nullptr);
     m->flags = MESH_DOUBLE_SIDED | MESH_PROJECTIVE;
